@@ -1,0 +1,10 @@
+/* QRCore named memory-mapped files and their views. */
+#ifndef QRCORE_MAPFILE_H
+#define QRCORE_MAPFILE_H
+
+#include <stdbool.h>
+#include <stdint.h>
+
+#include "qrcore/api.h"
+
+#endif

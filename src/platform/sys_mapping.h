@@ -1,0 +1,3 @@
+// Platform layer: named file-mapping objects, mapped views, process-local named mutexes and the
+// allocation granularity.
+#pragma once

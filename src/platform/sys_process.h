@@ -1,0 +1,26 @@
+// Platform layer: facts about the running process, its clock and a private random source.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qr::sys {
+
+// Full path of the running executable (not of the library); empty when it cannot be read.
+std::string executablePath();
+
+// Ends the process with the standard library's exit (static destructors and atexit run).
+[[noreturn]] void exitProcess(int nStatus);
+
+// Milliseconds of a monotonic process clock.
+int64_t clockMilliseconds();
+
+// A number from a private generator, uniform in [0, nBound) (nBound > 0). Never touches the
+// caller's rand() state. Thread-safe.
+uint32_t randomBelow(uint32_t nBound);
+
+// True when descriptor-level standard input/error are terminals (for presenters and tools).
+bool stdinIsTerminal();
+bool stderrIsTerminal();
+
+}  // namespace qr::sys

@@ -1,0 +1,33 @@
+# Installs the built library into a scratch prefix, builds a consumer project against it (CMake
+# package and pkg-config) and runs both programs.
+file(REMOVE_RECURSE ${WORK_DIR})
+set(PREFIX ${WORK_DIR}/prefix)
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
+  endif()
+  set(LAST_OUTPUT "${out}" PARENT_SCOPE)
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${QRCORE_BUILD_DIR} --prefix ${PREFIX})
+foreach(f include/qrcore/qrcore.h share/qrcore/QuarrionError.inf bin/QuarrionError.inf)
+  if(NOT EXISTS ${PREFIX}/${f})
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+file(GLOB pcfiles ${PREFIX}/lib*/pkgconfig/qrcore.pc)
+list(GET pcfiles 0 pcfile)
+get_filename_component(pcdir ${pcfile} DIRECTORY)
+
+set(ENV{PKG_CONFIG_PATH} ${pcdir})
+run(${CMAKE_COMMAND} -S ${CONSUMER_SOURCE_DIR} -B ${WORK_DIR}/build -DCMAKE_PREFIX_PATH=${PREFIX}
+    -DCMAKE_BUILD_TYPE=Release)
+run(${CMAKE_COMMAND} --build ${WORK_DIR}/build)
+foreach(program consumer consumer_pc)
+  run(${WORK_DIR}/build/${program})
+  if(NOT LAST_OUTPUT MATCHES "-1 consumer-ok")
+    message(FATAL_ERROR "${program} printed: ${LAST_OUTPUT}")
+  endif()
+endforeach()
+message(STATUS "consumer project built and ran against ${PREFIX}")

@@ -1,0 +1,108 @@
+// The error-list reader: layouts of white space, counts, malformed entries, and where the list
+// is looked for.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "error/error_list.h"
+
+namespace {
+
+struct Parsed {
+    qr::ErrorListStatus status;
+    std::vector<_tagErrorItem> items;
+};
+
+Parsed parse(const std::string& sText) {
+    Parsed parsed{qr::ErrorListStatus::CannotOpen, {}};
+    std::string sCopy = sText;
+    std::FILE* pFile = sCopy.empty() ? std::tmpfile() : ::fmemopen(sCopy.data(), sCopy.size(), "r");
+    if (pFile == nullptr) return parsed;
+    parsed.status = qr::readErrorList(pFile, parsed.items);
+    std::fclose(pFile);
+    return parsed;
+}
+
+std::string describe(const std::vector<_tagErrorItem>& items) {
+    std::string s;
+    for (const _tagErrorItem& item : items) s += std::to_string(item.lErrorNo) + "=" + item.szErrorInfo + ";";
+    return s;
+}
+
+TEST(ErrorList, AnyLayoutOfWhiteSpaceReadsTheSame) {
+    const char* layouts[] = {
+        "QRError 3\n1000003  E_MODE     Invalid-open-mode!\n1000004  E_MEMORY   Not-enough-memory!\n"
+        "1000005  E_BUFFER   Buffer-too-small!\n",
+        "QRError\n3\n1000003\nE_MODE\nInvalid-open-mode!\n1000004\nE_MEMORY\nNot-enough-memory!\n1000005\n"
+        "E_BUFFER\nBuffer-too-small!",
+        "QRError 3 1000003 E_MODE Invalid-open-mode! 1000004 E_MEMORY Not-enough-memory! 1000005 E_BUFFER "
+        "Buffer-too-small!",
+        "\t\r\n  QRError\t3\t1000003\tE_MODE\tInvalid-open-mode!\r\n1000004 \t E_MEMORY\v Not-enough-memory!\f"
+        "1000005\r\nE_BUFFER\r\nBuffer-too-small!\r\n",
+    };
+    for (const char* szLayout : layouts) {
+        SCOPED_TRACE(szLayout);
+        const Parsed parsed = parse(szLayout);
+        ASSERT_EQ(parsed.status, qr::ErrorListStatus::Ok);
+        EXPECT_EQ(describe(parsed.items), "1000003=Invalid-open-mode!;1000004=Not-enough-memory!;1000005=Buffer-too-small!;");
+    }
+}
+
+TEST(ErrorList, CountsAndMalformedEntries) {
+    struct Row {
+        const char* szName;
+        const char* szText;
+        qr::ErrorListStatus status;
+        const char* szItems;
+    } rows[] = {
+        {"words after the declared entries are ignored", "QRError 1 7 A seven 8 B eight", qr::ErrorListStatus::Ok, "7=seven;"},
+        {"count larger than entries present", "QRError 5 7 A seven 8 B eight", qr::ErrorListStatus::Ok, "7=seven;8=eight;"},
+        {"entry cut off by the end of the file", "QRError 2 7 A seven 8 B", qr::ErrorListStatus::Ok, "7=seven;"},
+        {"count not a number", "QRError many 7 A seven", qr::ErrorListStatus::Ok, ""},
+        {"count missing", "QRError", qr::ErrorListStatus::Ok, ""},
+        {"negative count", "QRError -2 7 A seven", qr::ErrorListStatus::Ok, ""},
+        {"count beyond 32 bits", "QRError 99999999999 7 A seven", qr::ErrorListStatus::Ok, ""},
+        {"number not decimal stops reading", "QRError 3 7 A seven 0x8 B eight 9 C nine", qr::ErrorListStatus::Ok, "7=seven;"},
+        {"signed numbers", "QRError 2 -1 A minus +12 B plus", qr::ErrorListStatus::Ok, "-1=minus;12=plus;"},
+        {"second word of 64 bytes stops reading",
+         "QRError 2 7 A seven 8 BBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBBB eight",
+         qr::ErrorListStatus::Ok, "7=seven;"},
+        {"text of 128 bytes stops reading",
+         "QRError 2 7 A seven 8 B "
+         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
+         "xxxxxxxxxxxxxxxxxxxxxxxxx",
+         qr::ErrorListStatus::Ok, "7=seven;"},
+        {"keyword only differs in case", "qRError 1 7 A seven", qr::ErrorListStatus::BadFormat, ""},
+        {"keyword longer", "QRError2 1 7 A seven", qr::ErrorListStatus::BadFormat, ""},
+        {"empty", "", qr::ErrorListStatus::BadFormat, ""},
+        {"only blanks", "  \n\t ", qr::ErrorListStatus::BadFormat, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.szName);
+        const Parsed parsed = parse(row.szText);
+        EXPECT_EQ(parsed.status, row.status);
+        EXPECT_EQ(describe(parsed.items), row.szItems);
+    }
+}
+
+TEST(ErrorList, TextOf127BytesIsKept) {
+    const std::string sText(127, 'y');
+    const Parsed parsed = parse("QRError 1 7 A " + sText);
+    ASSERT_EQ(parsed.items.size(), 1u);
+    EXPECT_EQ(std::string(parsed.items[0].szErrorInfo), sText);
+}
+
+TEST(ErrorList, PathIsTheExecutablesFolder) {
+    EXPECT_EQ(qr::errorListPath("/opt/survey/bin/app"), "/opt/survey/bin/QuarrionError.inf");
+    EXPECT_EQ(qr::errorListPath("/app"), "/QuarrionError.inf");
+    EXPECT_EQ(qr::errorListPath("app"), "app/QuarrionError.inf");
+    EXPECT_EQ(qr::errorListPath(""), "");
+    // The whole path must fit 255 bytes.
+    const std::string sFolder = "/" + std::string(236, 'd');
+    EXPECT_EQ(qr::errorListPath(sFolder + "/app").size(), 255u);
+    EXPECT_EQ(qr::errorListPath(sFolder + "d/app"), "");
+}
+
+}  // namespace

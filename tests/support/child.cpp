@@ -1,0 +1,98 @@
+// Test support: child processes with captured output.
+#include "support/child.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <stdexcept>
+
+namespace qrtest {
+
+namespace {
+void makePipe(int fds[2]) {
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+}
+}  // namespace
+
+ChildResult runChild(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin) {
+    int inPipe[2], outPipe[2], errPipe[2];
+    makePipe(inPipe);
+    makePipe(outPipe);
+    makePipe(errPipe);
+    const pid_t pid = ::fork();
+    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid == 0) {
+        ::dup2(inPipe[0], 0);
+        ::dup2(outPipe[1], 1);
+        ::dup2(errPipe[1], 2);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(sProgram.c_str()));
+        for (const std::string& s : args) argv.push_back(const_cast<char*>(s.c_str()));
+        argv.push_back(nullptr);
+        ::execv(sProgram.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(inPipe[0]);
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+
+    ChildResult result;
+    std::size_t nWritten = 0;
+    int fdIn = inPipe[1];
+    if (sStdin.empty()) {
+        ::close(fdIn);
+        fdIn = -1;
+    }
+    bool bOutOpen = true, bErrOpen = true;
+    ::signal(SIGPIPE, SIG_IGN);
+    while (bOutOpen || bErrOpen) {
+        pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {fdIn, POLLOUT, 0}};
+        if (::poll(fds, fdIn >= 0 ? 3 : 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        char buffer[65536];
+        for (int i = 0; i < 2; ++i) {
+            bool& bOpen = i == 0 ? bOutOpen : bErrOpen;
+            if (!bOpen || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                bOpen = false;
+            } else {
+                (i == 0 ? result.sStdout : result.sStderr).append(buffer, static_cast<std::size_t>(n));
+            }
+        }
+        if (fdIn >= 0 && (fds[2].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            const ssize_t n = ::write(fdIn, sStdin.data() + nWritten, sStdin.size() - nWritten);
+            if (n > 0) nWritten += static_cast<std::size_t>(n);
+            if (n <= 0 || nWritten == sStdin.size()) {
+                ::close(fdIn);
+                fdIn = -1;
+            }
+        }
+    }
+    if (fdIn >= 0) ::close(fdIn);
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    int nWait = 0;
+    while (::waitpid(pid, &nWait, 0) < 0 && errno == EINTR) {
+    }
+    result.bExited = WIFEXITED(nWait);
+    result.nStatus = result.bExited ? WEXITSTATUS(nWait) : -1;
+    return result;
+}
+
+std::string testBinaryDir() {
+    char szPath[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", szPath, sizeof szPath - 1);
+    if (n <= 0) return ".";
+    std::string sPath(szPath, static_cast<std::size_t>(n));
+    return sPath.substr(0, sPath.rfind('/'));
+}
+
+}  // namespace qrtest

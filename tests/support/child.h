@@ -1,0 +1,23 @@
+// Test support: running a real child process and collecting what it printed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qrtest {
+
+struct ChildResult {
+    bool bExited = false;   // ended by exit, not by a signal
+    int nStatus = -1;       // exit status when bExited
+    std::string sStdout;
+    std::string sStderr;
+};
+
+// Runs sProgram with args (argv[0] is sProgram), standard input from sStdin, and waits for it.
+ChildResult runChild(const std::string& sProgram, const std::vector<std::string>& args,
+                     const std::string& sStdin = {});
+
+// The folder of the running test program (where helper programs are built beside it).
+std::string testBinaryDir();
+
+}  // namespace qrtest
