@@ -162,6 +162,34 @@ std::shared_ptr<MappingObject> attach(SharedObject&& shared, bool bWritable) {
     return pObject;
 }
 
+// Maps nLength bytes of fd at llOffset at an address that is a multiple of the allocation
+// granularity, as view addresses are on the platform whose granularity the seam imitates. At the
+// page size that is what mmap does anyway; above it, room is reserved and the slack given back.
+void* mapAligned(std::size_t nLength, int nProt, int fd, int64_t llOffset) {
+    const std::size_t nAlign = allocationGranularity();
+    if (nAlign <= pageSize()) {
+        void* p = ::mmap(nullptr, nLength, nProt, MAP_SHARED, fd, static_cast<off_t>(llOffset));
+        if (p == MAP_FAILED) return captureLastError(), nullptr;
+        return p;
+    }
+    if (nLength > SIZE_MAX - nAlign) return setLastError(kErrorNoMemory), nullptr;
+    void* pRoom = ::mmap(nullptr, nLength + nAlign, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (pRoom == MAP_FAILED) return captureLastError(), nullptr;
+    const uintptr_t nRoom = reinterpret_cast<uintptr_t>(pRoom);
+    const uintptr_t nStart = (nRoom + nAlign - 1) / nAlign * nAlign;
+    void* p = ::mmap(reinterpret_cast<void*>(nStart), nLength, nProt, MAP_SHARED | MAP_FIXED, fd, static_cast<off_t>(llOffset));
+    if (p == MAP_FAILED) {
+        captureLastError();
+        ::munmap(pRoom, nLength + nAlign);
+        return nullptr;
+    }
+    const std::size_t nMapped = (nLength + pageSize() - 1) / pageSize() * pageSize();
+    if (nStart > nRoom) ::munmap(pRoom, nStart - nRoom);
+    const uintptr_t nEnd = nRoom + nLength + nAlign;
+    if (nStart + nMapped < nEnd) ::munmap(reinterpret_cast<void*>(nStart + nMapped), nEnd - (nStart + nMapped));
+    return p;
+}
+
 }  // namespace
 
 void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const char* szName, bool /*bInheritable*/,
@@ -306,9 +334,8 @@ void* mapViewOfFile(void* hMapping, uint32_t nAccess, int64_t llOffset, std::siz
             return fail(kErrorInvalidArgument), nullptr;
     }
     const int nProt = bWrite ? PROT_READ | PROT_WRITE : PROT_READ;
-    void* pBase = ::mmap(nullptr, nLength, nProt, MAP_SHARED, pObject->dataFd(),
-                         static_cast<off_t>(pObject->llDataOffset + llOffset));
-    if (pBase == MAP_FAILED) return captureLastError(), nullptr;
+    void* pBase = mapAligned(nLength, nProt, pObject->dataFd(), pObject->llDataOffset + llOffset);
+    if (pBase == nullptr) return nullptr;
     std::lock_guard<std::mutex> lock(g_mutex);
     g_views[reinterpret_cast<uintptr_t>(pBase)] = ViewRecord{nLength, llOffset, std::move(pObject)};
     return pBase;
