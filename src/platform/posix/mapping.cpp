@@ -14,10 +14,7 @@
 #include <mutex>
 #include <unordered_set>
 
-#if __has_include("platform/posix/file_handle.h")
 #include "platform/posix/file_handle.h"
-#define QR_HAVE_FILE_HANDLES 1
-#endif
 #include "platform/posix/shm_object.h"
 #include "platform/sys_error.h"
 #include "platform/sys_fault.h"
@@ -105,22 +102,13 @@ void* newHandle(std::shared_ptr<MappingObject> pObject, bool bWritable) {
     return pHandle;
 }
 
-// The descriptor of a file handle and whether it allows the access a mapping needs; -1 when
-// hFile is not an open file handle.
-int fileDescriptor(void* hFile) {
-#ifdef QR_HAVE_FILE_HANDLES
-    return descriptorOf(hFile);
-#else
-    (void)hFile;
-    return -1;
-#endif
-}
-
-bool descriptorAllows(int fd, bool bWrite) {
-    const int nFlags = ::fcntl(fd, F_GETFL);
-    if (nFlags < 0) return false;
-    const int nMode = nFlags & O_ACCMODE;
-    return bWrite ? nMode == O_RDWR : nMode == O_RDONLY || nMode == O_RDWR;
+// A descriptor of its own for the file of fdFile: a new open file description, so that the share
+// locks of the caller's handle go when that handle is closed, while the mapping keeps the file.
+int reopenDescriptor(int fdFile, bool bWritable) {
+    const std::string sLink = "/proc/self/fd/" + std::to_string(fdFile);
+    const int fd = ::open(sLink.c_str(), (bWritable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    return ::fcntl(fdFile, F_DUPFD_CLOEXEC, 0);  // no /proc: share the caller's description
 }
 
 std::string nameOf(const char* szName) { return szName != nullptr ? std::string(szName) : std::string(); }
@@ -209,9 +197,11 @@ void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const ch
         info.kind = ObjectKind::PageFile;
         info.llSize = llSize;
     } else {
-        fdFile = fileDescriptor(hFile);
+        fdFile = descriptorOf(hFile);
         if (fdFile < 0) return fail(kErrorInvalidHandle), nullptr;
-        if (!descriptorAllows(fdFile, bWritable)) return fail(kErrorAccessDenied), nullptr;
+        // A mapping reads its file; a writable one writes it too.
+        const uint32_t nNeeded = bWritable ? kGenericRead | kGenericWrite : kGenericRead;
+        if ((accessOf(hFile) & nNeeded) != nNeeded) return fail(kErrorAccessDenied), nullptr;
         struct stat st{};
         if (::fstat(fdFile, &st) != 0) return captureLastError(), nullptr;
         if (!S_ISREG(st.st_mode)) return fail(kErrorInvalidArgument), nullptr;
@@ -252,7 +242,7 @@ void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const ch
             if (::fstat(fdFile, &st) != 0) return captureLastError(), nullptr;
             if (info.llSize > st.st_size && ::ftruncate(fdFile, static_cast<off_t>(info.llSize)) != 0)
                 return captureLastError(), nullptr;
-            pObject->nFileFd = ::fcntl(fdFile, F_DUPFD_CLOEXEC, 0);
+            pObject->nFileFd = reopenDescriptor(fdFile, bWritable);
             if (pObject->nFileFd < 0) return captureLastError(), nullptr;
             if (sName.empty()) return newHandle(std::move(pObject), bWritable);
         } else {
@@ -398,7 +388,7 @@ bool setAllocationGranularity(uint32_t nGranularity) {
 
 bool markFileSparse(void* hFile) {
     if (faulted(Op::RangeEdit)) return false;
-    const int fd = fileDescriptor(hFile);
+    const int fd = descriptorOf(hFile);
     if (fd < 0) return fail(kErrorInvalidHandle);
     struct stat st{};
     if (::fstat(fd, &st) != 0) return captureLastError(), false;
