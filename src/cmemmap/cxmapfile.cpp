@@ -56,6 +56,13 @@ bool storeName(char* szTarget, const std::string& sText) {
     return true;
 }
 
+// "<szStem><nNumber>.mpf", the text of the random names.
+std::string formatNumbered(const char* szStem, int32_t nNumber) {
+    char szText[64];
+    std::snprintf(szText, sizeof szText, "%s%d.mpf", szStem, static_cast<int>(nNumber));
+    return szText;
+}
+
 void* offsetAddress(void* pBase, int32_t lDelta) {
     if (pBase == nullptr) return nullptr;
     return static_cast<char*>(pBase) + lDelta;
@@ -141,7 +148,7 @@ std::string CxMapFile::CreateMappingName(const char* szName, bool bRandom) {
     if (szName == nullptr && bRandom) {
         // Drawn from the library's own generator: the caller's rand() sequence is left alone, and
         // no clock tick is spent on seeding.
-        sName = "MappingName" + std::to_string(qr::sys::randomBelow(32768)) + ".mpf";
+        sName = qr::formatNumbered("MappingName", static_cast<int32_t>(qr::sys::randomBelow(32768)));
     } else if (szName != nullptr) {
         sName = szName;
     }
@@ -152,7 +159,8 @@ std::string CxMapFile::CreateMappingName(const char* szName, bool bRandom) {
 }
 
 std::string CxMapFile::CreateMutexName() {
-    return std::string(m_szMappingName) + "_Mutex_MutexName" + std::to_string(qr::sys::randomBelow(32768)) + ".mpf";
+    return std::string(m_szMappingName) + "_Mutex_" +
+           qr::formatNumbered("MutexName", static_cast<int32_t>(qr::sys::randomBelow(32768)));
 }
 
 void* CxMapFile::OpenFile(const char* szFileName, bool bAppendNull, bool bReadOnly, bool bSparse) {
@@ -359,7 +367,8 @@ void* CxMapFile::MapViewRecord(_tagMemView& view) {
     for (int nRound = 0; nRound < qr::kRandomNameRounds + 1; ++nRound) {
         std::string sName = CreateMutexName();
         if (nRound == qr::kRandomNameRounds)
-            sName = std::string(m_szMappingName) + "_Mutex_MutexName" + std::to_string(qr::g_nNextMutexNumber.fetch_add(1)) + ".mpf";
+            sName = std::string(m_szMappingName) + "_Mutex_" +
+                    qr::formatNumbered("MutexName", qr::g_nNextMutexNumber.fetch_add(1));
         bool bExisted = false;
         view.hMutex = qr::sys::createMutex(false, sName.c_str(), &bExisted);
         if (view.hMutex == nullptr || !bExisted) break;
