@@ -111,9 +111,9 @@ TEST_P(FileKinds, WriteSeekReadBackWithTheThreeOrigins) {
         int64_t llExpected;
     };
     const SeekRow rows[] = {
-        {"from the beginning", 100, 0, 100},
-        {"forward from the current position", 50, 1, 150},
-        {"backward from the current position", -30, 1, 120},
+        {"from the beginning", 100, 0, 100},  // each row below reads one byte after its seek
+        {"forward from the current position", 50, 1, 151},
+        {"backward from the current position", -30, 1, 122},
         {"back from the end", -10, 2, 9990},
         {"to the end", 0, 2, 10000},
         {"back to the start", 0, 0, 0},

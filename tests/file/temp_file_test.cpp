@@ -39,7 +39,9 @@ TEST_F(TempFiles, MakeTempFileNameCreatesAnEmptyFileWithThePrefix) {
         EXPECT_NE(sOther, sPath);
         EXPECT_EQ(diskSize(sOther), 0);
         // With the prefix the generated part follows; the longer prefixes are cut to three.
-        if (row.szPrefix && std::strlen(row.szPrefix) > 3) EXPECT_NE(baseName(sPath).substr(0, 4), "abcd");
+        if (row.szPrefix && std::strlen(row.szPrefix) > 3) {
+            EXPECT_NE(baseName(sPath).substr(0, 4), "abcd");
+        }
     }
     EXPECT_EQ(GetDllErrorNo(), 0);
 }
@@ -100,7 +102,9 @@ TEST_F(TempFiles, InitTempFileZeroesInPieces) {
         ASSERT_TRUE(file.CreateTempFile("zer", row.llSize));
         const auto junk = patternBytes(static_cast<std::size_t>(row.llSize), 4);
         ASSERT_TRUE(file.SeekToBegin());
-        if (row.llSize > 0) ASSERT_EQ(file.Write(junk.data(), static_cast<uint32_t>(row.llSize)), row.llSize);
+        if (row.llSize > 0) {
+            ASSERT_EQ(file.Write(junk.data(), static_cast<uint32_t>(row.llSize)), row.llSize);
+        }
         ASSERT_TRUE(file.SeekToBegin());
         const int64_t llBefore = qr::sys::faultCalls(qr::sys::Op::Write);
         EXPECT_TRUE(file.InitTempFile());
