@@ -24,12 +24,21 @@
 
 #include "qrcore/api.h"
 
-/* The kind of a CxFile, stored as a 32-bit integer. */
+/* The kind of a CxFile, stored as a 32-bit integer. Any 32-bit value may be stored; values
+ * other than these three make the transfers and queries return fixed results. */
+#ifdef __cplusplus
+enum QR_FileType : int32_t {
+#else
 typedef enum QR_FileType {
+#endif
     QR_MemFile = 0,  /* bytes in a heap buffer (or a caller's buffer) */
     QR_DiskFile = 1, /* a disk file */
     QR_TempFile = 2  /* a disk file that Close deletes */
+#ifdef __cplusplus
+};
+#else
 } QR_FileType;
+#endif
 
 #ifdef __cplusplus
 #include <string>
