@@ -144,6 +144,7 @@ public:
 
 private:
     bool growTo(int64_t llSize);
+    bool putSlow(unsigned char cByte);
     void publishBuffer();
     void joinShare(const CxFile& src);
     bool leaveShare();

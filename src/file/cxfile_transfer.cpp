@@ -158,10 +158,27 @@ uint32_t CxFile::Write(const void* pBuffer, uint32_t nCount) {
     return 0;
 }
 
+// The common case, a memory file with room left that shares with no copy, is kept to a few
+// loads and stores without calls: byte-wise writers call this hundreds of millions of times.
 bool CxFile::PutC(unsigned char cByte) {
+    unsigned char* pBuffer = m_pBuffer;
+    const int64_t llPos = m_nPos;
+    if (m_nFileType == QR_MemFile && pBuffer != nullptr && llPos < m_nBufferSize && m_pShareNext == this)
+        [[likely]] {
+        const int64_t llNext = llPos + 1;
+        m_nPos = llNext;
+        if (llNext > m_nFileSize) m_nFileSize = llNext;
+        pBuffer[llPos] = cByte;  // last: a byte store may alias the fields above
+        return true;
+    }
+    return putSlow(cByte);
+}
+
+bool CxFile::putSlow(unsigned char cByte) {
     if (m_nFileType == QR_MemFile) {
         if (m_pBuffer == nullptr) return false;
         if (m_nPos >= m_nBufferSize) {
+            // At or beyond the capacity: ask for 1024 bytes beyond the position.
             if (m_nPos > kMaxPos - kPutCAhead || !growTo(m_nPos + kPutCAhead)) return false;
         }
         m_pBuffer[m_nPos++] = cByte;
