@@ -144,7 +144,8 @@ void sort3(const R& rows, Index a, Index b, Index c) {
 
 // Partitions [l, r) around the pivot row at l: returns its final place p, with every row of
 // [l, p) before the pivot and every row of (p, r) not before it. bAlreadyPartitioned tells that
-// no exchange was needed. A row at or after l + 1 must not sort before the pivot.
+// no exchange was needed. Some row of (l, r) must not sort before the pivot (the pivot
+// selection leaves one there); it stops the first scan.
 template <class R>
 Index partitionRight(const R& rows, Index l, Index r, bool& bAlreadyPartitioned) {
     const Keys pivot = rows.keys(l);
