@@ -274,7 +274,7 @@ TEST_F(MapFileTest, WaitMomentSpinsForTheGivenTime) {
     map.WaitMoment(std::nan(""));
     map.WaitMoment(-std::numeric_limits<double>::infinity());
     map.WaitMoment(0.0004);  // below one tick
-    EXPECT_LT(std::chrono::steady_clock::now() - start2, std::chrono::milliseconds(100));
+    EXPECT_LT(std::chrono::steady_clock::now() - start2, std::chrono::milliseconds(500));
 }
 
 }  // namespace
