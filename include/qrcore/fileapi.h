@@ -40,6 +40,21 @@ QR_API bool AllocateDiskSpace(void* hFile, int64_t llPos, int64_t llSize);
 QR_API bool FreeDiskSpace(void* hFile, int64_t llPos, int64_t llSize);
 QR_API bool InitiateSpaceIntoZero(void* hFile, int64_t llPos, int64_t llSize);
 
+/* Progress of the long space operations (MoveData, AllocateDiskSpace, FreeDiskSpace,
+ * InitiateSpaceIntoZero), for a progress display. The hook only observes: it cannot cancel.
+ * llTotal is the number of bytes the whole call moves or fills (for AllocateDiskSpace the tail
+ * moved plus the gap filled, for FreeDiskSpace the tail moved); llDone rises from 0 to llTotal.
+ * Each call that passes its argument checks reports (0, llTotal) first and (llTotal, llTotal)
+ * last when it succeeds (not when it fails), and in between at most 64 more times, whatever
+ * the size. The hook runs on the calling thread, with no lock of the library held; it must not
+ * use the same file handle. The hook and context in place when an operation starts serve the
+ * whole operation. */
+typedef void (*QR_ProgressHook)(int64_t llDone, int64_t llTotal, void* pContext);
+
+/* Installs pfnHook with pContext (null: no reports) for the whole process and returns the
+ * previous hook (null when there was none). */
+QR_API QR_ProgressHook QR_SetProgressHook(QR_ProgressHook pfnHook, void* pContext);
+
 QR_EXTERN_C_END
 
 #endif

@@ -17,3 +17,4 @@
 #include "platform/sys_process.h"
 #include "platform/sys_files.h"
 #include "platform/sys_mapping.h"
+#include "platform/sys_time.h"

@@ -9,6 +9,7 @@ namespace qr::sys {
 enum class Op : int {
     Open, Close, Read, Write, Seek, Size, Truncate, Flush, Delete, Find, TempName, RangeEdit,
     CreateMapping, OpenMapping, MapView, UnmapView, FlushView, Mutex, Alloc,
+    Clock,
     Count
 };
 

@@ -33,19 +33,27 @@ enum SeekOrigin : uint32_t { kSeekBegin = 0, kSeekCurrent = 1, kSeekEnd = 2 };
 
 // Opens or creates szPath. nAccess: kGenericRead and/or kGenericWrite; nShare: kShareRead and/or
 // kShareWrite. bInheritable only marks the handle for children started with inheritance on
-// purpose; the descriptor is close-on-exec all the same. kInvalidHandle on failure.
+// purpose; the descriptor is close-on-exec all the same. kInvalidHandle on failure. A folder
+// cannot be opened (EISDIR). kCreateAlways and kTruncateExisting empty an existing file only
+// after sharing was granted; kTruncateExisting needs kGenericWrite (else kErrorInvalidArgument).
 void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition,
                  bool bInheritable);
+// Closes hFile; it is invalid afterwards even when the system reports an error on close (the
+// error may mean lost data). An injected fault leaves the handle open.
 bool closeHandle(void* hFile);
-// Reads up to nCount bytes at the file pointer; *pnRead = bytes read (0 at end of file).
+// Reads up to nCount bytes at the file pointer; *pnRead = bytes read (fewer only at the end of
+// the file, 0 there). A handle without kGenericRead fails with kErrorAccessDenied.
 bool readFile(void* hFile, void* pBuffer, uint32_t nCount, uint32_t* pnRead);
-// Writes nCount bytes at the file pointer; *pnWritten = bytes written.
+// Writes nCount bytes at the file pointer: all of them, or false with the cause recorded and
+// *pnWritten = the bytes written before it. A handle without kGenericWrite fails with
+// kErrorAccessDenied.
 bool writeFile(void* hFile, const void* pBuffer, uint32_t nCount, uint32_t* pnWritten);
 // Moves the file pointer; a target before 0 fails with kErrorInvalidArgument and leaves it.
 bool setFilePointer(void* hFile, int64_t llDistance, uint32_t nOrigin, int64_t* pllNewPos);
 bool getFileSize(void* hFile, int64_t* pllSize);
-// Cuts or extends the file at its file pointer.
+// Cuts or extends the file at its file pointer (needs kGenericWrite).
 bool setEndOfFile(void* hFile);
+// Forces written data and metadata to the disk (needs kGenericWrite, as on Win32).
 bool flushFileBuffers(void* hFile);
 bool deleteFile(const char* szPath);
 // True when an entry matches szPattern ('*' and '?' in the last component match as the Win32
@@ -60,10 +68,14 @@ std::string tempFolder();
 std::string makeTempFileName(const char* szFolder, const char* szPrefix);
 
 // The file system's block size for hFile (the unit of insertRange/collapseRange); 0 if unknown.
+// Asks the fault seam as Op::Size.
 uint32_t fileBlockSize(void* hFile);
 // Inserts llLength zero bytes at llPos / removes llLength bytes at llPos in place, without
-// moving data through memory. Fails with kErrorNotSupported (or the native code) where the
-// file system cannot; the file is then unchanged.
+// moving data through memory (fault seam: Op::RangeEdit). Both need a handle with read and
+// write access, and llPos/llLength in whole blocks; insertRange needs llPos before the end of
+// the file, collapseRange needs llPos + llLength before it. Fails with kErrorNotSupported (or
+// the native code) where the file system cannot; the file is then unchanged. The inserted range
+// reads as zeros and gets disk blocks where the file system can reserve them.
 bool insertRange(void* hFile, int64_t llPos, int64_t llLength);
 bool collapseRange(void* hFile, int64_t llPos, int64_t llLength);
 

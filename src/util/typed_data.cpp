@@ -1,8 +1,25 @@
 // Utilities: typed-data helpers (absolute value, data-type sizes, byte-order reversal).
-#include "qrcore/util.h"
+#include <algorithm>
 
-extern "C" QR_API int64_t QR_llabs(int64_t llValue) {
-    // Negated over all 64 bits in unsigned arithmetic: the most negative value maps to itself
-    // without undefined behaviour.
-    return llValue < 0 ? static_cast<int64_t>(0 - static_cast<uint64_t>(llValue)) : llValue;
+#include "qrcore/util.h"
+#include "util/abs64.h"
+
+extern "C" QR_API int64_t QR_llabs(int64_t llValue) { return qr::abs64(llValue); }
+
+extern "C" QR_API int32_t GetDataTypeBytes(int32_t nType) {
+    switch (nType) {
+        case 1: case 2: return 1;
+        case 3: case 4: return 2;
+        case 5: case 6: case 17: return 4;
+        case 7: case 8: case 18: return 8;
+        default: return 0;
+    }
+}
+
+extern "C" QR_API int32_t BufferReverse(void* pBuffer, int32_t nLength) {
+    if (pBuffer != nullptr && nLength > 1) {
+        auto* pBytes = static_cast<unsigned char*>(pBuffer);
+        std::reverse(pBytes, pBytes + nLength);
+    }
+    return nLength;
 }

@@ -1,0 +1,306 @@
+// POSIX backend: Win32-style file handles over descriptors: create and open with access,
+// sharing and creation disposition, close, read, write, seek, size, end of file, flush, delete.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+#include <mutex>
+#include <new>
+
+#include "platform/posix/file_handle.h"
+#include "platform/posix/share_locks.h"
+#include "platform/sys_error.h"
+#include "platform/sys_fault.h"
+#include "platform/sys_files.h"
+
+namespace qr::sys {
+
+namespace {
+// Linux moves at most this much in one read or write call.
+constexpr uint32_t kMaxTransfer = 0x7FFFF000u;
+
+bool faulted(Op op) {
+    if (const uint32_t nCode = takeFault(op)) {
+        setLastError(nCode);
+        return true;
+    }
+    return false;
+}
+
+void closeQuietly(int nFd) {
+    const uint32_t nSaved = lastError();
+    ::close(nFd);
+    setLastError(nSaved);
+}
+
+// Opens szPath with the flags the disposition asks for. Non-blocking while opening, so that a
+// FIFO or device without a peer cannot hang the open (and the share mutex with it).
+int openDescriptor(const char* szPath, bool bNeedWrite, uint32_t nDisposition) {
+    int nFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (bNeedWrite ? O_RDWR : O_RDONLY);
+    switch (nDisposition) {
+    case kCreateNew: nFlags |= O_CREAT | O_EXCL; break;
+    case kCreateAlways:
+    case kOpenAlways: nFlags |= O_CREAT; break;
+    default: break;
+    }
+    int nFd = -1;
+    do {
+        nFd = ::open(szPath, nFlags, 0666);
+    } while (nFd < 0 && errno == EINTR);
+    if (nFd < 0) captureLastError();
+    return nFd;
+}
+
+// Everything after the descriptor exists and before the handle is given out: refuse folders,
+// back to blocking mode, share slots, then (only once sharing is granted) truncation.
+bool prepareDescriptor(int nFd, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition) {
+    struct stat st {};
+    if (::fstat(nFd, &st) != 0) {
+        captureLastError();
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        setLastError(EISDIR);
+        return false;
+    }
+    const int nFlags = ::fcntl(nFd, F_GETFL);
+    if (nFlags < 0 || ::fcntl(nFd, F_SETFL, nFlags & ~O_NONBLOCK) != 0) {
+        captureLastError();
+        return false;
+    }
+    if (!takeShareSlots(nFd, nAccess, nShare)) return false;
+    const bool bTruncate = nDisposition == kCreateAlways || nDisposition == kTruncateExisting;
+    if (bTruncate && S_ISREG(st.st_mode) && st.st_size != 0) {
+        int nResult = 0;
+        do {
+            nResult = ::ftruncate(nFd, 0);
+        } while (nResult != 0 && errno == EINTR);
+        if (nResult != 0) {
+            captureLastError();
+            return false;
+        }
+    }
+    return true;
+}
+}  // namespace
+
+void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition,
+                 bool bInheritable) {
+    if (faulted(Op::Open)) return kInvalidHandle;
+    const uint32_t kAccessBits = kGenericRead | kGenericWrite;
+    const bool bBadDisposition = nDisposition < kCreateNew || nDisposition > kTruncateExisting;
+    const bool bTruncateWithoutWrite =
+        nDisposition == kTruncateExisting && (nAccess & kGenericWrite) == 0;
+    if (szPath == nullptr || (nAccess & ~kAccessBits) != 0 || bBadDisposition ||
+        bTruncateWithoutWrite) {
+        setLastError(kErrorInvalidArgument);
+        return kInvalidHandle;
+    }
+    if (*szPath == '\0') {
+        setLastError(kErrorNotFound);
+        return kInvalidHandle;
+    }
+    // Write access is restricted in the handle layer, the descriptor itself is always readable:
+    // the share slots are read locks, which need a descriptor open for reading. Truncation
+    // needs a writable descriptor whatever access the caller asked for.
+    const bool bNeedWrite = (nAccess & kGenericWrite) != 0 || nDisposition == kCreateAlways;
+
+    auto* pHandle = new (std::nothrow) FileHandle;
+    if (pHandle == nullptr) {
+        setLastError(kErrorNoMemory);
+        return kInvalidHandle;
+    }
+    {
+        std::lock_guard<std::mutex> lock(shareMutex());
+        const int nFd = openDescriptor(szPath, bNeedWrite, nDisposition);
+        if (nFd < 0) {
+            delete pHandle;
+            return kInvalidHandle;
+        }
+        if (!prepareDescriptor(nFd, nAccess, nShare & (kShareRead | kShareWrite), nDisposition)) {
+            closeQuietly(nFd);
+            delete pHandle;
+            return kInvalidHandle;
+        }
+        pHandle->nFd = nFd;
+    }
+    pHandle->nAccess = nAccess;
+    pHandle->nShare = nShare;
+    pHandle->bInheritable = bInheritable;
+    return registerHandle(pHandle);
+}
+
+bool closeHandle(void* hFile) {
+    if (lookupHandle(hFile) == nullptr) return false;
+    // An injected failure leaves the handle open, as a failed close of an invalid handle would.
+    if (faulted(Op::Close)) return false;
+    FileHandle* pHandle = unregisterHandle(hFile);
+    if (pHandle == nullptr) return false;
+    // The descriptor is released even when close reports an error (Linux semantics); the error
+    // still reaches the caller, since it may mean that written data was lost.
+    const int nResult = ::close(pHandle->nFd);
+    const bool bOk = nResult == 0 || errno == EINTR;
+    if (!bOk) captureLastError();
+    delete pHandle;
+    return bOk;
+}
+
+bool readFile(void* hFile, void* pBuffer, uint32_t nCount, uint32_t* pnRead) {
+    if (pnRead != nullptr) *pnRead = 0;
+    const FileHandle* pHandle = lookupHandle(hFile);
+    if (pHandle == nullptr) return false;
+    if ((pHandle->nAccess & kGenericRead) == 0) {
+        setLastError(kErrorAccessDenied);
+        return false;
+    }
+    if (faulted(Op::Read)) return false;
+    if (pBuffer == nullptr && nCount != 0) {
+        setLastError(kErrorInvalidArgument);
+        return false;
+    }
+    auto* pBytes = static_cast<unsigned char*>(pBuffer);
+    uint32_t nDone = 0;
+    while (nDone < nCount) {
+        const uint32_t nAsk = std::min(nCount - nDone, kMaxTransfer);
+        const ssize_t n = ::read(pHandle->nFd, pBytes + nDone, nAsk);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            captureLastError();
+            if (pnRead != nullptr) *pnRead = nDone;
+            return false;
+        }
+        if (n == 0) break;  // end of file
+        nDone += static_cast<uint32_t>(n);
+    }
+    if (pnRead != nullptr) *pnRead = nDone;
+    return true;
+}
+
+bool writeFile(void* hFile, const void* pBuffer, uint32_t nCount, uint32_t* pnWritten) {
+    if (pnWritten != nullptr) *pnWritten = 0;
+    const FileHandle* pHandle = lookupHandle(hFile);
+    if (pHandle == nullptr) return false;
+    if ((pHandle->nAccess & kGenericWrite) == 0) {
+        setLastError(kErrorAccessDenied);
+        return false;
+    }
+    if (faulted(Op::Write)) return false;
+    if (pBuffer == nullptr && nCount != 0) {
+        setLastError(kErrorInvalidArgument);
+        return false;
+    }
+    const auto* pBytes = static_cast<const unsigned char*>(pBuffer);
+    uint32_t nDone = 0;
+    while (nDone < nCount) {
+        const uint32_t nAsk = std::min(nCount - nDone, kMaxTransfer);
+        const ssize_t n = ::write(pHandle->nFd, pBytes + nDone, nAsk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            // A write that moves nothing without an error code can only mean a full device.
+            if (n == 0) setLastError(ENOSPC);
+            else captureLastError();
+            if (pnWritten != nullptr) *pnWritten = nDone;
+            return false;
+        }
+        nDone += static_cast<uint32_t>(n);
+    }
+    if (pnWritten != nullptr) *pnWritten = nDone;
+    return true;
+}
+
+bool setFilePointer(void* hFile, int64_t llDistance, uint32_t nOrigin, int64_t* pllNewPos) {
+    const FileHandle* pHandle = lookupHandle(hFile);
+    if (pHandle == nullptr) return false;
+    if (faulted(Op::Seek)) return false;
+    int nWhence = SEEK_SET;
+    switch (nOrigin) {
+    case kSeekBegin: nWhence = SEEK_SET; break;
+    case kSeekCurrent: nWhence = SEEK_CUR; break;
+    case kSeekEnd: nWhence = SEEK_END; break;
+    default: setLastError(kErrorInvalidArgument); return false;
+    }
+    // lseek refuses a target before 0 (EINVAL) or past the largest offset (EINVAL/EOVERFLOW)
+    // and then leaves the position where it was.
+    const off_t llNew = ::lseek(pHandle->nFd, static_cast<off_t>(llDistance), nWhence);
+    if (llNew < 0) {
+        captureLastError();
+        return false;
+    }
+    if (pllNewPos != nullptr) *pllNewPos = static_cast<int64_t>(llNew);
+    return true;
+}
+
+bool getFileSize(void* hFile, int64_t* pllSize) {
+    const FileHandle* pHandle = lookupHandle(hFile);
+    if (pHandle == nullptr) return false;
+    if (faulted(Op::Size)) return false;
+    struct stat st {};
+    if (::fstat(pHandle->nFd, &st) != 0) {
+        captureLastError();
+        return false;
+    }
+    if (pllSize != nullptr) *pllSize = static_cast<int64_t>(st.st_size);
+    return true;
+}
+
+bool setEndOfFile(void* hFile) {
+    const FileHandle* pHandle = lookupHandle(hFile);
+    if (pHandle == nullptr) return false;
+    if ((pHandle->nAccess & kGenericWrite) == 0) {
+        setLastError(kErrorAccessDenied);
+        return false;
+    }
+    if (faulted(Op::Truncate)) return false;
+    const off_t llPos = ::lseek(pHandle->nFd, 0, SEEK_CUR);
+    if (llPos < 0) {
+        captureLastError();
+        return false;
+    }
+    int nResult = 0;
+    do {
+        nResult = ::ftruncate(pHandle->nFd, llPos);
+    } while (nResult != 0 && errno == EINTR);
+    if (nResult != 0) {
+        captureLastError();
+        return false;
+    }
+    return true;
+}
+
+bool flushFileBuffers(void* hFile) {
+    const FileHandle* pHandle = lookupHandle(hFile);
+    if (pHandle == nullptr) return false;
+    if ((pHandle->nAccess & kGenericWrite) == 0) {
+        setLastError(kErrorAccessDenied);
+        return false;
+    }
+    if (faulted(Op::Flush)) return false;
+    int nResult = 0;
+    do {
+        nResult = ::fsync(pHandle->nFd);
+    } while (nResult != 0 && errno == EINTR);
+    if (nResult != 0) {
+        captureLastError();
+        return false;
+    }
+    return true;
+}
+
+bool deleteFile(const char* szPath) {
+    if (faulted(Op::Delete)) return false;
+    if (szPath == nullptr) {
+        setLastError(kErrorInvalidArgument);
+        return false;
+    }
+    if (::unlink(szPath) != 0) {
+        captureLastError();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace qr::sys

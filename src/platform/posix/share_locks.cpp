@@ -1,0 +1,103 @@
+// POSIX backend: share modes as open file description locks on four reserved one-byte slots.
+//
+// Every open holds a shared lock on the slots that describe it: "has read" and "has write" for
+// the access it holds, "deny read" and "deny write" for the sharing it refuses. A new open
+// first takes its own slots, then asks (F_OFD_GETLK with an exclusive probe) whether another
+// open file description holds a slot it clashes with: "deny read" when it wants to read, "deny
+// write" when it wants to write, "has read" when it refuses read sharing, "has write" when it
+// refuses write sharing. Taking before testing means that of two racing opens in different
+// processes at least one sees the other (both may give up, never both succeed). Locks of the
+// same open file description never conflict with each other, so the probe ignores our own
+// slots. The slots lie near the largest offset, far beyond any data, and the kernel drops them
+// when the last descriptor of the open file description is closed, also when a process dies.
+#include "platform/posix/share_locks.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+
+#include "platform/sys_error.h"
+#include "platform/sys_files.h"
+
+namespace qr::sys {
+
+namespace {
+constexpr int64_t kSlotBase = std::numeric_limits<int64_t>::max() - 8;
+constexpr int64_t kSlotHasRead = kSlotBase + 0;
+constexpr int64_t kSlotHasWrite = kSlotBase + 1;
+constexpr int64_t kSlotDenyRead = kSlotBase + 2;
+constexpr int64_t kSlotDenyWrite = kSlotBase + 3;
+
+bool lockSlot(int nFd, int64_t llSlot) {
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = llSlot;
+    lock.l_len = 1;
+    while (::fcntl(nFd, F_OFD_SETLK, &lock) != 0) {
+        if (errno != EINTR) {
+            captureLastError();
+            return false;
+        }
+    }
+    return true;
+}
+
+// *pbHeld: whether another open file description holds a lock on the slot.
+bool probeSlot(int nFd, int64_t llSlot, bool* pbHeld) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = llSlot;
+    lock.l_len = 1;
+    while (::fcntl(nFd, F_OFD_GETLK, &lock) != 0) {
+        if (errno != EINTR) {
+            captureLastError();
+            return false;
+        }
+    }
+    *pbHeld = lock.l_type != F_UNLCK;
+    return true;
+}
+}  // namespace
+
+std::mutex& shareMutex() {
+    static std::mutex* s_pMutex = new std::mutex;
+    return *s_pMutex;
+}
+
+bool takeShareSlots(int nFd, uint32_t nAccess, uint32_t nShare) {
+    const bool bRead = (nAccess & kGenericRead) != 0;
+    const bool bWrite = (nAccess & kGenericWrite) != 0;
+    const bool bShareRead = (nShare & kShareRead) != 0;
+    const bool bShareWrite = (nShare & kShareWrite) != 0;
+
+    if (bRead && !lockSlot(nFd, kSlotHasRead)) return false;
+    if (bWrite && !lockSlot(nFd, kSlotHasWrite)) return false;
+    if (!bShareRead && !lockSlot(nFd, kSlotDenyRead)) return false;
+    if (!bShareWrite && !lockSlot(nFd, kSlotDenyWrite)) return false;
+
+    const struct {
+        bool bApplies;
+        int64_t llSlot;
+    } probes[] = {
+        {bRead, kSlotDenyRead},
+        {bWrite, kSlotDenyWrite},
+        {!bShareRead, kSlotHasRead},
+        {!bShareWrite, kSlotHasWrite},
+    };
+    for (const auto& probe : probes) {
+        if (!probe.bApplies) continue;
+        bool bHeld = false;
+        if (!probeSlot(nFd, probe.llSlot, &bHeld)) return false;
+        if (bHeld) {
+            setLastError(kErrorSharingViolation);
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace qr::sys

@@ -1,0 +1,21 @@
+// POSIX backend: Win32 share modes between open files, in one process and across processes,
+// kept with open file description locks on reserved byte slots.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+namespace qr::sys {
+
+// Serialises the open-lock-check-truncate sequence of the opens of this process, so that two
+// threads opening the same file cannot both see the other's slots and both give up.
+std::mutex& shareMutex();
+
+// Takes the slots of nFd (an open file description of its own, open for reading) for the
+// access it holds and the sharing it grants, then checks the slots of every other open file
+// description of the same file. False on a clash (last error kErrorSharingViolation) or on a
+// failed lock call (last error its native code); the caller then closes nFd, which drops the
+// slots taken here. Call with shareMutex() held.
+bool takeShareSlots(int nFd, uint32_t nAccess, uint32_t nShare);
+
+}  // namespace qr::sys
