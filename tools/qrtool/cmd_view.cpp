@@ -38,11 +38,18 @@ int runView(const Options&, const Args& args) {
     if (!parseSize(args[2], llSize)) return fail(kExitUsage, "view: '" + args[2] + "' is not a size");
 
     CxMapFile map;
+    // The object does not release its view list by itself.
+    struct ViewsReleased {
+        CxMapFile& map;
+        ~ViewsReleased() {
+            map.FreeView();
+            map.UnMap();
+        }
+    } release{map};
     ReportError(0);
     if (!map.MapFile(args[0].c_str(), false, true, false)) return failLibrary("view: " + args[0]);
     const int64_t llEnd = map.GetMappingSize();
     if (llOffset >= llEnd) {
-        map.UnMap();
         return fail(kExitFailed, "view: " + args[0] + ": offset " + std::to_string(llOffset) +
                                      " is at or beyond the end of the file (" + std::to_string(llEnd) + " bytes)");
     }
@@ -60,7 +67,6 @@ int runView(const Options&, const Args& args) {
         map.FreeView(1);
         llPos += llLength;
     }
-    map.UnMap();
     return kExitOk;
 }
 
