@@ -13,7 +13,6 @@ namespace qr::survey {
 // (16- and 4-byte buffers with their terminators), and the whole name has at most 16 characters.
 inline constexpr std::size_t kLineNumberBufferSize = 16;
 inline constexpr std::size_t kLineAreaBufferSize = 4;
-inline constexpr std::size_t kMaxAreaLength = 2;
 inline constexpr uint32_t kMaxLineNumber = 2147483647;
 
 inline bool fitsLineSplit(const NameLayout& layout) {

@@ -9,28 +9,24 @@
 namespace qr::survey {
 namespace {
 
-// Line number, type index and area code, read as a valid line name gives them, or false.
-bool codeLine(const char* szLine, int64_t* pllCode) {
-    const NameLayout layout = scanName(szLine);
+// The code of the blank-free line name szLine laid out as layout, or false.
+bool codeLine(const char* szLine, const NameLayout& layout, int64_t* pllCode) {
     if (matchKeyword(szLine, layout.nLength, pllCode)) return true;
-    if (!fitsLineSplit(layout)) return false;
-    uint32_t nNumber = 0;
-    if (!readLeadingDigits(szLine + layout.nDigit, kMaxLineNumber, &nNumber)) return false;
-    int64_t llCode = nNumber;
+    if (!fitsLineSplit(layout) || layout.nNumber > kMaxLineNumber) return false;
+    int64_t llCode = layout.nNumber;
     if (layout.nDigit > 0) {
         const std::size_t nTypeAt = layout.nDigit - 1;
         const unsigned nType = typeIndexOf(kLineTypeIndex, szLine[nTypeAt]);
-        if (nType == 0) return false;
+        const unsigned nArea = areaCodeOf(szLine, nTypeAt);
+        if (nType == 0 || nArea == kNoArea) return false;
         llCode += static_cast<int64_t>(nType) << 32;
-        if (nTypeAt > 0) {
-            const unsigned nArea = areaCodeOf(szLine, nTypeAt);
-            if (nArea == kNoArea) return false;
-            llCode += static_cast<int64_t>(nArea) << 40;
-        }
+        llCode += static_cast<int64_t>(nArea) << 40;
     }
     *pllCode = llCode;
     return true;
 }
+
+inline constexpr auto kLineLetters = makeLetterTable(kLineTypes);
 
 // The absolute value of a non-keyword code, as the field readers see it.
 uint64_t lineBits(int64_t llCode) { return static_cast<uint64_t>(QR_llabs(llCode)); }
@@ -46,34 +42,35 @@ extern "C" QR_API bool ToIntLineNo(char* szLine, int64_t* pllCode) {
         *pllCode = kDummyCode;
         return false;
     }
-    DelAllBlank(szLine);
-    if (codeLine(szLine, pllCode)) return true;
+    const NameLayout layout = removeBlanks(szLine, kMaxLineNumber);
+    if (codeLine(szLine, layout, pllCode)) return true;
     *pllCode = kDummyCode;
     return false;
 }
 
 extern "C" QR_API bool ToCharLineNo(int64_t llCode, char* szBuffer, int32_t nSize) {
     if (szBuffer == nullptr) return false;
-    if (const char* szKeyword = keywordText(llCode))
-        return deliverText(szKeyword, std::strlen(szKeyword), szBuffer, nSize);
+    bool bResult = false;
+    if (writeKeyword(llCode, szBuffer, nSize, &bResult)) return bResult;
     const uint64_t llBits = lineBits(llCode);
     const int nType = static_cast<int8_t>(static_cast<uint8_t>(llBits >> 32));
     const int nArea = static_cast<int8_t>(static_cast<uint8_t>(llBits >> 40));
     if (nType > 7) {
-        deliverText("DUMMY", 5, szBuffer, nSize);
+        writeWord("DUMMY", 5, szBuffer, nSize);
         return false;
     }
-    char szText[kNameBufferSize];
-    std::size_t nLength = writeAreaAndType(szText, nArea, nType, kLineTypes);
-    nLength += writeSigned(szText + nLength, static_cast<int32_t>(static_cast<uint32_t>(llBits)), 4);
-    return deliverText(szText, nLength, szBuffer, nSize);
+    char szLocal[kNameBufferSize];
+    char* pText = textTarget(szBuffer, nSize, szLocal);
+    std::size_t nLength = writeLetters(pText, kLineLetters, nArea, nType);
+    nLength += writeSigned(pText + nLength, static_cast<int32_t>(static_cast<uint32_t>(llBits)), 4);
+    return finishText(pText, nLength, szBuffer, nSize);
 }
 
 extern "C" QR_API void SplitIntLineNo(int64_t llCode, int64_t* pllNumber, int16_t* pnType, int16_t* pnArea) {
     int64_t llNumber = llCode;
     int16_t nType = 0;
     int16_t nArea = 0;
-    if (keywordText(llCode) == nullptr) {
+    if (llCode != kResetCode && llCode != kNextIndCode && llCode != kDummyCode) {
         const uint64_t llBits = lineBits(llCode);
         llNumber = static_cast<int64_t>(llBits & 0xFFFFFFFFu);
         nType = static_cast<int8_t>(static_cast<uint8_t>(llBits >> 32));

@@ -29,8 +29,7 @@ extern "C" QR_API bool SplitCharLineNo(char* szLine, char* szNumber, int16_t nNu
     if (szArea != nullptr && nAreaSize > 0) szArea[0] = '\0';
     if (szLine == nullptr || szNumber == nullptr || pcType == nullptr || szArea == nullptr) return false;
 
-    DelAllBlank(szLine);
-    const NameLayout layout = scanName(szLine);
+    const NameLayout layout = removeBlanks(szLine, kMaxLineNumber);
     if (nNumberSize < 0 || layout.nLength > static_cast<std::size_t>(nNumberSize)) return false;
     int64_t llKeyword = 0;
     if (matchKeyword(szLine, layout.nLength, &llKeyword))

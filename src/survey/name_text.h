@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "qrcore/util.h"
+
 namespace qr::survey {
 
 inline constexpr int64_t kResetCode = -1;
@@ -15,6 +17,9 @@ inline constexpr int64_t kDummyCode = -32767;
 
 inline constexpr char kLineTypes[] = "LBTRSPD";
 inline constexpr char kFlightTypes[] = "NSCTI";
+
+// At most two area characters stand before the type letter.
+inline constexpr std::size_t kMaxAreaLength = 2;
 
 // Upper-cases 'a'..'z' and leaves every other byte as it is (0x80 and above included).
 constexpr unsigned char upperCase(unsigned char c) {
@@ -60,19 +65,42 @@ inline unsigned areaValueOf(char c) { return kAreaValue[static_cast<unsigned cha
 
 inline bool isDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
-// Where the parts of a blank-free name lie: its length and the index of its first decimal digit
-// (nLength when it has none). Type character at nDigit - 1 when nDigit > 0; area before it.
+// Where the parts of a name lie: its length, the index of its first decimal digit (nLength when
+// it has none) and whether it holds a blank; and the value of the leading digits from the first
+// digit on (0 when there are none), capped at the caller's limit plus one. In a blank-free name
+// the type character is at nDigit - 1 when nDigit > 0, and the area before it.
 struct NameLayout {
     std::size_t nLength;
     std::size_t nDigit;
+    bool bBlank;
+    uint32_t nNumber;
 };
 
-inline NameLayout scanName(const char* szText) {
+// One pass over the text in three plain loops (before the first digit, the leading digits, the
+// rest). nLimit is at most 2^31 - 1, so the capped value and its next step stay inside 64 bits.
+inline NameLayout scanName(const char* szText, uint32_t nLimit) {
+    bool bBlank = false;
     std::size_t i = 0;
-    while (szText[i] != '\0' && !isDigit(szText[i])) ++i;
+    for (; szText[i] != '\0' && !isDigit(szText[i]); ++i) bBlank |= szText[i] == ' ';
     const std::size_t nDigit = i;
-    if (szText[i] != '\0') i += 1 + std::strlen(szText + i + 1);
-    return NameLayout{i, nDigit};
+    uint64_t llNumber = 0;
+    for (; isDigit(szText[i]); ++i) {
+        llNumber = llNumber * 10 + static_cast<unsigned char>(szText[i] - '0');
+        if (llNumber > nLimit) llNumber = uint64_t{nLimit} + 1;
+    }
+    for (; szText[i] != '\0'; ++i) bBlank |= szText[i] == ' ';
+    return NameLayout{i, nDigit, bBlank, static_cast<uint32_t>(llNumber)};
+}
+
+// Removes the blanks of szText in place and returns the layout of the blank-free text. Most
+// names carry no blank: the one scan finds that out, and DelAllBlank runs only when needed.
+inline NameLayout removeBlanks(char* szText, uint32_t nLimit) {
+    NameLayout layout = scanName(szText, nLimit);
+    if (layout.bBlank) {
+        DelAllBlank(szText);
+        layout = scanName(szText, nLimit);
+    }
+    return layout;
 }
 
 // The keyword code of an exact keyword text, or false when the text is none.
@@ -87,26 +115,15 @@ inline bool matchKeyword(const char* szText, std::size_t nLength, int64_t* pllCo
     return false;
 }
 
-// Reads the leading decimal digits of szText (none: 0) into *pnValue. False, with *pnValue
-// unspecified, when the value exceeds nLimit; reading then stops, so any length is safe.
-inline bool readLeadingDigits(const char* szText, uint32_t nLimit, uint32_t* pnValue) {
-    uint64_t llValue = 0;
-    for (; isDigit(*szText); ++szText) {
-        llValue = llValue * 10 + static_cast<unsigned char>(*szText - '0');
-        if (llValue > nLimit) return false;
-    }
-    *pnValue = static_cast<uint32_t>(llValue);
-    return true;
-}
-
-// The area code of the nCount (1 or 2) characters at pArea, or kNoArea when a character is
-// outside '@'..'Z' after upper-casing or the code exceeds 127.
+// The area code of the nCount (0, 1 or 2) characters at pArea, or kNoArea when a character is
+// outside '@'..'Z' after upper-casing or the code exceeds 127. Absent characters are valued as
+// '@' (0), so one character gives its own value; no byte before pArea is read.
 inline unsigned areaCodeOf(const char* pArea, std::size_t nCount) {
-    const unsigned nLast = areaValueOf(pArea[nCount - 1]);
-    if (nLast == kNoArea) return kNoArea;
-    if (nCount == 1) return nLast;
-    const unsigned nFirst = areaValueOf(pArea[0]);
-    if (nFirst == kNoArea) return kNoArea;
+    const char* pLast = nCount >= 1 ? pArea + nCount - 1 : "@";
+    const char* pFirst = nCount >= 2 ? pArea : "@";
+    const unsigned nLast = areaValueOf(*pLast);
+    const unsigned nFirst = areaValueOf(*pFirst);
+    if ((nFirst | nLast) == kNoArea) return kNoArea;
     const unsigned nArea = nFirst * 26 + nLast;
     return nArea <= 127 ? nArea : kNoArea;
 }

@@ -1,0 +1,137 @@
+// File-name patterns as the Win32 file search matches them, and the temporary folder and names.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <set>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/wildcard.h"
+#include "support/scratch.h"
+
+namespace {
+
+// An independent reference: the file system's DOS pattern semantics written as plain
+// backtracking over (name, pattern) positions, straight from their definitions.
+bool referenceMatch(const std::string& sName, std::size_t n, const std::string& sPattern, std::size_t p) {
+    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
+    auto isLastDot = [&](std::size_t i) { return sName[i] == '.' && sName.find('.', i + 1) == std::string::npos; };
+    if (p == sPattern.size()) return n == sName.size();
+    const char c = sPattern[p];
+    const char cNext = p + 1 < sPattern.size() ? sPattern[p + 1] : '\0';
+    const bool bEnd = n == sName.size();
+    if (c == '*' && cNext != '.') {  // any run
+        for (std::size_t k = n; k <= sName.size(); ++k)
+            if (referenceMatch(sName, k, sPattern, p + 1)) return true;
+        return false;
+    }
+    if (c == '*') {  // DOS star: any run that does not swallow the last dot
+        for (std::size_t k = n;; ++k) {
+            if (referenceMatch(sName, k, sPattern, p + 1)) return true;
+            if (k == sName.size() || isLastDot(k)) return false;
+        }
+    }
+    if (c == '?') {  // DOS question mark: one character other than a dot, or nothing at a dot or the end
+        if (bEnd || sName[n] == '.') return referenceMatch(sName, n, sPattern, p + 1);
+        return referenceMatch(sName, n + 1, sPattern, p + 1);
+    }
+    if (c == '.' && (cNext == '?' || cNext == '*')) {  // DOS dot: a dot, or nothing at the end
+        if (bEnd) return referenceMatch(sName, n, sPattern, p + 1);
+        return sName[n] == '.' && referenceMatch(sName, n + 1, sPattern, p + 1);
+    }
+    return !bEnd && upper(sName[n]) == upper(c) && referenceMatch(sName, n + 1, sPattern, p + 1);
+}
+
+TEST(Wildcard, Win32SearchRules) {
+    const struct {
+        const char* szName;
+        const char* szPattern;
+        bool bMatch;
+    } rows[] = {
+        {"a.txt", "*", true},         {"abc", "*.*", true},          {".bashrc", "*.*", true},
+        {"a.b.c", "*.*", true},       {"a.txt", "*.txt", true},      {"a.b.txt", "*.txt", true},
+        {"a.txtx", "*.txt", false},   {"a.TXT", "*.txt", true},      {"A.txt", "a?TXT", false},
+        {"a.txt", "a?.txt", true} /* '?' matches nothing before a dot */,
+        {"ab.txt", "a?.txt", true},   {"abc.txt", "a?.txt", false},  {"a", "a??", true},
+        {"abc", "a?", false},         {"a.c", "a?c", false},         {"abc", "a*c", true},
+        {"ac", "a*c", true},          {"a.b", "a*", true},           {"abc", "abc.*", true} /* dot-star matches no extension */,
+        {"abc.d", "abc.*", true},     {"abc", "abc.?", true},         {"abcd", "abc.?", false},
+        {"data1.dat", "DATA?.DAT", true}, {"x", "?", true},          {".", "*", true},
+        {"..", "*", true},            {".", "?", false},             {"file", "f*e*", true},
+        {"中文.dat", "*.dat", true},  {"中文.dat", "??.dat", false},  {"", "*", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.szName) + " against " + row.szPattern);
+        EXPECT_EQ(qr::sys::matchesWin32Pattern(row.szName, row.szPattern), row.bMatch);
+        EXPECT_EQ(referenceMatch(row.szName, 0, row.szPattern, 0), row.bMatch) << "reference disagrees";
+    }
+}
+
+TEST(Wildcard, AgreesWithTheReferenceOnRandomInput) {
+    std::srand(7);
+    const char kAlphabet[] = "ab.*?A";
+    for (int i = 0; i < 20000; ++i) {
+        std::string sName, sPattern;
+        const int nName = std::rand() % 7, nPattern = std::rand() % 6;
+        for (int k = 0; k < nName; ++k) sName.push_back("abA."[std::rand() % 4]);
+        for (int k = 0; k < nPattern; ++k) sPattern.push_back(kAlphabet[std::rand() % 6]);
+        ASSERT_EQ(qr::sys::matchesWin32Pattern(sName, sPattern), referenceMatch(sName, 0, sPattern, 0))
+            << "name '" << sName << "' pattern '" << sPattern << "'";
+    }
+}
+
+TEST(Wildcard, LongPatternsStayLinear) {
+    // A pattern that makes backtracking matchers explode.
+    const std::string sName(4000, 'a');
+    std::string sPattern;
+    for (int i = 0; i < 200; ++i) sPattern += "a*";
+    sPattern += "b";
+    EXPECT_FALSE(qr::sys::matchesWin32Pattern(sName, sPattern));
+    EXPECT_TRUE(qr::sys::matchesWin32Pattern(sName + "b", sPattern));
+}
+
+TEST(TempNames, FolderAndUniqueNames) {
+    const char* szSaved = std::getenv("TMPDIR");
+    const std::string sSaved = szSaved ? szSaved : "";
+    qrtest::ScratchDir dir;
+    ::setenv("TMPDIR", dir.path().c_str(), 1);
+    EXPECT_EQ(qr::sys::tempFolder(), dir.path() + "/");
+    ::setenv("TMPDIR", "", 1);
+    EXPECT_EQ(qr::sys::tempFolder(), "/tmp/");
+    ::unsetenv("TMPDIR");
+    EXPECT_EQ(qr::sys::tempFolder(), "/tmp/");
+    if (szSaved != nullptr) ::setenv("TMPDIR", sSaved.c_str(), 1);
+
+    const std::regex shape(dir.path() + "/tmp[0-9A-F]{1,4}\\.tmp");
+    std::set<std::string> names;
+    for (int i = 0; i < 50; ++i) {
+        const std::string sName = qr::sys::makeTempFileName(dir.path().c_str(), "tmpfile");
+        ASSERT_FALSE(sName.empty()) << qr::sys::systemErrorText(qr::sys::lastError());
+        EXPECT_TRUE(std::regex_match(sName, shape)) << sName;
+        EXPECT_TRUE(names.insert(sName).second) << "name given twice: " << sName;
+        struct stat st {};
+        ASSERT_EQ(::stat(sName.c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+    // Folder without its slash, a short prefix, an empty prefix, a prefix cut inside UTF-8.
+    EXPECT_TRUE(std::regex_match(qr::sys::makeTempFileName(dir.path().c_str(), "Tm"),
+                                 std::regex(dir.path() + "/Tm[0-9A-F]+\\.tmp")));
+    EXPECT_TRUE(std::regex_match(qr::sys::makeTempFileName((dir.path() + "/").c_str(), ""),
+                                 std::regex(dir.path() + "/[0-9A-F]+\\.tmp")));
+    EXPECT_TRUE(std::regex_match(qr::sys::makeTempFileName(dir.path().c_str(), "a中"),
+                                 std::regex(dir.path() + "/a[0-9A-F]+\\.tmp")));
+    EXPECT_TRUE(std::regex_match(qr::sys::makeTempFileName(dir.path().c_str(), "中x"),
+                                 std::regex(dir.path() + "/中[0-9A-F]+\\.tmp")));
+    // A prefix that would leave the folder, a folder that does not exist.
+    EXPECT_EQ(qr::sys::makeTempFileName(dir.path().c_str(), "../"), "");
+    EXPECT_EQ(qr::sys::lastError(), qr::sys::kErrorInvalidArgument);
+    EXPECT_EQ(qr::sys::makeTempFileName((dir.path() + "/none").c_str(), "t"), "");
+    EXPECT_EQ(qr::sys::lastError(), qr::sys::kErrorNotFound);
+}
+
+}  // namespace
