@@ -61,10 +61,10 @@ TEST(Qrtool, LineAndFlightCodes) {
     EXPECT_EQ(r.sStdout, std::to_string(llBT45) + "\tBT0045\n-1\tRESET\n");
 
     // One value per line from standard input; a name that does not decode fails the run.
-    r = tool({"line", "encode"}, "AL0123\n\nXL12\n");
+    r = tool({"line", "encode"}, "AL0123\n\nQQQ12\n");
     EXPECT_EQ(r.nStatus, 1);
     EXPECT_EQ(r.sStdout, "AL0123\t" + std::to_string(llAL0123) + "\n");
-    EXPECT_NE(r.sStderr.find("'XL12' is not a line name"), std::string::npos) << r.sStderr;
+    EXPECT_NE(r.sStderr.find("'QQQ12' is not a line name"), std::string::npos) << r.sStderr;
 
     r = tool({"line", "decode", "12abc"});
     EXPECT_EQ(r.nStatus, 1);

@@ -7,7 +7,7 @@ namespace qrtool {
 const std::vector<Command>& commands() {
     static const std::vector<Command> s_commands = {
         {"line", "line names <-> line-number codes", "line encode|decode|split [VALUE...]\n"
-         "  encode NAME...  the line-number code of each line name (AL0123 -> 1099511627899)\n"
+         "  encode NAME...  the line-number code of each line name (AL0123 -> 1103806595195)\n"
          "  decode CODE...  the line name of each code\n"
          "  split VALUE...  number, type and area of each name or code\n"
          "Without values, one value per line is read from standard input.", &runLine},
