@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "qrcore/survey.h"
 #include "support/child.h"
 #include "support/scratch.h"
@@ -134,6 +138,50 @@ TEST(Qrtool, InPlaceEditsAreByteExact) {
     EXPECT_EQ(r.nStatus, 1);
     EXPECT_NE(r.sStderr.find("(error 1000000)"), std::string::npos) << r.sStderr;
     EXPECT_NE(r.sStderr.find("No such file"), std::string::npos) << r.sStderr;
+}
+
+// Runs the tool on a pseudo-terminal (standard input, output and error all a terminal) and
+// returns everything it wrote there.
+std::string toolOnTerminal(const std::vector<std::string>& args, int& nStatus) {
+    int fdMaster = -1;
+    const pid_t pid = ::forkpty(&fdMaster, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        std::vector<char*> argv{const_cast<char*>(QRTOOL_PATH)};
+        for (const std::string& s : args) argv.push_back(const_cast<char*>(s.c_str()));
+        argv.push_back(nullptr);
+        ::execv(QRTOOL_PATH, argv.data());
+        ::_exit(127);
+    }
+    std::string sOutput;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fdMaster, buffer, sizeof buffer);
+        if (n <= 0) break;  // EIO once the child has gone
+        sOutput.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fdMaster);
+    int nWait = 0;
+    ::waitpid(pid, &nWait, 0);
+    nStatus = WIFEXITED(nWait) ? WEXITSTATUS(nWait) : -1;
+    return sOutput;
+}
+
+TEST(Qrtool, ProgressIsShownAtATerminal) {
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("large.bin");
+    std::vector<unsigned char> model = digits(24 << 20);
+    qrtest::writeFileBytes(sFile, model);
+    int nStatus = -1;
+    // An unaligned position takes the chunked path, which reports its progress.
+    const std::string sScreen = toolOnTerminal({"insert", sFile, "3", "1M"}, nStatus);
+    EXPECT_EQ(nStatus, 0) << sScreen;
+    EXPECT_NE(sScreen.find("insert: 100%"), std::string::npos) << sScreen;
+    model.insert(model.begin() + 3, 1 << 20, 0);
+    EXPECT_TRUE(qrtest::readFileBytes(sFile) == model);
+    // Without a terminal nothing but the summary is printed.
+    const auto r = tool({"remove", sFile, "3", "1M"});
+    EXPECT_EQ(r.nStatus, 0);
+    EXPECT_EQ(r.sStderr, "");
 }
 
 TEST(Qrtool, ViewDumpsTheRange) {
