@@ -88,10 +88,12 @@ public:
     bool Create(const char* szFileName);
     /* Creates a temporary file of nSize bytes (reserved, not written) in the folder for
      * temporary files, named with up to three characters of szPrefix ("tmp" when null), open
-     * for reading and writing with the file pointer at its end. Close deletes it. Failures:
-     * name generation or opening (1000000, the generated placeholder is removed again); a
-     * negative size fails the seek (1000000): the file then stays open as a plain disk file,
-     * which Close closes without deleting. */
+     * for reading and writing without sharing, with the file pointer at its end. No overwrite
+     * question is asked for the generator's own placeholder. Close deletes the file. Failures
+     * (all 1000000): no name, a name longer than 255 bytes, or the placeholder cannot be opened:
+     * the placeholder is removed again and the object is unchanged; the size cannot be set (a
+     * negative size fails the seek): the file stays open as a plain disk file, which Close
+     * closes without deleting. */
     bool CreateTempFile(const char* szPrefix, int64_t nSize);
     /* Writes m_nFileSize zero bytes at the file pointer (it does not seek first), in pieces of at
      * most 1,024,000 bytes. False as soon as a piece writes nothing (error of QR_Write). */
