@@ -15,7 +15,9 @@
  * after Close, releases nothing and stores no error. Assigning to an object lets go of what it
  * held as its Close would. A buffer handed over with CxFile::Initialize(buffer, length) stays the
  * caller's: it is never reallocated or freed. Opening operations (Open, Create, CreateTempFile,
- * CreateMemFile, both Initialize forms) do not release what the object held before: close first. */
+ * CreateMemFile, both Initialize forms) do not release what the object held before: close first.
+ * What an opening operation leaves in place (a buffer that a memory file held before Open, a
+ * handle held before CreateMemFile) stays the object's, and its Close releases it as well. */
 #ifndef QRCORE_FILE_H
 #define QRCORE_FILE_H
 
@@ -168,12 +170,12 @@ public:
     /* Named with "Tmp", 1,024,000 bytes. */
     CTempFile();
     /* Named with up to three characters of szPrefix ("Tmp" when null), 1,024,000 bytes. */
-    explicit CTempFile(const char* szPrefix);
+    CTempFile(const char* szPrefix);
     /* Named with up to three characters of szPrefix ("Tmp" when null), max(nSize, 1,024,000)
      * bytes. */
     CTempFile(const char* szPrefix, int64_t nSize);
     /* Named with "Tmp", max(nSize, 1,024,000) bytes. */
-    explicit CTempFile(int64_t nSize);
+    CTempFile(int64_t nSize);
     /* Shares src's file (see Ownership above). */
     CTempFile(const CTempFile& src);
     /* Lets go of this object's file (deleting it when no other copy holds it), then shares
