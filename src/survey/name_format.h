@@ -17,9 +17,10 @@ inline constexpr std::size_t kNameBufferSize = 16;
 // The letters that precede the number, for an area code 0..127 and a type index 0..N: the
 // letter '@' + (area - 1) / 26 when that quotient is above 0, the letter 'A' + (area - 1) mod 26
 // when area > 0, and the type letter when area > 0 or type > 0 (the first letter of the
-// alphabet for type 0). Four bytes are always stored so they can be copied as one word.
+// alphabet for type 0). All three bytes are always copied; unused ones are overwritten by the
+// number or the terminator, which always follow.
 struct NameLetters {
-    char aLetters[4];
+    char aLetters[3];
     uint8_t nCount;
 };
 
@@ -42,14 +43,14 @@ constexpr std::array<NameLetters, 128 * N> makeLetterTable(const char (&szTypes)
 }
 
 // Writes the letters for fields read as signed bytes: an area or type of 0 or below acts as 0.
-// nType must not exceed the alphabet. Needs four bytes of room; returns the count.
+// nType must not exceed the alphabet. Needs three bytes of room; returns the count.
 template <std::size_t M>
 inline std::size_t writeLetters(char* pOut, const std::array<NameLetters, M>& aTable, int nArea, int nType) {
     constexpr std::size_t N = M / 128;
     const std::size_t nIndex = static_cast<std::size_t>(nArea > 0 ? nArea : 0) * N +
                                static_cast<std::size_t>(nType > 0 ? nType : 0);
     const NameLetters& letters = aTable[nIndex];
-    std::memcpy(pOut, letters.aLetters, 4);
+    std::memcpy(pOut, letters.aLetters, 3);
     return letters.nCount;
 }
 

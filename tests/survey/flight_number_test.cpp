@@ -14,6 +14,14 @@ namespace {
 
 using surveyref::flightCode;
 
+// Buffer sizes around a text of nLength characters: none, too small, exact, roomy, and the sizes
+// at which the printer writes straight into the caller's buffer.
+std::vector<int32_t> sizesAround(size_t nLength) {
+    std::vector<int32_t> aSizes = {-2, -1, 0, 16, 17, 40};
+    for (int32_t n = 1; n <= static_cast<int32_t>(nLength) + 2; ++n) aSizes.push_back(n);
+    return aSizes;
+}
+
 constexpr int32_t kDummy = -32767;
 
 struct TextRow {
@@ -179,9 +187,9 @@ TEST(FlightNumber, PrintsWithinTheBufferSize) {
     };
     for (const auto& [lCode, sText] : rows) {
         const bool bPrintable = !(lCode == flightCode(1, 6, 0));
-        for (int32_t nSize = -1; nSize <= static_cast<int32_t>(sText.size()) + 2; ++nSize) {
+        for (int32_t nSize : sizesAround(sText.size())) {
             SCOPED_TRACE(sText + " in " + std::to_string(nSize) + " bytes");
-            char szBuffer[16];
+            char szBuffer[40];
             std::memset(szBuffer, '#', sizeof szBuffer);
             const bool bFits = nSize >= static_cast<int32_t>(sText.size()) + 1;
             EXPECT_EQ(ToCharFlightNo(lCode, szBuffer, nSize), bFits && bPrintable);

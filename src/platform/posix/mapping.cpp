@@ -1,0 +1,399 @@
+// POSIX backend: file-mapping handles over files or page-file memory, views with their registry,
+// view flushing, the allocation granularity and its test seam.
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <unordered_set>
+
+#include "platform/posix/file_handle.h"
+#include "platform/posix/shm_object.h"
+#include "platform/sys_error.h"
+#include "platform/sys_fault.h"
+#include "platform/sys_files.h"
+#include "platform/sys_mapping.h"
+
+namespace qr::sys {
+
+const uint32_t kErrorNotOwner = EPERM;
+
+namespace {
+
+using posix::ObjectInfo;
+using posix::ObjectKind;
+using posix::SharedObject;
+
+// One mapping object as this process holds it. Handles and views share it; it goes when the
+// last of them goes, and with it this process's hold on the named object.
+struct MappingObject {
+    SharedObject shared;  // the named (or unnamed page-file) object; not valid for an unnamed file one
+    int nFileFd = -1;     // file-backed: this object's own descriptor of the file
+    int64_t llSize = 0;
+    uint32_t nProtect = 0;
+    int64_t llDataOffset = 0;  // where the data starts in the descriptor views map
+
+    MappingObject() = default;
+    MappingObject(const MappingObject&) = delete;
+    MappingObject& operator=(const MappingObject&) = delete;
+    ~MappingObject() {
+        if (nFileFd >= 0) ::close(nFileFd);
+    }
+    int dataFd() const { return nFileFd >= 0 ? nFileFd : shared.descriptor(); }
+    bool isFile() const { return nFileFd >= 0; }
+};
+
+struct MappingHandle {
+    std::shared_ptr<MappingObject> pObject;
+    bool bWritable = false;
+};
+
+struct ViewRecord {
+    std::size_t nLength = 0;
+    int64_t llOffset = 0;  // offset of the view in the object's data
+    std::shared_ptr<MappingObject> pObject;
+};
+
+std::mutex g_mutex;  // guards the two registries below
+std::unordered_set<MappingHandle*> g_handles;
+std::map<uintptr_t, ViewRecord> g_views;
+std::atomic<uint32_t> g_nGranularity{0};
+
+uint32_t pageSize() {
+    static const uint32_t s_nPage = [] {
+        const long n = ::sysconf(_SC_PAGESIZE);
+        return n > 0 ? static_cast<uint32_t>(n) : 4096u;
+    }();
+    return s_nPage;
+}
+
+bool fail(uint32_t nCode) {
+    setLastError(nCode);
+    return false;
+}
+
+bool faulted(Op op) {
+    if (const uint32_t nCode = takeFault(op)) return fail(nCode), true;
+    return false;
+}
+
+std::shared_ptr<MappingObject> objectOf(void* hMapping) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto* pHandle = static_cast<MappingHandle*>(hMapping);
+    if (g_handles.count(pHandle) == 0) return nullptr;
+    return pHandle->pObject;
+}
+
+void* newHandle(std::shared_ptr<MappingObject> pObject, bool bWritable) {
+    auto* pHandle = new (std::nothrow) MappingHandle{std::move(pObject), bWritable};
+    if (pHandle == nullptr) {
+        setLastError(kErrorNoMemory);
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_handles.insert(pHandle);
+    return pHandle;
+}
+
+// A descriptor of its own for the file of fdFile: a new open file description, so that the share
+// locks of the caller's handle go when that handle is closed, while the mapping keeps the file.
+int reopenDescriptor(int fdFile, bool bWritable) {
+    const std::string sLink = "/proc/self/fd/" + std::to_string(fdFile);
+    const int fd = ::open(sLink.c_str(), (bWritable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    return ::fcntl(fdFile, F_DUPFD_CLOEXEC, 0);  // no /proc: share the caller's description
+}
+
+std::string nameOf(const char* szName) { return szName != nullptr ? std::string(szName) : std::string(); }
+
+// The path under which other processes find the file of descriptor fd.
+bool pathOfDescriptor(int fd, std::string& sPath) {
+    const std::string sLink = "/proc/self/fd/" + std::to_string(fd);
+    char szPath[PATH_MAX];
+    const ssize_t n = ::readlink(sLink.c_str(), szPath, sizeof szPath);
+    if (n < 0) return false;
+    if (static_cast<std::size_t>(n) >= sizeof szPath) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    sPath.assign(szPath, static_cast<std::size_t>(n));
+    return true;
+}
+
+// Attaches to the object another user published: a file-backed one opens its file by path (with
+// the access the handle gets) and checks that it is still the same file, large enough.
+std::shared_ptr<MappingObject> attach(SharedObject&& shared, bool bWritable) {
+    auto pObject = std::make_shared<MappingObject>();
+    const ObjectInfo& info = shared.info();
+    pObject->llSize = info.llSize;
+    pObject->nProtect = info.nProtect;
+    if (info.kind == ObjectKind::File) {
+        const int fd = ::open(info.sFilePath.c_str(), (bWritable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+        if (fd < 0) return captureLastError(), nullptr;
+        pObject->nFileFd = fd;
+        struct stat st{};
+        if (::fstat(fd, &st) != 0) return captureLastError(), nullptr;
+        if (static_cast<uint64_t>(st.st_dev) != info.nDevice || static_cast<uint64_t>(st.st_ino) != info.nInode)
+            return setLastError(kErrorNotFound), nullptr;  // the file was replaced under its name
+        if (st.st_size < info.llSize) return setLastError(kErrorInvalidArgument), nullptr;
+    } else {
+        pObject->llDataOffset = posix::kHeaderBytes;
+    }
+    pObject->shared = std::move(shared);
+    return pObject;
+}
+
+// Maps nLength bytes of fd at llOffset at an address that is a multiple of the allocation
+// granularity, as view addresses are on the platform whose granularity the seam imitates. At the
+// page size that is what mmap does anyway; above it, room is reserved and the slack given back.
+void* mapAligned(std::size_t nLength, int nProt, int fd, int64_t llOffset) {
+    const std::size_t nAlign = allocationGranularity();
+    if (nAlign <= pageSize()) {
+        void* p = ::mmap(nullptr, nLength, nProt, MAP_SHARED, fd, static_cast<off_t>(llOffset));
+        if (p == MAP_FAILED) return captureLastError(), nullptr;
+        return p;
+    }
+    if (nLength > SIZE_MAX - nAlign) return setLastError(kErrorNoMemory), nullptr;
+    void* pRoom = ::mmap(nullptr, nLength + nAlign, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (pRoom == MAP_FAILED) return captureLastError(), nullptr;
+    const uintptr_t nRoom = reinterpret_cast<uintptr_t>(pRoom);
+    const uintptr_t nStart = (nRoom + nAlign - 1) / nAlign * nAlign;
+    void* p = ::mmap(reinterpret_cast<void*>(nStart), nLength, nProt, MAP_SHARED | MAP_FIXED, fd, static_cast<off_t>(llOffset));
+    if (p == MAP_FAILED) {
+        captureLastError();
+        ::munmap(pRoom, nLength + nAlign);
+        return nullptr;
+    }
+    const std::size_t nMapped = (nLength + pageSize() - 1) / pageSize() * pageSize();
+    if (nStart > nRoom) ::munmap(pRoom, nStart - nRoom);
+    const uintptr_t nEnd = nRoom + nLength + nAlign;
+    if (nStart + nMapped < nEnd) ::munmap(reinterpret_cast<void*>(nStart + nMapped), nEnd - (nStart + nMapped));
+    return p;
+}
+
+}  // namespace
+
+void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const char* szName, bool /*bInheritable*/,
+                        bool bExclusive, bool* pbExisted) {
+    if (pbExisted != nullptr) *pbExisted = false;
+    if (faulted(Op::CreateMapping)) return nullptr;
+    if (nProtect != kPageReadOnly && nProtect != kPageReadWrite) return fail(kErrorInvalidArgument), nullptr;
+    const std::string sName = nameOf(szName);
+    if (sName.size() > posix::kMaxObjectName) return fail(kErrorNameTooLong), nullptr;
+    const bool bWritable = nProtect == kPageReadWrite;
+
+    ObjectInfo info;
+    info.nProtect = nProtect;
+    int fdFile = -1;
+    if (hFile == kInvalidHandle) {
+        if (llSize <= 0) return fail(kErrorInvalidArgument), nullptr;
+        info.kind = ObjectKind::PageFile;
+        info.llSize = llSize;
+    } else {
+        fdFile = descriptorOf(hFile);
+        if (fdFile < 0) return fail(kErrorInvalidHandle), nullptr;
+        // A mapping reads its file; a writable one writes it too.
+        const uint32_t nNeeded = bWritable ? kGenericRead | kGenericWrite : kGenericRead;
+        if ((accessOf(hFile) & nNeeded) != nNeeded) return fail(kErrorAccessDenied), nullptr;
+        struct stat st{};
+        if (::fstat(fdFile, &st) != 0) return captureLastError(), nullptr;
+        if (!S_ISREG(st.st_mode)) return fail(kErrorInvalidArgument), nullptr;
+        if (llSize < 0) return fail(kErrorInvalidArgument), nullptr;
+        info.kind = ObjectKind::File;
+        info.llSize = llSize != 0 ? llSize : static_cast<int64_t>(st.st_size);
+        // An empty file cannot be mapped, and a read-only object cannot grow its file.
+        if (info.llSize == 0 || (!bWritable && info.llSize > st.st_size))
+            return fail(kErrorInvalidArgument), nullptr;
+        info.nDevice = static_cast<uint64_t>(st.st_dev);
+        info.nInode = static_cast<uint64_t>(st.st_ino);
+        if (!sName.empty() && !pathOfDescriptor(fdFile, info.sFilePath)) return captureLastError(), nullptr;
+    }
+
+    for (int nRound = 0; nRound < 1000; ++nRound) {
+        SharedObject shared;
+        if (!sName.empty()) {
+            if (shared.open(sName)) {
+                if (bExclusive) return fail(kErrorAlreadyExists), nullptr;
+                // The existing object keeps its size and page access; the handle gets no more
+                // access than both the object and the caller's page access allow.
+                const bool bHandleWritable = bWritable && shared.info().nProtect == kPageReadWrite;
+                std::shared_ptr<MappingObject> pObject = attach(std::move(shared), bHandleWritable);
+                if (pObject == nullptr) return nullptr;
+                void* hMapping = newHandle(std::move(pObject), bHandleWritable);
+                if (hMapping != nullptr && pbExisted != nullptr) *pbExisted = true;
+                return hMapping;
+            }
+            if (errno != ENOENT) return captureLastError(), nullptr;
+        }
+        auto pObject = std::make_shared<MappingObject>();
+        pObject->llSize = info.llSize;
+        pObject->nProtect = nProtect;
+        if (fdFile >= 0) {
+            // A writable object larger than its file grows the file first, so no view can
+            // reach past its end.
+            struct stat st{};
+            if (::fstat(fdFile, &st) != 0) return captureLastError(), nullptr;
+            if (info.llSize > st.st_size && ::ftruncate(fdFile, static_cast<off_t>(info.llSize)) != 0)
+                return captureLastError(), nullptr;
+            pObject->nFileFd = reopenDescriptor(fdFile, bWritable);
+            if (pObject->nFileFd < 0) return captureLastError(), nullptr;
+            if (sName.empty()) return newHandle(std::move(pObject), bWritable);
+        } else {
+            pObject->llDataOffset = posix::kHeaderBytes;
+        }
+        if (shared.create(sName, info)) {
+            pObject->shared = std::move(shared);
+            return newHandle(std::move(pObject), bWritable);
+        }
+        if (errno != EEXIST) return captureLastError(), nullptr;
+        // Someone published the name meanwhile: open theirs.
+    }
+    return fail(kErrorAlreadyExists), nullptr;
+}
+
+void* openFileMapping(uint32_t nAccess, bool /*bInheritable*/, const char* szName) {
+    if (faulted(Op::OpenMapping)) return nullptr;
+    if (nAccess != kMapRead && nAccess != kMapWrite) return fail(kErrorInvalidArgument), nullptr;
+    const std::string sName = nameOf(szName);
+    if (sName.empty()) return fail(kErrorNotFound), nullptr;
+    if (sName.size() > posix::kMaxObjectName) return fail(kErrorNameTooLong), nullptr;
+    SharedObject shared;
+    if (!shared.open(sName)) return captureLastError(), nullptr;
+    const bool bWritable = nAccess == kMapWrite;
+    if (bWritable && shared.info().nProtect != kPageReadWrite) return fail(kErrorAccessDenied), nullptr;
+    std::shared_ptr<MappingObject> pObject = attach(std::move(shared), bWritable);
+    if (pObject == nullptr) return nullptr;
+    return newHandle(std::move(pObject), bWritable);
+}
+
+int64_t fileMappingSize(void* hMapping) {
+    if (faulted(Op::Size)) return -1;
+    std::shared_ptr<MappingObject> pObject = objectOf(hMapping);
+    if (pObject == nullptr) return fail(kErrorInvalidHandle), -1;
+    return pObject->llSize;
+}
+
+bool closeFileMapping(void* hMapping) {
+    if (faulted(Op::Close)) return false;
+    std::shared_ptr<MappingObject> pObject;  // released after the lock
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        auto* pHandle = static_cast<MappingHandle*>(hMapping);
+        if (g_handles.erase(pHandle) == 0) return fail(kErrorInvalidHandle);
+        pObject = std::move(pHandle->pObject);
+        delete pHandle;
+    }
+    return true;
+}
+
+void* mapViewOfFile(void* hMapping, uint32_t nAccess, int64_t llOffset, std::size_t nLength) {
+    if (faulted(Op::MapView)) return nullptr;
+    bool bHandleWritable = false;
+    std::shared_ptr<MappingObject> pObject;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        auto* pHandle = static_cast<MappingHandle*>(hMapping);
+        if (g_handles.count(pHandle) == 0) return fail(kErrorInvalidHandle), nullptr;
+        pObject = pHandle->pObject;
+        bHandleWritable = pHandle->bWritable;
+    }
+    if (nAccess != kMapRead && nAccess != kMapWrite) return fail(kErrorInvalidArgument), nullptr;
+    const bool bWrite = nAccess == kMapWrite;
+    if (bWrite && !bHandleWritable) return fail(kErrorAccessDenied), nullptr;
+    if (llOffset < 0 || llOffset % allocationGranularity() != 0) return fail(kErrorInvalidArgument), nullptr;
+    if (llOffset >= pObject->llSize) return fail(kErrorInvalidArgument), nullptr;
+    const uint64_t nRoom = static_cast<uint64_t>(pObject->llSize - llOffset);
+    if (nLength == 0) {
+        if (nRoom > SIZE_MAX) return fail(kErrorNoMemory), nullptr;
+        nLength = static_cast<std::size_t>(nRoom);
+    } else if (nLength > nRoom) {
+        return fail(kErrorInvalidArgument), nullptr;
+    }
+    if (pObject->isFile()) {
+        // A file cut short behind our back would turn reads of the view into bus errors.
+        struct stat st{};
+        if (::fstat(pObject->nFileFd, &st) != 0) return captureLastError(), nullptr;
+        if (static_cast<uint64_t>(st.st_size) < static_cast<uint64_t>(llOffset) + nLength)
+            return fail(kErrorInvalidArgument), nullptr;
+    }
+    const int nProt = bWrite ? PROT_READ | PROT_WRITE : PROT_READ;
+    void* pBase = mapAligned(nLength, nProt, pObject->dataFd(), pObject->llDataOffset + llOffset);
+    if (pBase == nullptr) return nullptr;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_views[reinterpret_cast<uintptr_t>(pBase)] = ViewRecord{nLength, llOffset, std::move(pObject)};
+    return pBase;
+}
+
+bool unmapViewOfFile(void* pBase) {
+    if (faulted(Op::UnmapView)) return false;
+    std::shared_ptr<MappingObject> pObject;  // released after the lock
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_views.find(reinterpret_cast<uintptr_t>(pBase));
+    if (it == g_views.end()) return fail(kErrorInvalidArgument);
+    if (::munmap(pBase, it->second.nLength) != 0) return captureLastError(), false;
+    pObject = std::move(it->second.pObject);
+    g_views.erase(it);
+    return true;
+}
+
+bool flushViewOfFile(const void* pAddress, std::size_t nLength) {
+    if (faulted(Op::FlushView)) return false;
+    const uintptr_t nAddress = reinterpret_cast<uintptr_t>(pAddress);
+    int fd = -1;
+    int64_t llStart = 0;
+    std::size_t nBytes = 0;
+    std::shared_ptr<MappingObject> pObject;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        auto it = g_views.upper_bound(nAddress);
+        if (it == g_views.begin()) return fail(kErrorInvalidArgument);
+        --it;
+        const uintptr_t nBase = it->first;
+        if (nAddress - nBase >= it->second.nLength) return fail(kErrorInvalidArgument);
+        const std::size_t nInView = static_cast<std::size_t>(nAddress - nBase);
+        const std::size_t nLeft = it->second.nLength - nInView;
+        nBytes = nLength == 0 || nLength > nLeft ? nLeft : nLength;
+        pObject = it->second.pObject;
+        if (!pObject->isFile()) return true;  // page-file memory has no file to write
+        fd = pObject->nFileFd;
+        llStart = it->second.llOffset + static_cast<int64_t>(nInView);
+    }
+    // The modified pages of the range are written and waited for, as the file's own data; the
+    // file's metadata and the disk's cache are the business of a file flush.
+    while (::sync_file_range(fd, static_cast<off_t>(llStart), static_cast<off_t>(nBytes),
+                             SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) != 0) {
+        if (errno != EINTR) return captureLastError(), false;
+    }
+    return true;
+}
+
+uint32_t allocationGranularity() {
+    const uint32_t n = g_nGranularity.load(std::memory_order_relaxed);
+    return n != 0 ? n : pageSize();
+}
+
+bool setAllocationGranularity(uint32_t nGranularity) {
+    if (nGranularity != 0 && ((nGranularity & (nGranularity - 1)) != 0 || nGranularity % pageSize() != 0))
+        return false;
+    g_nGranularity.store(nGranularity);
+    return true;
+}
+
+bool markFileSparse(void* hFile) {
+    if (faulted(Op::RangeEdit)) return false;
+    const int fd = descriptorOf(hFile);
+    if (fd < 0) return fail(kErrorInvalidHandle);
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) return captureLastError(), false;
+    if (!S_ISREG(st.st_mode)) return fail(kErrorInvalidArgument);
+    return true;
+}
+
+}  // namespace qr::sys
