@@ -1,19 +1,23 @@
 // Utilities: the in-place sort of table rows on two absolute-value keys (QuickSort).
 //
-// An iterative quicksort over row indices. Rows are exchanged value by value (the caller's row
-// pointers never move), so the cost of a row move is nColumns exchanges. Guarantees:
+// A pattern-defeating quicksort over row indices, iterative. Rows are exchanged value by value
+// (the caller's row pointers never move), so a row move costs nColumns exchanges. Guarantees:
 // - no recursion, no allocation: pending ranges live in a fixed array inside the call; the
-//   smaller part of each partition is sorted next and the larger one kept pending, so at most
-//   log2(n) <= 31 ranges are ever pending and the array cannot overflow;
-// - O(n log n) on every input: the pivot is a median of three (a ninther on large ranges), a
-//   range whose keys are all at least those of its left neighbour's pivot is split off in one
-//   pass (many equal keys cost O(n)), a badly unbalanced partition shuffles a few rows to break
-//   the pattern, and after log2(n) such partitions the range is heap-sorted instead.
+//   smaller part of each partition is sorted next and the larger one kept pending, so fewer
+//   than log2(n) <= 31 ranges are ever pending and the array cannot overflow;
+// - O(n log n) on every input: the pivot is a median of three (a pseudo-median of nine on
+//   large ranges); a range whose left neighbour equals the pivot has every row equal to the
+//   pivot split off in one pass (many equal keys cost O(n)); a badly unbalanced partition moves
+//   a few rows to break the pattern, and after log2(n) such partitions the range is heap-sorted;
+// - few branch mispredictions on random keys: the partition classifies rows a block at a time
+//   without branching and exchanges the misplaced ones afterwards.
 // Rows equal in both keys end in no fixed order, which is what allows all of this.
+#include <algorithm>
 #include <cstddef>
 
 #include "qrcore/util.h"
 #include "util/abs64.h"
+#include "util/row_sort.h"
 
 namespace {
 
@@ -24,25 +28,32 @@ struct Keys {
     int64_t llKey2;
 };
 
+// a sorts before b. Written without short-circuit so that it compiles without branches.
 inline bool before(const Keys& a, const Keys& b) {
-    return a.llKey < b.llKey || (a.llKey == b.llKey && a.llKey2 < b.llKey2);
+    return (a.llKey < b.llKey) | ((a.llKey == b.llKey) & (a.llKey2 < b.llKey2));
 }
 
+// The rows under sort. kColumns > 0 fixes the count of values exchanged at compile time (the
+// common narrow tables); 0 takes it from nColumns.
+template <int kColumns>
 class Rows {
 public:
     Rows(int64_t** ppRows, Index nKey, Index nKey2, Index nColumns)
-        : m_ppRows(ppRows), m_nKey(nKey), m_nKey2(nKey2), m_nColumns(nColumns) {}
+        : m_ppRows(ppRows), m_nKey(nKey), m_nKey2(nKey2), m_nColumns(kColumns > 0 ? kColumns : nColumns) {}
 
     Keys keys(Index i) const {
         const int64_t* pRow = m_ppRows[i];
         return {qr::abs64(pRow[m_nKey]), qr::abs64(pRow[m_nKey2])};
     }
 
+    bool less(Index i, Index j) const { return before(keys(i), keys(j)); }
+
     // Exchanges the first nColumns values of rows i and j.
     void exchange(Index i, Index j) const {
         int64_t* pA = m_ppRows[i];
         int64_t* pB = m_ppRows[j];
-        for (Index c = 0; c < m_nColumns; ++c) {
+        const Index nColumns = kColumns > 0 ? kColumns : m_nColumns;
+        for (Index c = 0; c < nColumns; ++c) {
             const int64_t llValue = pA[c];
             pA[c] = pB[c];
             pB[c] = llValue;
@@ -56,26 +67,60 @@ private:
     Index m_nColumns;
 };
 
-constexpr Index kInsertionLimit = 24;  // ranges this small are insertion-sorted
-constexpr Index kNintherLimit = 128;   // ranges larger than this take a ninther as pivot
+constexpr Index kInsertionLimit = 24;    // ranges shorter than this are insertion-sorted
+constexpr Index kNintherLimit = 128;     // ranges longer than this take a pseudo-median of nine
+constexpr Index kPartialInsertionMoves = 8;
+constexpr Index kBlock = 64;             // rows classified per block of the partition
 constexpr int kMaxPending = 64;
 
-void insertionSort(const Rows& rows, Index l, Index r) {
-    for (Index i = l + 1; i <= r; ++i) {
+// Sorts [l, r). With bUnguarded the row before l must sort at or before every row of the
+// range, and serves as the stopper.
+template <class R>
+void insertionSort(const R& rows, Index l, Index r, bool bUnguarded) {
+    for (Index i = l + 1; i < r; ++i) {
         const Keys keys = rows.keys(i);
-        for (Index j = i; j > l && before(keys, rows.keys(j - 1)); --j) rows.exchange(j, j - 1);
+        Index j = i;
+        if (bUnguarded) {
+            while (before(keys, rows.keys(j - 1))) {
+                rows.exchange(j, j - 1);
+                --j;
+            }
+        } else {
+            while (j > l && before(keys, rows.keys(j - 1))) {
+                rows.exchange(j, j - 1);
+                --j;
+            }
+        }
     }
 }
 
-void heapSort(const Rows& rows, Index l, Index r) {
-    const Index n = r - l + 1;
+// Insertion sort of [l, r) that gives up (false) once it has moved rows more than a few
+// places in all; true when the range is sorted.
+template <class R>
+bool partialInsertionSort(const R& rows, Index l, Index r) {
+    Index nMoves = 0;
+    for (Index i = l + 1; i < r; ++i) {
+        const Keys keys = rows.keys(i);
+        Index j = i;
+        while (j > l && before(keys, rows.keys(j - 1))) {
+            rows.exchange(j, j - 1);
+            --j;
+        }
+        nMoves += i - j;
+        if (nMoves > kPartialInsertionMoves) return i + 1 == r;
+    }
+    return true;
+}
+
+template <class R>
+void heapSort(const R& rows, Index l, Index r) {
+    const Index n = r - l;
     auto siftDown = [&](Index nRoot, Index nCount) {
         for (;;) {
             Index nChild = 2 * nRoot + 1;
             if (nChild >= nCount) return;
-            if (nChild + 1 < nCount && before(rows.keys(l + nChild), rows.keys(l + nChild + 1)))
-                ++nChild;
-            if (!before(rows.keys(l + nRoot), rows.keys(l + nChild))) return;
+            if (nChild + 1 < nCount && rows.less(l + nChild, l + nChild + 1)) ++nChild;
+            if (!rows.less(l + nRoot, l + nChild)) return;
             rows.exchange(l + nRoot, l + nChild);
             nRoot = nChild;
         }
@@ -88,41 +133,129 @@ void heapSort(const Rows& rows, Index l, Index r) {
 }
 
 // Orders rows a, b, c by their keys.
-void sort3(const Rows& rows, Index a, Index b, Index c) {
-    if (before(rows.keys(b), rows.keys(a))) rows.exchange(a, b);
-    if (before(rows.keys(c), rows.keys(b))) {
+template <class R>
+void sort3(const R& rows, Index a, Index b, Index c) {
+    if (rows.less(b, a)) rows.exchange(a, b);
+    if (rows.less(c, b)) {
         rows.exchange(b, c);
-        if (before(rows.keys(b), rows.keys(a))) rows.exchange(a, b);
+        if (rows.less(b, a)) rows.exchange(a, b);
     }
 }
 
-// Leaves the chosen pivot row at the middle of [l, r] and returns its index.
-Index choosePivot(const Rows& rows, Index l, Index r) {
-    const Index nMid = l + (r - l) / 2;
-    if (r - l + 1 > kNintherLimit) {
-        sort3(rows, l, nMid, r);
-        sort3(rows, l + 1, nMid - 1, r - 1);
-        sort3(rows, l + 2, nMid + 1, r - 2);
-        sort3(rows, nMid - 1, nMid, nMid + 1);
+// Partitions [l, r) around the pivot row at l: returns its final place p, with every row of
+// [l, p) before the pivot and every row of (p, r) not before it. bAlreadyPartitioned tells that
+// no exchange was needed. A row at or after l + 1 must not sort before the pivot.
+template <class R>
+Index partitionRight(const R& rows, Index l, Index r, bool& bAlreadyPartitioned) {
+    const Keys pivot = rows.keys(l);
+    Index nFirst = l;
+    Index nLast = r;
+    while (before(rows.keys(++nFirst), pivot)) {
+    }
+    if (nFirst - 1 == l) {
+        while (nFirst < nLast && !before(rows.keys(--nLast), pivot)) {
+        }
     } else {
-        sort3(rows, l, nMid, r);
+        while (!before(rows.keys(--nLast), pivot)) {
+        }
     }
-    return nMid;
+    bAlreadyPartitioned = nFirst >= nLast;
+    if (!bAlreadyPartitioned) {
+        rows.exchange(nFirst, nLast);
+        ++nFirst;
+        // Classify a block of rows from each side without branches, recording the offsets of
+        // rows on the wrong side; then exchange them in pairs.
+        unsigned char offsetsL[kBlock];
+        unsigned char offsetsR[kBlock];
+        Index nBaseL = nFirst, nBaseR = nLast;
+        Index nNumL = 0, nNumR = 0, nStartL = 0, nStartR = 0;
+        while (nFirst < nLast) {
+            const Index nUnknown = nLast - nFirst;
+            const Index nSplitL = nNumL == 0 ? (nNumR == 0 ? nUnknown / 2 : nUnknown) : 0;
+            const Index nSplitR = nNumR == 0 ? nUnknown - nSplitL : 0;
+            const Index nTakeL = std::min(nSplitL, kBlock);
+            const Index nTakeR = std::min(nSplitR, kBlock);
+            for (Index i = 0; i < nTakeL; ++i) {
+                offsetsL[nNumL] = static_cast<unsigned char>(i);
+                nNumL += !before(rows.keys(nFirst), pivot);
+                ++nFirst;
+            }
+            for (Index i = 0; i < nTakeR;) {
+                offsetsR[nNumR] = static_cast<unsigned char>(++i);
+                nNumR += before(rows.keys(--nLast), pivot);
+            }
+            const Index nPairs = std::min(nNumL, nNumR);
+            for (Index k = 0; k < nPairs; ++k)
+                rows.exchange(nBaseL + offsetsL[nStartL + k], nBaseR - offsetsR[nStartR + k]);
+            nNumL -= nPairs;
+            nNumR -= nPairs;
+            nStartL += nPairs;
+            nStartR += nPairs;
+            if (nNumL == 0) {
+                nStartL = 0;
+                nBaseL = nFirst;
+            }
+            if (nNumR == 0) {
+                nStartR = 0;
+                nBaseR = nLast;
+            }
+        }
+        // Rows still recorded on one side go to the boundary.
+        if (nNumL > 0) {
+            while (nNumL-- > 0) rows.exchange(nBaseL + offsetsL[nStartL + nNumL], --nLast);
+            nFirst = nLast;
+        }
+        if (nNumR > 0) {
+            while (nNumR-- > 0) rows.exchange(nBaseR - offsetsR[nStartR + nNumR], nFirst++);
+            nLast = nFirst;
+        }
+    }
+    const Index nPivot = nFirst - 1;
+    rows.exchange(l, nPivot);
+    return nPivot;
 }
 
-// Moves a few rows of a part to other places inside it, so that a regular input that led to a
+// Partitions [l, r) around the pivot row at l when no row sorts before it: rows equal to the
+// pivot go left. Returns the pivot's final place; every row after it sorts after the pivot.
+template <class R>
+Index partitionLeft(const R& rows, Index l, Index r) {
+    const Keys pivot = rows.keys(l);
+    Index nFirst = l;
+    Index nLast = r;
+    while (before(pivot, rows.keys(--nLast))) {
+    }
+    if (nLast + 1 == r) {
+        while (nFirst < nLast && !before(pivot, rows.keys(++nFirst))) {
+        }
+    } else {
+        while (!before(pivot, rows.keys(++nFirst))) {
+        }
+    }
+    while (nFirst < nLast) {
+        rows.exchange(nFirst, nLast);
+        while (before(pivot, rows.keys(--nLast))) {
+        }
+        while (!before(pivot, rows.keys(++nFirst))) {
+        }
+    }
+    rows.exchange(l, nLast);
+    return nLast;
+}
+
+// Moves a few rows of [l, r) to other places inside it, so that a regular input that led to a
 // badly unbalanced partition does not do so again.
-void breakPattern(const Rows& rows, Index l, Index r) {
-    const Index n = r - l + 1;
+template <class R>
+void breakPattern(const R& rows, Index l, Index r) {
+    const Index n = r - l;
     if (n < kInsertionLimit) return;
     const Index nStep = n / 4;
     rows.exchange(l, l + nStep);
-    rows.exchange(r, r - nStep);
+    rows.exchange(r - 1, r - nStep);
     if (n > kNintherLimit) {
         rows.exchange(l + 1, l + nStep + 1);
         rows.exchange(l + 2, l + nStep + 2);
-        rows.exchange(r - 1, r - nStep - 1);
-        rows.exchange(r - 2, r - nStep - 2);
+        rows.exchange(r - 2, r - nStep - 1);
+        rows.exchange(r - 3, r - nStep - 2);
     }
 }
 
@@ -135,106 +268,122 @@ int floorLog2(Index n) {
     return nLog;
 }
 
-void sortRows(const Rows& rows, Index nFirst, Index nLast) {
+// Sorts [nBegin, nEnd).
+template <class R>
+void sortRows(const R& rows, Index nBegin, Index nEnd, int nBadAllowedEach) {
     struct Pending {
         Index l;
         Index r;
-        int nBadLeft;
+        int nBadAllowed;
     };
     Pending pending[kMaxPending];
     int nPending = 0;
 
-    Index l = nFirst;
-    Index r = nLast;
-    int nBadLeft = floorLog2(r - l + 1);
+    Index l = nBegin;
+    Index r = nEnd;
+    int nBadAllowed = nBadAllowedEach >= 0 ? nBadAllowedEach : floorLog2(r - l);
     for (;;) {
-        const Index n = r - l + 1;
-        if (n <= kInsertionLimit) {
-            if (n > 1) insertionSort(rows, l, r);
-            if (nPending == 0) return;
-            --nPending;
-            l = pending[nPending].l;
-            r = pending[nPending].r;
-            nBadLeft = pending[nPending].nBadLeft;
-            continue;
-        }
-
-        const Keys pivot = rows.keys(choosePivot(rows, l, r));
-
-        // Every row left of a range sorts at or before all of its rows. If that neighbour's
-        // keys equal the pivot's, the rows equal to the pivot are the range's smallest: put
-        // them first in one pass; they are in place, and only the larger rows go on.
-        if (l > nFirst && !before(rows.keys(l - 1), pivot)) {
-            Index i = l;
-            Index j = r;
-            while (i <= j) {
-                while (i <= j && !before(pivot, rows.keys(i))) ++i;
-                while (i <= j && before(pivot, rows.keys(j))) --j;
-                if (i < j) {
-                    rows.exchange(i, j);
-                    ++i;
-                    --j;
-                }
+        const Index n = r - l;
+        bool bDone = n < kInsertionLimit;
+        if (bDone) {
+            insertionSort(rows, l, r, l > nBegin);
+        } else {
+            // Pivot to l: a median of three, or of three medians of three.
+            const Index nHalf = n / 2;
+            if (n > kNintherLimit) {
+                sort3(rows, l, l + nHalf, r - 1);
+                sort3(rows, l + 1, l + nHalf - 1, r - 2);
+                sort3(rows, l + 2, l + nHalf + 1, r - 3);
+                sort3(rows, l + nHalf - 1, l + nHalf, l + nHalf + 1);
+                rows.exchange(l, l + nHalf);
+            } else {
+                sort3(rows, l + nHalf, l, r - 1);
             }
-            l = i;
-            continue;
-        }
 
-        // Hoare partition around the pivot's keys. The scans need no bounds: the pivot row
-        // stops both in the first round, and each exchange leaves a stopper for the next.
-        Index i = l;
-        Index j = r;
-        while (i <= j) {
-            while (before(rows.keys(i), pivot)) ++i;
-            while (before(pivot, rows.keys(j))) --j;
-            if (i <= j) {
-                if (i < j) rows.exchange(i, j);
-                ++i;
-                --j;
-            }
-        }
-        // Now [l, j] <= pivot, [i, r] >= pivot, and a row between them equals the pivot.
-        const Index nLeftSize = j - l + 1;
-        const Index nRightSize = r - i + 1;
-        if (nLeftSize < n / 8 || nRightSize < n / 8) {
-            if (--nBadLeft <= 0) {
-                heapSort(rows, l, r);
-                if (nPending == 0) return;
-                --nPending;
-                l = pending[nPending].l;
-                r = pending[nPending].r;
-                nBadLeft = pending[nPending].nBadLeft;
+            // Every row left of the range sorts at or before all of its rows. If that
+            // neighbour equals the pivot, the rows equal to the pivot are the range's smallest:
+            // they are split off in place and only the larger rows go on.
+            if (l > nBegin && !rows.less(l - 1, l)) {
+                l = partitionLeft(rows, l, r) + 1;
                 continue;
             }
-            breakPattern(rows, l, j);
-            breakPattern(rows, i, r);
-        }
 
-        // The smaller part goes on now, the larger waits: each waiting range is at least twice
-        // the size of the one being worked on, so fewer than log2(n) ever wait.
-        Index nKeepL = l, nKeepR = j, nNextL = i, nNextR = r;
-        if (nLeftSize >= nRightSize) {
-            nKeepL = i;
-            nKeepR = r;
-            nNextL = l;
-            nNextR = j;
+            bool bAlreadyPartitioned = false;
+            const Index nPivot = partitionRight(rows, l, r, bAlreadyPartitioned);
+            const Index nSizeL = nPivot - l;
+            const Index nSizeR = r - (nPivot + 1);
+            if (nSizeL < n / 8 || nSizeR < n / 8) {
+                if (--nBadAllowed <= 0) {
+                    heapSort(rows, l, r);
+                    bDone = true;
+                } else {
+                    breakPattern(rows, l, nPivot);
+                    breakPattern(rows, nPivot + 1, r);
+                }
+            } else if (bAlreadyPartitioned && partialInsertionSort(rows, l, nPivot) &&
+                       partialInsertionSort(rows, nPivot + 1, r)) {
+                bDone = true;
+            }
+            if (!bDone) {
+                // The smaller part goes on now and the larger one waits. Each waiting range is
+                // at least as large as the part worked on, which is at most half of the range
+                // it came from: fewer than log2(n) ranges ever wait.
+                Index nSmallL = l, nSmallR = nPivot, nLargeL = nPivot + 1, nLargeR = r;
+                if (nSizeL > nSizeR) {
+                    nSmallL = nPivot + 1;
+                    nSmallR = r;
+                    nLargeL = l;
+                    nLargeR = nPivot;
+                }
+                if (nPending < kMaxPending)
+                    pending[nPending++] = {nLargeL, nLargeR, nBadAllowed};
+                else
+                    heapSort(rows, nLargeL, nLargeR);  // unreachable by the bound above; a guard
+                l = nSmallL;
+                r = nSmallR;
+                continue;
+            }
         }
-        // nKeep* is the smaller part, nNext* the larger one.
-        if (nPending < kMaxPending) {
-            pending[nPending++] = {nNextL, nNextR, nBadLeft};
-        } else if (nNextR > nNextL) {
-            heapSort(rows, nNextL, nNextR);  // unreachable by the bound above; kept as a guard
-        }
-        l = nKeepL;
-        r = nKeepR;
+        if (nPending == 0) return;
+        --nPending;
+        l = pending[nPending].l;
+        r = pending[nPending].r;
+        nBadAllowed = pending[nPending].nBadAllowed;
     }
 }
 
+template <int kColumns>
+void sortWith(int64_t** ppRows, Index nBegin, Index nEnd, Index nKey, Index nKey2, Index nColumns,
+              int nBadAllowed) {
+    sortRows(Rows<kColumns>(ppRows, nKey, nKey2, nColumns), nBegin, nEnd, nBadAllowed);
+}
+
 }  // namespace
+
+namespace qr {
+
+void sortTableRows(int64_t** ppRows, Index nBegin, Index nEnd, Index nKey, Index nKey2,
+                   Index nColumns, int nBadAllowed) {
+    // Narrow tables get their exchanges unrolled.
+    switch (nColumns) {
+        case 1: sortWith<1>(ppRows, nBegin, nEnd, nKey, nKey2, nColumns, nBadAllowed); break;
+        case 2: sortWith<2>(ppRows, nBegin, nEnd, nKey, nKey2, nColumns, nBadAllowed); break;
+        case 3: sortWith<3>(ppRows, nBegin, nEnd, nKey, nKey2, nColumns, nBadAllowed); break;
+        case 4: sortWith<4>(ppRows, nBegin, nEnd, nKey, nKey2, nColumns, nBadAllowed); break;
+        default: sortWith<0>(ppRows, nBegin, nEnd, nKey, nKey2, nColumns, nBadAllowed); break;
+    }
+}
+
+void heapSortTableRows(int64_t** ppRows, Index nBegin, Index nEnd, Index nKey, Index nKey2,
+                       Index nColumns) {
+    heapSort(Rows<0>(ppRows, nKey, nKey2, nColumns), nBegin, nEnd);
+}
+
+}  // namespace qr
 
 extern "C" QR_API void QuickSort(int64_t** ppRows, int32_t nLeft, int32_t nRight, int32_t nKey,
                                  int32_t nKey2, int32_t nColumns) {
     if (ppRows == nullptr || nRight <= nLeft || nLeft < 0) return;
     if (nKey < 0 || nKey2 < 0 || nKey >= nColumns || nKey2 >= nColumns) return;
-    sortRows(Rows(ppRows, nKey, nKey2, nColumns), nLeft, nRight);
+    qr::sortTableRows(ppRows, nLeft, static_cast<Index>(nRight) + 1, nKey, nKey2, nColumns);
 }

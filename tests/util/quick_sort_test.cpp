@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "qrcore/util.h"
+#include "util/row_sort.h"
 
 namespace {
 
@@ -34,8 +35,12 @@ struct Table {
 
 using Prefix = std::vector<int64_t>;
 
-// Sorts t.rows[l..r] with QuickSort and checks the result against std::sort of the same rows.
-void sortAndCheck(Table& t, int32_t l, int32_t r, int32_t nKey, int32_t nKey2, int32_t nColumns) {
+using Sorter = std::function<void(int64_t**, int32_t, int32_t, int32_t, int32_t, int32_t)>;
+
+// Sorts t.rows[l..r] with QuickSort (or another sorter of the same form) and checks the result
+// against std::sort of the same rows.
+void sortAndCheck(Table& t, int32_t l, int32_t r, int32_t nKey, int32_t nKey2, int32_t nColumns,
+                  const Sorter& sorter = QuickSort) {
     const Table before = t;
     auto less = [&](const Prefix& a, const Prefix& b) {
         const auto ka = std::make_pair(keyOf(a[static_cast<std::size_t>(nKey)]), keyOf(a[static_cast<std::size_t>(nKey2)]));
@@ -46,7 +51,7 @@ void sortAndCheck(Table& t, int32_t l, int32_t r, int32_t nKey, int32_t nKey2, i
     for (int32_t i = l; i <= r; ++i) expected.push_back(before.prefix(static_cast<std::size_t>(i), nColumns));
     std::sort(expected.begin(), expected.end(), less);
 
-    QuickSort(t.rows.data(), l, r, nKey, nKey2, nColumns);
+    sorter(t.rows.data(), l, r, nKey, nKey2, nColumns);
 
     std::vector<Prefix> got;
     for (int32_t i = l; i <= r; ++i) got.push_back(t.prefix(static_cast<std::size_t>(i), nColumns));
@@ -188,9 +193,43 @@ TEST(QuickSort, ExchangesExactlyTheGivenColumns) {
     EXPECT_EQ(t.values, expected);
 }
 
+TEST(QuickSort, EveryColumnCount) {
+    for (int32_t nColumns = 1; nColumns <= 7; ++nColumns) {
+        SCOPED_TRACE(nColumns);
+        Table t(3000, 8);
+        std::mt19937_64 rng(static_cast<uint64_t>(nColumns));
+        for (auto& v : t.values) v = static_cast<int64_t>(rng() % 41) - 20;
+        ASSERT_NO_FATAL_FAILURE(sortAndCheck(t, 0, 2999, nColumns - 1, 0, nColumns));
+    }
+}
+
+// The heap sort that ends runs of unbalanced partitions, alone and as reached by the engine when
+// it tolerates only one such partition per range.
+TEST(QuickSort, HeapSortFallback) {
+    const Sorter heap = [](int64_t** pp, int32_t l, int32_t r, int32_t k, int32_t k2, int32_t c) {
+        qr::heapSortTableRows(pp, l, static_cast<std::ptrdiff_t>(r) + 1, k, k2, c);
+    };
+    const Sorter impatient = [](int64_t** pp, int32_t l, int32_t r, int32_t k, int32_t k2, int32_t c) {
+        qr::sortTableRows(pp, l, static_cast<std::ptrdiff_t>(r) + 1, k, k2, c, 1);
+    };
+    const std::size_t sizes[] = {2, 3, 7, 30, 500, 20000};
+    for (const Pattern& pattern : patterns()) {
+        for (std::size_t n : sizes) {
+            SCOPED_TRACE(std::string(pattern.szName) + ", " + std::to_string(n) + " rows");
+            for (const Sorter* pSorter : {&heap, &impatient}) {
+                Table t(n, 4);
+                fillColumn(t, 0, pattern.f);
+                fillColumn(t, 1, patterns()[1].f);
+                fillColumn(t, 3, [](std::size_t i, std::size_t) { return static_cast<int64_t>(i); });
+                ASSERT_NO_FATAL_FAILURE(sortAndCheck(t, 0, static_cast<int32_t>(n - 1), 0, 1, 3, *pSorter));
+            }
+        }
+    }
+}
+
 // Large inputs of every pattern: a quadratic fallback or a stack overflow would show here.
 TEST(QuickSort, LargeAdversarialInputs) {
-    const std::size_t n = 200000;
+    const std::size_t n = 100000;
     for (const Pattern& pattern : patterns()) {
         SCOPED_TRACE(pattern.szName);
         Table t(n, 4);
