@@ -15,9 +15,21 @@ std::vector<char> writable(const std::string& s) {
     return buffer;
 }
 
-int reportBad(int nBad, const std::string& sWhat) {
+// Runs fnConvert on every value; a value it cannot convert is reported on standard error and
+// fails the run, the others are listed.
+int convertEach(const Options& options, const Args& args, bool bHeader, const std::string& sCommand,
+                const char* szKind, const std::function<bool(const std::string&, Listing&)>& fnConvert) {
+    int nBad = 0;
+    {
+        Listing listing(options, bHeader);
+        forEachValue(args, [&](const std::string& sValue) {
+            if (fnConvert(sValue, listing)) return;
+            fail(kExitFailed, sCommand + ": '" + sValue + "' is not " + szKind);
+            ++nBad;
+        });
+    }
     if (nBad == 0) return kExitOk;
-    return fail(kExitFailed, sWhat + ": " + std::to_string(nBad) + (nBad == 1 ? " value" : " values") +
+    return fail(kExitFailed, sCommand + ": " + std::to_string(nBad) + (nBad == 1 ? " value" : " values") +
                                  " could not be converted");
 }
 
@@ -34,86 +46,57 @@ std::vector<Field> lineParts(const std::string& sInput, int64_t llCode) {
 }
 
 int runLineEncode(const Options& options, const Args& args) {
-    Listing listing(options, false);
-    int nBad = 0;
-    forEachValue(args, [&](const std::string& sName) {
+    return convertEach(options, args, false, "line encode", "a line name", [](const std::string& sName, Listing& listing) {
         std::vector<char> name = writable(sName);
         int64_t llCode = 0;
-        if (!ToIntLineNo(name.data(), &llCode)) {
-            fail(kExitFailed, "line encode: '" + sName + "' is not a line name");
-            ++nBad;
-            return;
-        }
+        if (!ToIntLineNo(name.data(), &llCode)) return false;
         listing.row({text("name", sName), number("code", llCode)});
+        return true;
     });
-    return reportBad(nBad, "line encode");
 }
 
 int runLineDecode(const Options& options, const Args& args) {
-    Listing listing(options, false);
-    int nBad = 0;
-    forEachValue(args, [&](const std::string& sCode) {
+    return convertEach(options, args, false, "line decode", "a line-number code", [](const std::string& sCode, Listing& listing) {
         int64_t llCode = 0;
         char szName[64] = "";
-        if (!parseInt64(sCode, llCode) || !ToCharLineNo(llCode, szName, sizeof szName)) {
-            fail(kExitFailed, "line decode: '" + sCode + "' is not a line-number code");
-            ++nBad;
-            return;
-        }
+        if (!parseInt64(sCode, llCode) || !ToCharLineNo(llCode, szName, sizeof szName)) return false;
         listing.row({number("code", llCode), text("name", szName)});
+        return true;
     });
-    return reportBad(nBad, "line decode");
 }
 
 int runLineSplit(const Options& options, const Args& args) {
-    Listing listing(options, true);
-    int nBad = 0;
-    forEachValue(args, [&](const std::string& sValue) {
+    return convertEach(options, args, true, "line split", "a line name or code", [](const std::string& sValue, Listing& listing) {
         int64_t llCode = 0;
         if (!parseInt64(sValue, llCode)) {
             std::vector<char> name = writable(sValue);
-            if (!ToIntLineNo(name.data(), &llCode)) {
-                fail(kExitFailed, "line split: '" + sValue + "' is not a line name");
-                ++nBad;
-                return;
-            }
+            if (!ToIntLineNo(name.data(), &llCode)) return false;
         }
         listing.row(lineParts(sValue, llCode));
+        return true;
     });
-    return reportBad(nBad, "line split");
 }
 
 int runFlightEncode(const Options& options, const Args& args) {
-    Listing listing(options, false);
-    int nBad = 0;
-    forEachValue(args, [&](const std::string& sName) {
+    return convertEach(options, args, false, "flight encode", "a flight name", [](const std::string& sName, Listing& listing) {
         std::vector<char> name = writable(sName);
         int32_t lCode = 0;
-        if (!ToIntFlightNo(name.data(), &lCode)) {
-            fail(kExitFailed, "flight encode: '" + sName + "' is not a flight name");
-            ++nBad;
-            return;
-        }
+        if (!ToIntFlightNo(name.data(), &lCode)) return false;
         listing.row({text("name", sName), number("code", lCode)});
+        return true;
     });
-    return reportBad(nBad, "flight encode");
 }
 
 int runFlightDecode(const Options& options, const Args& args) {
-    Listing listing(options, false);
-    int nBad = 0;
-    forEachValue(args, [&](const std::string& sCode) {
+    return convertEach(options, args, false, "flight decode", "a flight-number code", [](const std::string& sCode, Listing& listing) {
         int64_t llCode = 0;
         char szName[64] = "";
         if (!parseInt64(sCode, llCode) || llCode < INT32_MIN || llCode > INT32_MAX ||
-            !ToCharFlightNo(static_cast<int32_t>(llCode), szName, sizeof szName)) {
-            fail(kExitFailed, "flight decode: '" + sCode + "' is not a flight-number code");
-            ++nBad;
-            return;
-        }
+            !ToCharFlightNo(static_cast<int32_t>(llCode), szName, sizeof szName))
+            return false;
         listing.row({number("code", llCode), text("name", szName)});
+        return true;
     });
-    return reportBad(nBad, "flight decode");
 }
 
 int dispatch(const Args& args, const char* szCommand,
