@@ -15,7 +15,9 @@
  * after Close, releases nothing and stores no error. Assigning to an object lets go of what it
  * held as its Close would. A buffer handed over with CxFile::Initialize(buffer, length) stays the
  * caller's: it is never reallocated or freed. Opening operations (Open, Create, CreateTempFile,
- * CreateMemFile, both Initialize forms) do not release what the object held before: close first. */
+ * CreateMemFile, both Initialize forms) do not release what the object held before: close first.
+ * What an opening operation leaves in place (a buffer that a memory file held before Open, a
+ * handle held before CreateMemFile) stays the object's, and its Close releases it as well. */
 #ifndef QRCORE_FILE_H
 #define QRCORE_FILE_H
 
@@ -88,10 +90,12 @@ public:
     bool Create(const char* szFileName);
     /* Creates a temporary file of nSize bytes (reserved, not written) in the folder for
      * temporary files, named with up to three characters of szPrefix ("tmp" when null), open
-     * for reading and writing with the file pointer at its end. Close deletes it. Failures:
-     * name generation or opening (1000000, the generated placeholder is removed again); a
-     * negative size fails the seek (1000000): the file then stays open as a plain disk file,
-     * which Close closes without deleting. */
+     * for reading and writing without sharing, with the file pointer at its end. No overwrite
+     * question is asked for the generator's own placeholder. Close deletes the file. Failures
+     * (all 1000000): no name, a name longer than 255 bytes, or the placeholder cannot be opened:
+     * the placeholder is removed again and the object is unchanged; the size cannot be set (a
+     * negative size fails the seek): the file stays open as a plain disk file, which Close
+     * closes without deleting. */
     bool CreateTempFile(const char* szPrefix, int64_t nSize);
     /* Writes m_nFileSize zero bytes at the file pointer (it does not seek first), in pieces of at
      * most 1,024,000 bytes. False as soon as a piece writes nothing (error of QR_Write). */
@@ -166,12 +170,12 @@ public:
     /* Named with "Tmp", 1,024,000 bytes. */
     CTempFile();
     /* Named with up to three characters of szPrefix ("Tmp" when null), 1,024,000 bytes. */
-    explicit CTempFile(const char* szPrefix);
+    CTempFile(const char* szPrefix);
     /* Named with up to three characters of szPrefix ("Tmp" when null), max(nSize, 1,024,000)
      * bytes. */
     CTempFile(const char* szPrefix, int64_t nSize);
     /* Named with "Tmp", max(nSize, 1,024,000) bytes. */
-    explicit CTempFile(int64_t nSize);
+    CTempFile(int64_t nSize);
     /* Shares src's file (see Ownership above). */
     CTempFile(const CTempFile& src);
     /* Lets go of this object's file (deleting it when no other copy holds it), then shares

@@ -28,13 +28,17 @@
  *   type nor area; an empty text therefore codes as 0 ("NEXTIND"), like "0".
  * - A line number above 2147483647 or a flight number above 65535 is not valid: the code becomes
  *   DUMMY and the result is false. Digit strings of any length are read without overflow.
- * - ToCharLineNo and ToCharFlightNo never write more than nSize bytes. When the whole text and
- *   its terminator do not fit, they write the empty text (when nSize >= 1) and return false.
- *   A line text needs at most 15 bytes, a flight text at most 9; 16 bytes always suffice.
+ * - A line name has at most 16 characters after blank removal and a number part of at most 15;
+ *   a flight name may be of any length.
+ * - ToCharLineNo and ToCharFlightNo never write more than nSize bytes, nor past the terminator.
+ *   When the whole text and its terminator do not fit, they write the empty text (when
+ *   nSize >= 1) and return false. A line text needs at most 15 bytes, a flight text at most 9;
+ *   16 bytes always suffice.
  * - ToCharLineNo prints the number field as a signed 32-bit value with at least four characters
  *   ("%04d"), so a code whose bit 31 is set prints a negative number, which does not read back.
  * - A null text or null out-argument makes the call fail (false, and the DUMMY code where a code
- *   pointer was given); nothing is written through a null pointer. */
+ *   pointer was given) without touching the text; nothing is written through a null pointer.
+ *   SplitIntLineNo, which returns nothing, simply skips null out-arguments. */
 #ifndef QRCORE_SURVEY_H
 #define QRCORE_SURVEY_H
 

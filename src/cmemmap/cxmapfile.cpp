@@ -322,12 +322,17 @@ bool CxMapFile::GetAppendNull() const { return m_bAppendNull; }
 
 void CxMapFile::AdjustViewParam(int64_t& llOffset, int32_t& lSize) {
     const int64_t llGranularity = qr::sys::allocationGranularity();
-    const int64_t llAligned = (llOffset / llGranularity) * llGranularity;
+    // Aligned down also below 0 (a broken request then fails to map rather than handing out an
+    // address before the view).
+    int64_t llInGranule = llOffset % llGranularity;
+    if (llInGranule < 0) llInGranule += llGranularity;
+    const int64_t llAligned = llOffset - llInGranule;
     const int64_t llDataEnd = m_bAppendNull ? m_nMappingSize - 2 : m_nMappingSize;
-    // Counted in 64 bits, so that a length near the 32-bit limit is cut at the data end instead
-    // of wrapping; a length that still does not fit becomes -1, which no view can be mapped with.
-    int64_t llSize = llOffset % llGranularity + lSize;
-    if (llAligned + llSize > llDataEnd) llSize = llDataEnd - llAligned;
+    // Counted in 64 bits and compared without overflow, so that a length near the 32-bit limit
+    // is cut at the data end instead of wrapping; a length that still does not fit becomes -1,
+    // which no view can be mapped with.
+    int64_t llSize = llInGranule + lSize;
+    if (llAligned >= 0 && llSize > llDataEnd - llAligned) llSize = llDataEnd - llAligned;
     llOffset = llAligned;
     lSize = llSize >= INT32_MIN && llSize <= INT32_MAX ? static_cast<int32_t>(llSize) : -1;
 }

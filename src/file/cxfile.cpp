@@ -153,6 +153,7 @@ bool CxFile::CreateMemFile(int32_t nSize) {
     if (leaveShare()) m_hFile = qr::sys::kInvalidHandle;
     m_pBuffer = pBuffer;
     m_nReserved = nSize;
+    m_bAttached = 0;  // only reachable after attaching a null buffer: this buffer is our own
     m_nFileType = QR_MemFile;
     return true;
 }

@@ -101,9 +101,9 @@ bool moveBlock(void* hFile, const _tagMoveData& move, qr::ProgressReport& progre
     return bOk;
 }
 
-bool zeroFill(void* hFile, int64_t llPos, int64_t llSize, qr::ProgressReport& progress) {
+// Writes llSize zero bytes at the file pointer in pieces of 1024 bytes.
+bool writeZeros(void* hFile, int64_t llSize, qr::ProgressReport& progress) {
     static const unsigned char s_zeros[kZeroChunk] = {};
-    if (!QR_Seek(hFile, llPos, qr::sys::kSeekBegin)) return false;
     int64_t llPiece = kZeroChunk;
     while (llSize > 0) {
         if (llSize < llPiece) llPiece = llSize;
@@ -155,6 +155,8 @@ QR_API bool MoveData(void* hFile, const _tagMoveData* pMoveData) {
     if (pMoveData == nullptr) return failInvalidRange();
     const _tagMoveData move = *pMoveData;
     if (move.llLength <= 0 || move.llSrcPos == move.llDstPos) return false;
+    if (!rangeAddressable(move.llSrcPos, move.llLength) || !rangeAddressable(move.llDstPos, move.llLength))
+        return failInvalidRange();
     qr::ProgressReport progress(move.llLength);
     if (!moveBlock(hFile, move, progress)) return false;
     progress.finish();
@@ -162,8 +164,9 @@ QR_API bool MoveData(void* hFile, const _tagMoveData* pMoveData) {
 }
 
 QR_API bool InitiateSpaceIntoZero(void* hFile, int64_t llPos, int64_t llSize) {
+    if (!QR_Seek(hFile, llPos, qr::sys::kSeekBegin)) return false;
     qr::ProgressReport progress(llSize);
-    if (!zeroFill(hFile, llPos, llSize, progress)) return false;
+    if (!writeZeros(hFile, llSize, progress)) return false;
     progress.finish();
     return true;
 }
@@ -185,7 +188,8 @@ QR_API bool AllocateDiskSpace(void* hFile, int64_t llPos, int64_t llSize) {
         return true;
     }
     if (!moveBlock(hFile, _tagMoveData{llPos, llPos + llSize, llTail}, progress)) return false;
-    if (!zeroFill(hFile, llPos, llSize, progress)) return false;
+    if (!QR_Seek(hFile, llPos, qr::sys::kSeekBegin)) return false;
+    if (!writeZeros(hFile, llSize, progress)) return false;
     progress.finish();
     return true;
 }

@@ -179,6 +179,19 @@ TEST(MappingObjects, ForeignFileUnderAnObjectNameIsRefusedAndLiveObjectsAreKept)
     EXPECT_EQ(lastError(), kErrorInvalidArgument);
     EXPECT_EQ(createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), true, false, nullptr), nullptr);
     EXPECT_TRUE(objectFileExists(sName));
+    // A valid object of ours that another user owns is not trusted either (only root can make
+    // one here).
+    if (::geteuid() == 0) {
+        ::close(fd);
+        ::unlink(sPath.c_str());
+        void* hOwn = createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), false, false, nullptr);
+        ASSERT_NE(hOwn, nullptr);
+        ASSERT_EQ(::chown(sPath.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(openFileMapping(kMapRead, false, sName.c_str()), nullptr);
+        EXPECT_EQ(lastError(), kErrorAccessDenied);
+        EXPECT_TRUE(closeFileMapping(hOwn));
+        return;
+    }
     ::close(fd);
     ::unlink(sPath.c_str());
 }

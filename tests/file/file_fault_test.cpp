@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <string>
 
+#include <dirent.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 
 #include "file_fixture.h"
@@ -103,6 +105,32 @@ TEST_F(FileFaults, NamesThatDoNotFitAreRefusedBeforeAnythingIsTouched) {
     EXPECT_FALSE(nullName.Open(nullptr, false));
     EXPECT_FALSE(nullName.Create(nullptr));
     EXPECT_EQ(GetDllErrorNo(), 1000000);
+}
+
+TEST_F(FileFaults, GeneratedNamesThatDoNotFitAreRefusedAndRemoved) {
+    const std::string sDeep = scratch.path() + "/" + std::string(250, 'd');
+    ASSERT_EQ(::mkdir(sDeep.c_str(), 0700), 0);
+    ::setenv("TMPDIR", sDeep.c_str(), 1);  // the fixture restores it
+    CxFile file;
+    EXPECT_FALSE(file.CreateTempFile("lng", 10));
+    EXPECT_EQ(GetDllErrorNo(), 1000000);
+    EXPECT_EQ(notices.lastText(), systemText(qr::sys::kErrorNameTooLong));
+    EXPECT_EQ(file.GetFileName(), "");
+    EXPECT_EQ(file.m_nFileType, QR_DiskFile);
+    {
+        // CTempFile keeps its name in a string without a limit.
+        ReportError(0);
+        CTempFile temp("lng");
+        EXPECT_GT(temp.GetFileName().size(), 255u);
+        EXPECT_EQ(diskSize(temp.GetFileName()), 1024000);
+        EXPECT_EQ(GetDllErrorNo(), 0);
+    }
+    std::size_t nLeft = 0;
+    if (DIR* pDir = ::opendir(sDeep.c_str())) {
+        while (const dirent* pEntry = ::readdir(pDir)) nLeft += pEntry->d_name[0] != '.' ? 1 : 0;
+        ::closedir(pDir);
+    }
+    EXPECT_EQ(nLeft, 0u) << "no placeholder is left behind";
 }
 
 TEST_F(FileFaults, CreateOverAnExistingFileAsksFirst) {

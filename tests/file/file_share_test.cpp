@@ -176,6 +176,73 @@ TEST_F(FileCopies, TempFileCopiesDeleteOnceAtTheLast) {
     EXPECT_TRUE(notices.notices.empty());
 }
 
+TEST_F(FileCopies, ObjectsThatChangeKindReleaseEverythingOnce) {
+    const int nBase = openDescriptors();
+    const std::string sPath = scratch.file("kinds.dat");
+    qrtest::writeFileText(sPath, "disk");
+    {
+        SCOPED_TRACE("a copy of a memory file opens a disk file");
+        CxFile a;
+        ASSERT_TRUE(a.CreateMemFile(16));
+        CxFile b = a;
+        ASSERT_TRUE(b.Open(sPath.c_str(), true));
+        EXPECT_EQ(b.m_nFileType, QR_DiskFile);
+        EXPECT_EQ(b.m_pBuffer, nullptr) << "the shared buffer stays with the other copy";
+        EXPECT_NE(a.m_pBuffer, nullptr);
+        EXPECT_EQ(b.GetC(), 'd');
+    }
+    {
+        SCOPED_TRACE("a memory file opens a disk file without Close");
+        CxFile a;
+        ASSERT_TRUE(a.CreateMemFile(16));
+        unsigned char* pBuffer = a.m_pBuffer;
+        ASSERT_TRUE(a.Open(sPath.c_str(), true));
+        EXPECT_EQ(a.m_pBuffer, pBuffer) << "opening releases nothing";
+        EXPECT_TRUE(a.CreateMemFile(5)) << "with a buffer held, nothing changes";
+        EXPECT_EQ(a.m_nFileType, QR_DiskFile);
+        EXPECT_TRUE(a.Close()) << "Close releases the handle and the buffer";
+        EXPECT_EQ(a.m_pBuffer, nullptr);
+    }
+    {
+        SCOPED_TRACE("an attached buffer, then a disk file");
+        unsigned char buffer[3] = {1, 2, 3};
+        CxFile a;
+        a.Initialize(buffer, 3);
+        ASSERT_TRUE(a.Open(sPath.c_str(), true));
+        EXPECT_EQ(openDescriptors(), nBase + 1);
+        EXPECT_TRUE(a.Close());
+        EXPECT_EQ(openDescriptors(), nBase) << "the handle is closed although a buffer is attached";
+        EXPECT_EQ(a.m_pBuffer, buffer);
+    }
+    {
+        SCOPED_TRACE("a copy of a disk file becomes a memory file");
+        CxFile a;
+        ASSERT_TRUE(a.Open(sPath.c_str(), false));
+        CxFile b = a;
+        ASSERT_TRUE(b.CreateMemFile(10));
+        EXPECT_EQ(b.GetFileHandle(), qr::sys::kInvalidHandle) << "the shared handle stays with the other copy";
+        EXPECT_EQ(a.GetC(), 'd');
+        EXPECT_TRUE(b.Close());
+        EXPECT_EQ(openDescriptors(), nBase + 1);
+    }
+    {
+        SCOPED_TRACE("a buffer allocated for copies of a disk file");
+        CxFile a;
+        ASSERT_TRUE(a.Open(sPath.c_str(), false));
+        CxFile b = a;
+        ASSERT_NE(a.Alloc(100), nullptr);
+        EXPECT_EQ(b.m_pBuffer, a.m_pBuffer);
+        EXPECT_EQ(b.m_nBufferSize, 4096);
+        EXPECT_TRUE(a.Close());
+        EXPECT_EQ(a.m_pBuffer, nullptr);
+        EXPECT_NE(b.m_pBuffer, nullptr);
+        EXPECT_TRUE(b.Close());
+        EXPECT_EQ(b.m_pBuffer, nullptr);
+    }
+    EXPECT_EQ(openDescriptors(), nBase);
+    EXPECT_EQ(GetDllErrorNo(), 0);
+}
+
 TEST_F(FileCopies, NeverOpenedObjectsCloseQuietly) {
     {
         CxFile file;

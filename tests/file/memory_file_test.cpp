@@ -263,6 +263,21 @@ TEST_F(MemoryFile, AttachedBufferStaysTheCallers) {
     EXPECT_EQ(buffer[0], 'Q');
 }
 
+TEST_F(MemoryFile, AttachedNullBufferThenOwnBuffer) {
+    CxFile file;
+    file.Initialize(nullptr, 5);
+    EXPECT_EQ(file.Write("a", 1), 0u);
+    EXPECT_FALSE(file.PutC('a'));
+    EXPECT_EQ(file.GetPos(), -1);
+    ASSERT_TRUE(file.CreateMemFile(8));
+    EXPECT_EQ(file.m_bAttached, 0) << "the new buffer is the object's own";
+    ASSERT_TRUE(file.Seek(0, 2));
+    EXPECT_EQ(file.Write("0123456789", 10), 10u) << "and it grows";
+    EXPECT_EQ(file.GetFileSize(), 18);
+    EXPECT_TRUE(file.Close());
+    EXPECT_EQ(file.m_pBuffer, nullptr) << "and Close frees it";
+}
+
 TEST_F(MemoryFile, CloseFreesOwnBufferAndKeepsTheKind) {
     CxFile file;
     ASSERT_TRUE(file.CreateMemFile(0));

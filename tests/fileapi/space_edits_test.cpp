@@ -61,7 +61,7 @@ protected:
         if (m_hFile != nullptr) QR_CloseFile(m_hFile);
         m_hFile = nullptr;
     }
-    Bytes contents() const { return qrtest::readFileBytes(m_sPath); }
+    Bytes contents() const { return fileapitest::readAll(m_sPath); }
 
     qrtest::ScratchDir dir;
     qrtest::RecordingNotices notices{false};

@@ -99,7 +99,7 @@ TEST_F(SpaceFaults, MoveStopsWhereTheFailureHit) {
         }
         Bytes model = m_start;
         fileapitest::modelMoveSteps(model, 0, 1, llLength, row.nSteps);
-        EXPECT_TRUE(qrtest::readFileBytes(m_sPath) == model) << "the file is not as far as the steps got";
+        EXPECT_TRUE(fileapitest::readAll(m_sPath) == model) << "the file is not as far as the steps got";
     }
 }
 
@@ -124,7 +124,7 @@ TEST_F(SpaceFaults, InsertionAndRemovalStopWhereTheFailureHit) {
         Bytes model = m_start;
         fileapitest::modelMoveSteps(model, llPos, llPos + llSize, llTail, row.nSteps);
         if (row.nZeroPieces >= 0) fileapitest::modelZero(model, llPos, 1024 * row.nZeroPieces);
-        EXPECT_TRUE(qrtest::readFileBytes(m_sPath) == model);
+        EXPECT_TRUE(fileapitest::readAll(m_sPath) == model);
     }
 
     const int64_t llFreeTail = static_cast<int64_t>(m_start.size()) - llPos - llSize;
@@ -144,7 +144,7 @@ TEST_F(SpaceFaults, InsertionAndRemovalStopWhereTheFailureHit) {
         EXPECT_EQ(GetDllErrorNo(), row.lErrorNo);
         Bytes model = m_start;
         fileapitest::modelMoveSteps(model, llPos + llSize, llPos, llFreeTail, row.nSteps);
-        EXPECT_TRUE(qrtest::readFileBytes(m_sPath) == model) << "a failed removal never shortens the file";
+        EXPECT_TRUE(fileapitest::readAll(m_sPath) == model) << "a failed removal never shortens the file";
     }
 }
 

@@ -2,6 +2,7 @@
 #include "space_model.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -73,6 +74,12 @@ Bytes readRange(const std::string& sPath, int64_t llPos, std::size_t nCount) {
     ::close(nFd);
     bytes.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
     return bytes;
+}
+
+Bytes readAll(const std::string& sPath) {
+    struct stat st {};
+    if (::stat(sPath.c_str(), &st) != 0) return {};
+    return readRange(sPath, 0, static_cast<std::size_t>(st.st_size));
 }
 
 }  // namespace fileapitest

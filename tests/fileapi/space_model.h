@@ -25,5 +25,7 @@ int moveSteps(int64_t llLength);
 Bytes randomBytes(std::size_t nSize, uint32_t nSeed);
 // Bytes [llPos, llPos + nCount) of a file (pread), for files too large to read whole.
 Bytes readRange(const std::string& sPath, int64_t llPos, std::size_t nCount);
+// The whole file, read in one go (byte-wise stream reading is slow under the sanitizers).
+Bytes readAll(const std::string& sPath);
 
 }  // namespace fileapitest

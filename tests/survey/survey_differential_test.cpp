@@ -62,6 +62,19 @@ TEST(SurveyReference, TextToCodeAgreesWithReference) {
         ASSERT_EQ(std::string(szNumber), split.sNumber);
         ASSERT_EQ(cType, split.cType);
         ASSERT_EQ(std::string(szArea), split.sArea);
+
+        // The getters split with 16- and 4-byte buffers of their own.
+        sOurs = sName;
+        sRef = sName;
+        const surveyref::LineSplit fixed = surveyref::splitLine(sRef, 16, 4);
+        ASSERT_EQ(GetCharLineType(sOurs.data(), &cType), fixed.bOk);
+        ASSERT_EQ(cType, fixed.cType);
+        sOurs = sName;
+        sRef = sName;
+        const surveyref::LineSplit areaSplit = surveyref::splitLine(sRef, 16, nAreaSize);
+        std::memset(szArea, 0, sizeof szArea);
+        ASSERT_EQ(GetCharLineArea(sOurs.data(), szArea, static_cast<int16_t>(nAreaSize)), areaSplit.bOk);
+        ASSERT_EQ(std::string(szArea), areaSplit.sArea);
     }
 }
 

@@ -160,7 +160,7 @@ std::string encodeObjectName(const std::string& sName) {
 }
 
 std::string objectPath(const std::string& sName) {
-    return std::string(kObjectFolder) + "qrcore-" + std::to_string(::getuid()) + "-" + encodeObjectName(sName);
+    return std::string(kObjectFolder) + "qrcore-" + std::to_string(::geteuid()) + "-" + encodeObjectName(sName);
 }
 
 SharedObject::~SharedObject() { release(); }
@@ -212,6 +212,17 @@ bool SharedObject::open(const std::string& sName) {
         if (!sameFile(sPath, fd)) {  // its last user removed it meanwhile
             ::close(fd);
             continue;
+        }
+        // Only our own objects: a file another user put under our name is not trusted.
+        struct stat st{};
+        if (::fstat(fd, &st) != 0) {
+            closeKeepingErrno(fd);
+            return false;
+        }
+        if (st.st_uid != ::geteuid()) {
+            ::close(fd);
+            errno = EACCES;
+            return false;
         }
         ObjectInfo info;
         if (!readHeader(fd, sName, info)) {

@@ -1,0 +1,154 @@
+// The platform file contract the file objects and mapped files build on: dispositions, size,
+// end of file, flush, delete, descriptors, and failures injected at the seam.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/posix/file_handle.h"
+#include "support/scratch.h"
+
+namespace {
+
+namespace sys = qr::sys;
+
+constexpr uint32_t kRW = sys::kGenericRead | sys::kGenericWrite;
+constexpr uint32_t kShareAll = sys::kShareRead | sys::kShareWrite;
+
+int64_t sizeOf(const std::string& sPath) {
+    struct stat st {};
+    return ::stat(sPath.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+TEST(PlatformFiles, Dispositions) {
+    qrtest::ScratchDir dir;
+    const std::string sOld = dir.file("old.dat");
+    const struct {
+        const char* szName;
+        uint32_t nAccess, nDisposition;
+        bool bExisting, bOk;
+        uint32_t nError;
+        int64_t llSizeAfter;  // -1: the file does not exist afterwards
+    } rows[] = {
+        {"create new, missing", kRW, sys::kCreateNew, false, true, 0, 0},
+        {"create new, existing", kRW, sys::kCreateNew, true, false, EEXIST, 5},
+        {"create always, existing", kRW, sys::kCreateAlways, true, true, 0, 0},
+        {"create always, read access only", sys::kGenericRead, sys::kCreateAlways, true, true, 0, 0},
+        {"open existing, missing", kRW, sys::kOpenExisting, false, false, ENOENT, -1},
+        {"open existing", sys::kGenericRead, sys::kOpenExisting, true, true, 0, 5},
+        {"open always, missing", kRW, sys::kOpenAlways, false, true, 0, 0},
+        {"open always, existing", kRW, sys::kOpenAlways, true, true, 0, 5},
+        {"truncate existing", sys::kGenericWrite, sys::kTruncateExisting, true, true, 0, 0},
+        {"truncate without write access", sys::kGenericRead, sys::kTruncateExisting, true, false, EINVAL, 5},
+        {"unknown disposition", kRW, 9, true, false, EINVAL, 5},
+        {"unknown access bits", 0x10000000u, sys::kOpenExisting, true, false, EINVAL, 5},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szName);
+        ::unlink(sOld.c_str());
+        if (row.bExisting) qrtest::writeFileText(sOld, "12345");
+        void* hFile = sys::createFile(sOld.c_str(), row.nAccess, kShareAll, row.nDisposition, true);
+        EXPECT_EQ(sys::isValidHandle(hFile), row.bOk);
+        if (row.bOk) {
+            EXPECT_TRUE(sys::closeHandle(hFile));
+        } else {
+            EXPECT_EQ(hFile, sys::kInvalidHandle);
+            EXPECT_EQ(sys::lastError(), row.nError) << sys::systemErrorText(sys::lastError());
+        }
+        EXPECT_EQ(sizeOf(sOld), row.llSizeAfter);
+    }
+    EXPECT_EQ(sys::createFile(nullptr, kRW, 0, sys::kOpenExisting, false), sys::kInvalidHandle);
+    EXPECT_EQ(sys::createFile("", kRW, 0, sys::kOpenExisting, false), sys::kInvalidHandle);
+    EXPECT_EQ(sys::lastError(), sys::kErrorNotFound);
+}
+
+TEST(PlatformFiles, SizeEndOfFileFlushAndDelete) {
+    qrtest::ScratchDir dir;
+    const std::string sPath = dir.file("f.dat");
+    void* hFile = sys::createFile(sPath.c_str(), kRW, 0, sys::kCreateAlways, false);
+    ASSERT_TRUE(sys::isValidHandle(hFile));
+    uint32_t nDone = 0;
+    ASSERT_TRUE(sys::writeFile(hFile, "abcdefgh", 8, &nDone));
+    EXPECT_EQ(nDone, 8u);
+    int64_t llSize = 0, llPos = 0;
+    ASSERT_TRUE(sys::getFileSize(hFile, &llSize));
+    EXPECT_EQ(llSize, 8);
+    // Cut at the pointer, then extend past the end.
+    ASSERT_TRUE(sys::setFilePointer(hFile, 3, sys::kSeekBegin, &llPos));
+    ASSERT_TRUE(sys::setEndOfFile(hFile));
+    EXPECT_EQ(sizeOf(sPath), 3);
+    ASSERT_TRUE(sys::setFilePointer(hFile, 10, sys::kSeekCurrent, &llPos));
+    EXPECT_EQ(llPos, 13);
+    ASSERT_TRUE(sys::setEndOfFile(hFile));
+    EXPECT_EQ(sizeOf(sPath), 13);
+    EXPECT_TRUE(sys::flushFileBuffers(hFile));
+    EXPECT_GE(sys::fileBlockSize(hFile), 512u);
+    EXPECT_TRUE(sys::closeHandle(hFile));
+
+    // A read-only handle may neither cut nor flush nor edit ranges.
+    void* hRead = sys::createFile(sPath.c_str(), sys::kGenericRead, kShareAll, sys::kOpenExisting, false);
+    ASSERT_TRUE(sys::isValidHandle(hRead));
+    EXPECT_FALSE(sys::setEndOfFile(hRead));
+    EXPECT_EQ(sys::lastError(), sys::kErrorAccessDenied);
+    EXPECT_FALSE(sys::flushFileBuffers(hRead));
+    EXPECT_EQ(sys::lastError(), sys::kErrorAccessDenied);
+    EXPECT_FALSE(sys::insertRange(hRead, 0, 4096));
+    EXPECT_EQ(sys::lastError(), sys::kErrorAccessDenied);
+    EXPECT_EQ(sys::accessOf(hRead), sys::kGenericRead);
+    EXPECT_TRUE(sys::closeHandle(hRead));
+    EXPECT_FALSE(sys::closeHandle(hRead));
+    EXPECT_EQ(sys::lastError(), sys::kErrorInvalidHandle);
+
+    EXPECT_TRUE(sys::deleteFile(sPath.c_str()));
+    EXPECT_FALSE(sys::deleteFile(sPath.c_str()));
+    EXPECT_EQ(sys::lastError(), sys::kErrorNotFound);
+    EXPECT_FALSE(sys::deleteFile(nullptr));
+}
+
+TEST(PlatformFiles, InjectedFailuresRecordTheirCode) {
+    qrtest::ScratchDir dir;
+    const std::string sPath = dir.file("seam.dat");
+    void* hFile = sys::createFile(sPath.c_str(), kRW, 0, sys::kCreateAlways, false);
+    ASSERT_TRUE(sys::isValidHandle(hFile));
+    const struct {
+        const char* szName;
+        sys::Op op;
+        bool (*pfnCall)(void*, const std::string&);
+    } rows[] = {
+        {"open", sys::Op::Open, [](void*, const std::string& s) {
+             void* h = sys::createFile(s.c_str(), kRW, kShareAll, sys::kOpenAlways, false);
+             return sys::isValidHandle(h) && sys::closeHandle(h);
+         }},
+        {"read", sys::Op::Read, [](void* h, const std::string&) { char c; uint32_t n; return sys::readFile(h, &c, 1, &n); }},
+        {"write", sys::Op::Write, [](void* h, const std::string&) { uint32_t n; return sys::writeFile(h, "x", 1, &n); }},
+        {"seek", sys::Op::Seek, [](void* h, const std::string&) { return sys::setFilePointer(h, 0, 0, nullptr); }},
+        {"size", sys::Op::Size, [](void* h, const std::string&) { int64_t ll; return sys::getFileSize(h, &ll); }},
+        {"truncate", sys::Op::Truncate, [](void* h, const std::string&) { return sys::setEndOfFile(h); }},
+        {"flush", sys::Op::Flush, [](void* h, const std::string&) { return sys::flushFileBuffers(h); }},
+        {"find", sys::Op::Find, [](void*, const std::string& s) { return sys::findFile(s.c_str()); }},
+        {"temporary name", sys::Op::TempName, [](void*, const std::string& s) {
+             return !sys::makeTempFileName(s.substr(0, s.rfind('/')).c_str(), "t").empty();
+         }},
+        {"delete", sys::Op::Delete, [](void*, const std::string& s) { return sys::deleteFile(s.c_str()); }},
+        {"close", sys::Op::Close, [](void* h, const std::string&) { return sys::closeHandle(h); }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szName);
+        sys::clearFaults();
+        sys::injectFault(row.op, 1, EIO);
+        EXPECT_FALSE(row.pfnCall(hFile, sPath));
+        EXPECT_EQ(sys::lastError(), static_cast<uint32_t>(EIO));
+        EXPECT_EQ(sys::faultCalls(row.op), 1);
+    }
+    sys::clearFaults();
+    // The injected close left the handle open and its file in place.
+    EXPECT_GE(sys::descriptorOf(hFile), 0);
+    EXPECT_TRUE(sys::closeHandle(hFile));
+    EXPECT_EQ(sizeOf(sPath), 0);
+}
+
+}  // namespace

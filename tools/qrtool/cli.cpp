@@ -1,0 +1,194 @@
+// qrtool: option parsing, number and size parsing, output helpers and the notice handler.
+#include "cli.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include <unistd.h>
+
+#include "qrcore/error.h"
+#include "qrcore/notice.h"
+
+namespace qrtool {
+
+int fail(int nStatus, const std::string& sWhat) {
+    std::fprintf(stderr, "qrtool: %s\n", sWhat.c_str());
+    return nStatus;
+}
+
+std::string libraryError() {
+    const int32_t lError = GetDllErrorNo();
+    if (lError == 1000001) return "not overwritten: the question was answered Cancel (use --yes to allow it)";
+    char szText[256] = "";
+    GetDllErrorString(szText, sizeof szText);
+    // GetDllErrorString reports into the error state itself only when the buffer is too small,
+    // which 256 bytes never is; the number read first stays the one to show.
+    std::string sText = szText;
+    while (!sText.empty() && (sText.back() == '\n' || sText.back() == '\r')) sText.pop_back();
+    if (sText.empty()) sText = "failed";
+    return sText + " (error " + std::to_string(lError) + ")";
+}
+
+int failLibrary(const std::string& sWhat) { return fail(kExitFailed, sWhat + ": " + libraryError()); }
+
+bool parseInt64(const std::string& sText, int64_t& llValue) {
+    if (sText.empty() || std::isspace(static_cast<unsigned char>(sText[0]))) return false;
+    errno = 0;
+    char* pEnd = nullptr;
+    const long long ll = std::strtoll(sText.c_str(), &pEnd, 10);
+    if (errno != 0 || pEnd == sText.c_str() || *pEnd != '\0') return false;
+    llValue = ll;
+    return true;
+}
+
+bool parseSize(const std::string& sText, int64_t& llValue) {
+    std::size_t nDigits = 0;
+    while (nDigits < sText.size() && sText[nDigits] >= '0' && sText[nDigits] <= '9') ++nDigits;
+    if (nDigits == 0) return false;
+    std::string sSuffix = sText.substr(nDigits);
+    for (char& c : sSuffix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    int nShift = 0;
+    if (!sSuffix.empty()) {
+        const char* szUnits = "KMGT";
+        const char* p = std::strchr(szUnits, sSuffix[0]);
+        if (p == nullptr || sSuffix[0] == '\0') return false;
+        nShift = 10 * static_cast<int>(p - szUnits + 1);
+        const std::string sRest = sSuffix.substr(1);
+        if (!sRest.empty() && sRest != "B" && sRest != "IB") return false;
+    }
+    int64_t llNumber = 0;
+    if (!parseInt64(sText.substr(0, nDigits), llNumber)) return false;
+    if (llNumber > (INT64_MAX >> nShift)) return false;
+    llValue = llNumber << nShift;
+    return true;
+}
+
+bool parseDouble(const std::string& sText, double& dValue) {
+    if (sText.empty() || std::isspace(static_cast<unsigned char>(sText[0]))) return false;
+    errno = 0;
+    char* pEnd = nullptr;
+    const double d = std::strtod(sText.c_str(), &pEnd);
+    if (errno == ERANGE || pEnd == sText.c_str() || *pEnd != '\0' || !std::isfinite(d)) return false;
+    dValue = d;
+    return true;
+}
+
+void forEachValue(const std::vector<std::string>& args, const std::function<void(const std::string&)>& fn) {
+    if (!args.empty()) {
+        for (const std::string& s : args) fn(s);
+        return;
+    }
+    LineReader reader(stdin, 4096);
+    std::string sLine;
+    bool bTooLong = false;
+    while (reader.next(sLine, bTooLong)) {
+        if (sLine.find_first_not_of(" \t") == std::string::npos) continue;
+        fn(sLine);
+    }
+}
+
+std::string jsonString(const std::string& s) {
+    std::string sOut = "\"";
+    for (const char c : s) {
+        const auto uc = static_cast<unsigned char>(c);
+        switch (c) {
+        case '"': sOut += "\\\""; break;
+        case '\\': sOut += "\\\\"; break;
+        case '\n': sOut += "\\n"; break;
+        case '\r': sOut += "\\r"; break;
+        case '\t': sOut += "\\t"; break;
+        default:
+            if (uc < 0x20) {
+                char szEscape[8];
+                std::snprintf(szEscape, sizeof szEscape, "\\u%04x", uc);
+                sOut += szEscape;
+            } else {
+                sOut += c;
+            }
+        }
+    }
+    return sOut + "\"";
+}
+
+std::string humanSize(int64_t llBytes) {
+    const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+    double d = static_cast<double>(llBytes);
+    int i = 0;
+    while (d >= 1024.0 && i < 4) {
+        d /= 1024.0;
+        ++i;
+    }
+    char szText[32];
+    std::snprintf(szText, sizeof szText, i == 0 ? "%.0f %s" : "%.1f %s", d, units[i]);
+    return szText;
+}
+
+namespace {
+bool g_bYes = false;
+
+bool handleNotice(QR_NoticeKind kind, const char* szCaption, const char* szText, void*) {
+    if (kind != QR_NoticeQuestion) return true;  // errors are reported once, by the command
+    if (g_bYes) return true;
+    if (::isatty(STDIN_FILENO) != 1 || ::isatty(STDERR_FILENO) != 1) return false;
+    std::fprintf(stderr, "%s: %s [y/N] ", szCaption, szText);
+    std::fflush(stderr);
+    char szAnswer[64] = "";
+    if (std::fgets(szAnswer, sizeof szAnswer, stdin) == nullptr) return false;
+    return szAnswer[0] == 'y' || szAnswer[0] == 'Y';
+}
+}  // namespace
+
+void installNoticeHandler(const Options& options) {
+    g_bYes = options.bYes;
+    QR_SetNoticeHandler(&handleNotice, nullptr);
+}
+
+bool LineReader::next(std::string& sLine, bool& bTooLong) {
+    sLine.clear();
+    bTooLong = false;
+    int c = getc_unlocked(m_pFile);
+    if (c == EOF) return false;
+    ++m_llLine;
+    while (c != EOF && c != '\n') {
+        if (sLine.size() < m_nMax)
+            sLine.push_back(static_cast<char>(c));
+        else
+            bTooLong = true;
+        c = getc_unlocked(m_pFile);
+    }
+    if (!sLine.empty() && sLine.back() == '\r') sLine.pop_back();
+    return true;
+}
+
+}  // namespace qrtool
+
+namespace qrtool {
+
+void Listing::row(const std::vector<Field>& fields) {
+    if (m_bJson) {
+        std::string sLine = m_llRows == 0 ? "[\n  {" : ",\n  {";
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (i > 0) sLine += ", ";
+            sLine += jsonString(fields[i].sKey) + ": " + (fields[i].bNumber ? fields[i].sValue : jsonString(fields[i].sValue));
+        }
+        std::fputs((sLine + "}").c_str(), stdout);
+    } else {
+        std::string sLine;
+        if (m_llRows == 0 && m_bHeader) {
+            for (std::size_t i = 0; i < fields.size(); ++i) sLine += (i ? "\t" : "") + fields[i].sKey;
+            sLine += "\n";
+        }
+        for (std::size_t i = 0; i < fields.size(); ++i) sLine += (i ? "\t" : "") + fields[i].sValue;
+        std::puts(sLine.c_str());
+    }
+    ++m_llRows;
+}
+
+Listing::~Listing() {
+    if (m_bJson) std::fputs(m_llRows == 0 ? "[]\n" : "\n]\n", stdout);
+}
+
+}  // namespace qrtool

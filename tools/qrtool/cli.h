@@ -1,0 +1,106 @@
+// qrtool: what every subcommand shares — options, argument parsing, output and failure reports.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qrtool {
+
+// Exit statuses: 0 done, 1 the work failed (the library's error or bad data), 2 the command line
+// was wrong.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+struct Options {
+    bool bYes = false;   // answer the overwrite question with OK
+    bool bJson = false;  // listings as JSON
+    bool bHelp = false;
+};
+
+// A command: its name, one-line summary, usage text and entry point (arguments after the name).
+struct Command {
+    const char* szName;
+    const char* szSummary;
+    const char* szUsage;
+    int (*pfnRun)(const Options& options, const std::vector<std::string>& args);
+};
+
+const std::vector<Command>& commands();
+
+// Prints "qrtool: <what>" on standard error and returns the status.
+int fail(int nStatus, const std::string& sWhat);
+// For a failed library call: "qrtool: <what>: <last message> (error N)" and kExitFailed.
+int failLibrary(const std::string& sWhat);
+// The library's last message and number as "text (error N)".
+std::string libraryError();
+
+// Whole decimal integer (optional sign); false on anything else, including overflow.
+bool parseInt64(const std::string& sText, int64_t& llValue);
+// A byte count or position: decimal with an optional binary suffix K, M, G or T (any case,
+// optionally followed by "iB" or "B"): "4K" = 4096. Not negative. False on anything else.
+bool parseSize(const std::string& sText, int64_t& llValue);
+bool parseDouble(const std::string& sText, double& dValue);
+
+// The values to work on: the arguments, or when there are none, the lines of standard input
+// (blank lines skipped, line ends removed).
+void forEachValue(const std::vector<std::string>& args, const std::function<void(const std::string&)>& fn);
+
+// JSON text for s, with its quotes.
+std::string jsonString(const std::string& s);
+
+// "1.5 GiB" style, for progress and summaries.
+std::string humanSize(int64_t llBytes);
+
+// Installs the tool's notice handler: error notices are kept for the one-line report; the
+// overwrite question is answered by --yes, by the user at a terminal, or refused.
+void installNoticeHandler(const Options& options);
+
+// Reads lines of any length from a stream in bounded memory: a line longer than nMaxLine is
+// reported through bTooLong (and cut). Returns false at end of input.
+class LineReader {
+public:
+    explicit LineReader(std::FILE* pFile, std::size_t nMaxLine = 1 << 20) : m_pFile(pFile), m_nMax(nMaxLine) {}
+    bool next(std::string& sLine, bool& bTooLong);
+    int64_t lineNumber() const { return m_llLine; }
+
+private:
+    std::FILE* m_pFile;
+    std::size_t m_nMax;
+    int64_t m_llLine = 0;
+};
+
+}  // namespace qrtool
+
+namespace qrtool {
+
+// One value of a listing: text or a number (JSON prints numbers without quotes).
+struct Field {
+    std::string sKey;
+    std::string sValue;
+    bool bNumber = false;
+};
+inline Field text(std::string sKey, std::string sValue) { return {std::move(sKey), std::move(sValue), false}; }
+inline Field number(std::string sKey, long long llValue) { return {std::move(sKey), std::to_string(llValue), true}; }
+inline Field rawJson(std::string sKey, std::string sJson) { return {std::move(sKey), std::move(sJson), true}; }
+
+// Rows printed as they come: tab-separated values (with a header line when asked), or one JSON
+// array of objects.
+class Listing {
+public:
+    Listing(const Options& options, bool bHeader) : m_bJson(options.bJson), m_bHeader(bHeader) {}
+    ~Listing();
+    Listing(const Listing&) = delete;
+    Listing& operator=(const Listing&) = delete;
+    void row(const std::vector<Field>& fields);
+
+private:
+    bool m_bJson;
+    bool m_bHeader;
+    int64_t m_llRows = 0;
+};
+
+}  // namespace qrtool

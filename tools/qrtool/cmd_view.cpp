@@ -1,0 +1,73 @@
+// qrtool: a hex and text dump of a range of a file, read through mapped views.
+#include <algorithm>
+
+#include "commands.h"
+#include "qrcore/error.h"
+#include "qrcore/mapfile.h"
+
+namespace qrtool {
+
+namespace {
+
+// Views are mapped a window at a time, so a dump of any length holds bounded address space.
+constexpr int64_t kWindow = 16 << 20;
+
+void dumpRow(int64_t llAddress, const unsigned char* p, std::size_t n) {
+    char szRow[128];
+    int nAt = std::snprintf(szRow, sizeof szRow, "%012llx ", static_cast<unsigned long long>(llAddress));
+    for (std::size_t i = 0; i < 16; ++i) {
+        if (i == 8) szRow[nAt++] = ' ';
+        if (i < n)
+            nAt += std::snprintf(szRow + nAt, sizeof szRow - static_cast<std::size_t>(nAt), " %02x", p[i]);
+        else
+            nAt += std::snprintf(szRow + nAt, sizeof szRow - static_cast<std::size_t>(nAt), "   ");
+    }
+    nAt += std::snprintf(szRow + nAt, sizeof szRow - static_cast<std::size_t>(nAt), "  |");
+    for (std::size_t i = 0; i < n; ++i) szRow[nAt++] = (p[i] >= 0x20 && p[i] < 0x7f) ? static_cast<char>(p[i]) : '.';
+    szRow[nAt++] = '|';
+    szRow[nAt++] = '\n';
+    std::fwrite(szRow, 1, static_cast<std::size_t>(nAt), stdout);
+}
+
+}  // namespace
+
+int runView(const Options&, const Args& args) {
+    if (args.size() != 3) return fail(kExitUsage, "view: expected FILE OFFSET SIZE (see qrtool view --help)");
+    int64_t llOffset = 0, llSize = 0;
+    if (!parseSize(args[1], llOffset)) return fail(kExitUsage, "view: '" + args[1] + "' is not an offset");
+    if (!parseSize(args[2], llSize)) return fail(kExitUsage, "view: '" + args[2] + "' is not a size");
+
+    CxMapFile map;
+    // The object does not release its view list by itself.
+    struct ViewsReleased {
+        CxMapFile& map;
+        ~ViewsReleased() {
+            map.FreeView();
+            map.UnMap();
+        }
+    } release{map};
+    ReportError(0);
+    if (!map.MapFile(args[0].c_str(), false, true, false)) return failLibrary("view: " + args[0]);
+    const int64_t llEnd = map.GetMappingSize();
+    if (llOffset >= llEnd) {
+        return fail(kExitFailed, "view: " + args[0] + ": offset " + std::to_string(llOffset) +
+                                     " is at or beyond the end of the file (" + std::to_string(llEnd) + " bytes)");
+    }
+    llSize = std::min(llSize, llEnd - llOffset);
+    for (int64_t llPos = llOffset; llPos < llOffset + llSize;) {
+        const int64_t llLength = std::min(kWindow, llOffset + llSize - llPos);
+        ReportError(0);
+        if (!map.SetView(1, llPos, static_cast<int32_t>(llLength))) return failLibrary("view: " + args[0]);
+        const auto* pBase = static_cast<const unsigned char*>(map.UseView(1));
+        if (pBase == nullptr) return failLibrary("view: " + args[0]);
+        // The view starts at the aligned offset at or before llPos.
+        const unsigned char* pData = pBase + (llPos - map.GetMapViewStart());
+        for (int64_t i = 0; i < llLength; i += 16)
+            dumpRow(llPos + i, pData + i, static_cast<std::size_t>(std::min<int64_t>(16, llLength - i)));
+        map.FreeView(1);
+        llPos += llLength;
+    }
+    return kExitOk;
+}
+
+}  // namespace qrtool
