@@ -69,7 +69,8 @@ QR_API int32_t StringToID(char* szID, char* szText);
 /* Column widths of a record of blank-separated fields: the width of a field counts the blanks
  * in front of it; trailing blanks belong to no column. Returns a malloc'ed array of *pnCount
  * widths that the caller frees with free(). Returns null for an empty record (count not
- * written), for a record of blanks only (count 0), and when no memory can be had (count 0). */
+ * written), for a record of blanks only (count 0), and with count 0 when no memory can be had
+ * or the record is longer than INT32_MAX. Nothing but the result is allocated. */
 QR_API int32_t* RecordFormatAnalyse(const char* szRecord, int32_t* pnCount);
 
 /* Copies szRecord into szBuffer (length + 1 bytes) and cuts the copy into its fields: the first
