@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "qrcore/util.h"
+#include "util/row_sort_engine.h"
 
 namespace {
 
@@ -31,12 +32,43 @@ bool rowLess(const Row& a, const Row& b) {
     return a0 < b0 || (a0 == b0 && absKey(a.v[1]) < absKey(b.v[1]));
 }
 
-enum class Pattern { Random, Sorted, Reversed, AllEqual, OrganPipe, MedianOfThreeKiller };
+enum class Pattern { Random, Sorted, Reversed, AllEqual, OrganPipe, MedianOfThreeKiller, Adversary };
+
+// The input that McIlroy's adversary builds against this very sort: keys are fixed only when a
+// comparison forces it, always to make the pivot as bad as possible (see the adversary test).
+std::vector<int64_t> adversaryKeys(std::size_t n) {
+    struct Game {
+        std::vector<int64_t> values, positions;
+        int64_t nGas, nFixed = 0, nCandidate = 0;
+        int64_t compare(int64_t x, int64_t y) {
+            auto& v = values;
+            const auto ux = static_cast<std::size_t>(x), uy = static_cast<std::size_t>(y);
+            if (v[ux] == nGas && v[uy] == nGas) v[x == nCandidate ? ux : uy] = nFixed++;
+            if (v[ux] == nGas) nCandidate = x;
+            else if (v[uy] == nGas) nCandidate = y;
+            return v[ux] - v[uy];
+        }
+    };
+    struct Rows {
+        Game* p;
+        qr::rowsort::Keys keys(qr::rowsort::Index i) const { return {p->positions[static_cast<std::size_t>(i)], 0}; }
+        bool before(const qr::rowsort::Keys& a, const qr::rowsort::Keys& b) const { return p->compare(a.llKey, b.llKey) < 0; }
+        bool less(qr::rowsort::Index i, qr::rowsort::Index j) const { return before(keys(i), keys(j)); }
+        void exchange(qr::rowsort::Index i, qr::rowsort::Index j) const {
+            std::swap(p->positions[static_cast<std::size_t>(i)], p->positions[static_cast<std::size_t>(j)]);
+        }
+    };
+    Game game{std::vector<int64_t>(n, static_cast<int64_t>(n)), std::vector<int64_t>(n), static_cast<int64_t>(n)};
+    for (std::size_t i = 0; i < n; ++i) game.positions[i] = static_cast<int64_t>(i);
+    qr::rowsort::sortRows(Rows{&game}, 0, static_cast<qr::rowsort::Index>(n), -1);
+    return game.values;
+}
 
 std::vector<Row> makeRows(Pattern pattern) {
     std::mt19937_64 rng(42);
     std::vector<Row> rows(kRows);
     const std::size_t k = kRows / 2;
+    const std::vector<int64_t> adversary = pattern == Pattern::Adversary ? adversaryKeys(kRows) : std::vector<int64_t>();
     for (std::size_t i = 0; i < kRows; ++i) {
         Row& row = rows[i];
         for (int64_t& v : row.v) v = static_cast<int64_t>(rng());
@@ -49,6 +81,7 @@ std::vector<Row> makeRows(Pattern pattern) {
             case Pattern::MedianOfThreeKiller:
                 row.v[0] = static_cast<int64_t>(i < k ? (i % 2 == 0 ? i + 1 : k + i) : 2 * (i - k + 1));
                 break;
+            case Pattern::Adversary: row.v[0] = adversary[i]; break;
         }
         if (pattern != Pattern::Random && pattern != Pattern::AllEqual) row.v[1] = 0;
     }
@@ -103,3 +136,4 @@ BENCHMARK_CAPTURE(runSorts, Reversed, Pattern::Reversed)->UseManualTime()->Unit(
 BENCHMARK_CAPTURE(runSorts, AllEqual, Pattern::AllEqual)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK_CAPTURE(runSorts, OrganPipe, Pattern::OrganPipe)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK_CAPTURE(runSorts, MedianOfThreeKiller, Pattern::MedianOfThreeKiller)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK_CAPTURE(runSorts, Adversary, Pattern::Adversary)->UseManualTime()->Unit(benchmark::kMillisecond)->MinTime(1.0);
