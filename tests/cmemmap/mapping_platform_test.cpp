@@ -189,7 +189,17 @@ TEST(MappingObjects, ForeignFileUnderAnObjectNameIsRefusedAndLiveObjectsAreKept)
         ASSERT_EQ(::chown(sPath.c_str(), 65534, 65534), 0);
         EXPECT_EQ(openFileMapping(kMapRead, false, sName.c_str()), nullptr);
         EXPECT_EQ(lastError(), kErrorAccessDenied);
-        EXPECT_TRUE(closeFileMapping(hOwn));
+        EXPECT_TRUE(closeFileMapping(hOwn));  // its last holder removes it
+        EXPECT_FALSE(objectFileExists(sName));
+        // A foreign file nobody holds is not ours to remove either.
+        const int fdForeign = ::open(sPath.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0600);
+        ASSERT_GE(fdForeign, 0);
+        ::close(fdForeign);
+        ASSERT_EQ(::chown(sPath.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), false, false, nullptr), nullptr);
+        EXPECT_EQ(lastError(), kErrorAccessDenied);
+        EXPECT_TRUE(objectFileExists(sName));
+        ::unlink(sPath.c_str());
         return;
     }
     ::close(fd);

@@ -198,6 +198,18 @@ bool SharedObject::open(const std::string& sName) {
             if (retryable(errno)) continue;
             return false;
         }
+        // Only our own objects: a file another user put under our name is neither trusted nor
+        // removed.
+        struct stat st{};
+        if (::fstat(fd, &st) != 0) {
+            closeKeepingErrno(fd);
+            return false;
+        }
+        if (st.st_uid != ::geteuid()) {
+            ::close(fd);
+            errno = EACCES;
+            return false;
+        }
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             // Nobody holds it: a live object always has a holder, so this is what a process
             // that died left behind. Remove it and look again.
@@ -212,17 +224,6 @@ bool SharedObject::open(const std::string& sName) {
         if (!sameFile(sPath, fd)) {  // its last user removed it meanwhile
             ::close(fd);
             continue;
-        }
-        // Only our own objects: a file another user put under our name is not trusted.
-        struct stat st{};
-        if (::fstat(fd, &st) != 0) {
-            closeKeepingErrno(fd);
-            return false;
-        }
-        if (st.st_uid != ::geteuid()) {
-            ::close(fd);
-            errno = EACCES;
-            return false;
         }
         ObjectInfo info;
         if (!readHeader(fd, sName, info)) {
