@@ -26,6 +26,19 @@ bool failSystem() {
     return false;
 }
 
+
+// Decodes nMode (1000003 when invalid) and opens the file; the caller's handle variable is
+// written only by the open itself, also with the invalid value when it fails (1000000).
+bool openWithMode(void** phFile, const char* szFileName, uint32_t nMode, uint32_t nDisposition) {
+    qr::OpenMode mode;
+    if (!qr::decodeOpenMode(nMode, &mode)) {
+        qr::setError(qr::kErrBadMode);
+        return false;
+    }
+    *phFile = qr::sys::createFile(szFileName, mode.nAccess, mode.nShare, nDisposition, true);
+    if (*phFile == qr::sys::kInvalidHandle) return failSystem();
+    return true;
+}
 }  // namespace
 
 extern "C" {
@@ -68,14 +81,7 @@ QR_API bool QR_NewFile(void** phFile, const char* szFileName, uint32_t nMode) {
     }
     // The user is asked before the mode is looked at.
     if (IsExistFile(szFileName) && !RequestRewriteFile(szFileName)) return false;
-    qr::OpenMode mode;
-    if (!qr::decodeOpenMode(nMode, &mode)) {
-        qr::setError(qr::kErrBadMode);
-        return false;
-    }
-    *phFile = qr::sys::createFile(szFileName, mode.nAccess, mode.nShare, qr::sys::kCreateAlways, true);
-    if (*phFile == qr::sys::kInvalidHandle) return failSystem();
-    return true;
+    return openWithMode(phFile, szFileName, nMode, qr::sys::kCreateAlways);
 }
 
 QR_API bool QR_OpenFile(void** phFile, const char* szFileName, uint32_t nMode) {
@@ -84,14 +90,7 @@ QR_API bool QR_OpenFile(void** phFile, const char* szFileName, uint32_t nMode) {
         return false;
     }
     if (!qr::sys::findFile(szFileName)) return failSystem();
-    qr::OpenMode mode;
-    if (!qr::decodeOpenMode(nMode, &mode)) {
-        qr::setError(qr::kErrBadMode);
-        return false;
-    }
-    *phFile = qr::sys::createFile(szFileName, mode.nAccess, mode.nShare, qr::sys::kOpenExisting, true);
-    if (*phFile == qr::sys::kInvalidHandle) return failSystem();
-    return true;
+    return openWithMode(phFile, szFileName, nMode, qr::sys::kOpenExisting);
 }
 
 QR_API bool QR_CloseFile(void* hFile) {

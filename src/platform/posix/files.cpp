@@ -11,6 +11,7 @@
 #include <mutex>
 #include <new>
 
+#include "platform/posix/interrupted.h"
 #include "platform/posix/file_handle.h"
 #include "platform/posix/share_locks.h"
 #include "platform/sys_error.h"
@@ -47,10 +48,7 @@ int openDescriptor(const char* szPath, bool bNeedWrite, uint32_t nDisposition) {
     case kOpenAlways: nFlags |= O_CREAT; break;
     default: break;
     }
-    int nFd = -1;
-    do {
-        nFd = ::open(szPath, nFlags, 0666);
-    } while (nFd < 0 && errno == EINTR);
+    const int nFd = retryInterrupted([&] { return ::open(szPath, nFlags, 0666); });
     if (nFd < 0) captureLastError();
     return nFd;
 }
@@ -75,11 +73,7 @@ bool prepareDescriptor(int nFd, uint32_t nAccess, uint32_t nShare, uint32_t nDis
     if (!takeShareSlots(nFd, nAccess, nShare)) return false;
     const bool bTruncate = nDisposition == kCreateAlways || nDisposition == kTruncateExisting;
     if (bTruncate && S_ISREG(st.st_mode) && st.st_size != 0) {
-        int nResult = 0;
-        do {
-            nResult = ::ftruncate(nFd, 0);
-        } while (nResult != 0 && errno == EINTR);
-        if (nResult != 0) {
+        if (retryInterrupted([&] { return ::ftruncate(nFd, 0); }) != 0) {
             captureLastError();
             return false;
         }
@@ -260,11 +254,7 @@ bool setEndOfFile(void* hFile) {
         captureLastError();
         return false;
     }
-    int nResult = 0;
-    do {
-        nResult = ::ftruncate(pHandle->nFd, llPos);
-    } while (nResult != 0 && errno == EINTR);
-    if (nResult != 0) {
+    if (retryInterrupted([&] { return ::ftruncate(pHandle->nFd, llPos); }) != 0) {
         captureLastError();
         return false;
     }
@@ -279,11 +269,7 @@ bool flushFileBuffers(void* hFile) {
         return false;
     }
     if (faulted(Op::Flush)) return false;
-    int nResult = 0;
-    do {
-        nResult = ::fsync(pHandle->nFd);
-    } while (nResult != 0 && errno == EINTR);
-    if (nResult != 0) {
+    if (retryInterrupted([&] { return ::fsync(pHandle->nFd); }) != 0) {
         captureLastError();
         return false;
     }

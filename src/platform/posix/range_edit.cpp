@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/posix/interrupted.h"
 #include "platform/posix/file_handle.h"
 #include "platform/sys_error.h"
 #include "platform/sys_fault.h"
@@ -37,11 +38,9 @@ bool rangeEdit(void* hFile, int nMode, int64_t llPos, int64_t llLength) {
         setLastError(kErrorInvalidArgument);
         return false;
     }
-    int nResult = 0;
-    do {
-        nResult = ::fallocate(pHandle->nFd, nMode, static_cast<off_t>(llPos), static_cast<off_t>(llLength));
-    } while (nResult != 0 && errno == EINTR);
-    if (nResult != 0) {
+    if (retryInterrupted([&] {
+            return ::fallocate(pHandle->nFd, nMode, static_cast<off_t>(llPos), static_cast<off_t>(llLength));
+        }) != 0) {
         captureLastError();
         return false;
     }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/posix/interrupted.h"
 #include "platform/sys_error.h"
 #include "platform/sys_fault.h"
 #include "platform/sys_files.h"
@@ -66,10 +67,8 @@ std::string makeTempFileName(const char* szFolder, const char* szPrefix) {
         char szNumber[16];
         std::snprintf(szNumber, sizeof szNumber, "%X", nNumber);
         std::string sPath = sBase + szNumber + ".tmp";
-        int nFd = -1;
-        do {
-            nFd = ::open(sPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
-        } while (nFd < 0 && errno == EINTR);
+        const int nFd =
+            retryInterrupted([&] { return ::open(sPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600); });
         if (nFd >= 0) {
             ::close(nFd);
             return sPath;
