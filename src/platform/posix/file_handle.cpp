@@ -20,9 +20,10 @@ Registry& registry() {
     static Registry* s_pRegistry = new Registry;
     return *s_pRegistry;
 }
-}  // namespace
 
-FileHandle* lookupHandle(void* hFile) {
+// The live record behind hFile, taken out of the registry when bRemove; null with
+// kErrorInvalidHandle for anything that is not a live handle.
+FileHandle* liveHandle(void* hFile, bool bRemove) {
     if (!isValidHandle(hFile)) {
         setLastError(kErrorInvalidHandle);
         return nullptr;
@@ -30,12 +31,16 @@ FileHandle* lookupHandle(void* hFile) {
     auto* pHandle = static_cast<FileHandle*>(hFile);
     Registry& reg = registry();
     std::lock_guard<std::mutex> lock(reg.mutex);
-    if (reg.live.count(pHandle) == 0) {
+    const bool bLive = bRemove ? reg.live.erase(pHandle) != 0 : reg.live.count(pHandle) != 0;
+    if (!bLive) {
         setLastError(kErrorInvalidHandle);
         return nullptr;
     }
     return pHandle;
 }
+}  // namespace
+
+FileHandle* lookupHandle(void* hFile) { return liveHandle(hFile, false); }
 
 int descriptorOf(void* hFile) {
     const FileHandle* pHandle = lookupHandle(hFile);
@@ -54,19 +59,6 @@ void* registerHandle(FileHandle* pHandle) {
     return pHandle;
 }
 
-FileHandle* unregisterHandle(void* hFile) {
-    if (!isValidHandle(hFile)) {
-        setLastError(kErrorInvalidHandle);
-        return nullptr;
-    }
-    auto* pHandle = static_cast<FileHandle*>(hFile);
-    Registry& reg = registry();
-    std::lock_guard<std::mutex> lock(reg.mutex);
-    if (reg.live.erase(pHandle) == 0) {
-        setLastError(kErrorInvalidHandle);
-        return nullptr;
-    }
-    return pHandle;
-}
+FileHandle* unregisterHandle(void* hFile) { return liveHandle(hFile, true); }
 
 }  // namespace qr::sys
