@@ -2,6 +2,7 @@
 // creating the three kinds, and Close. Transfers and queries are in cxfile_transfer.cpp.
 #include <cstring>
 
+#include "file/share_ring.h"
 #include "error/error_state.h"
 #include "file/temp_support.h"
 #include "platform/platform.h"
@@ -98,21 +99,10 @@ CxFile& CxFile::operator=(const CxFile& src) {
     return *this;
 }
 
-void CxFile::joinShare(const CxFile& src) {
-    m_pShareNext = src.m_pShareNext;
-    m_pSharePrev = const_cast<CxFile*>(&src);
-    src.m_pShareNext->m_pSharePrev = this;
-    src.m_pShareNext = this;
-}
+void CxFile::joinShare(const CxFile& src) { qr::joinRing(this, src, &CxFile::m_pShareNext, &CxFile::m_pSharePrev); }
 
 // Unlinks this object from its ring; true when other copies remain in it.
-bool CxFile::leaveShare() {
-    if (m_pShareNext == this) return false;
-    m_pSharePrev->m_pShareNext = m_pShareNext;
-    m_pShareNext->m_pSharePrev = m_pSharePrev;
-    m_pSharePrev = m_pShareNext = this;
-    return true;
-}
+bool CxFile::leaveShare() { return qr::leaveRing(this, &CxFile::m_pShareNext, &CxFile::m_pSharePrev); }
 
 void CxFile::Initialize(QR_FileType nType) {
     leaveShare();

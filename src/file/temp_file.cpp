@@ -1,5 +1,6 @@
 // File objects: CTempFile, a scratch file in the folder for temporary files that is created by
 // the constructors and deleted by Close. Copies share the file through a ring, as CxFile's do.
+#include "file/share_ring.h"
 #include "error/error_state.h"
 #include "file/temp_support.h"
 #include "platform/platform.h"
@@ -53,20 +54,9 @@ CTempFile& CTempFile::operator=(const CTempFile& src) {
 
 CTempFile::~CTempFile() { Close(); }
 
-void CTempFile::joinShare(const CTempFile& src) {
-    m_pShareNext = src.m_pShareNext;
-    m_pSharePrev = const_cast<CTempFile*>(&src);
-    src.m_pShareNext->m_pSharePrev = this;
-    src.m_pShareNext = this;
-}
+void CTempFile::joinShare(const CTempFile& src) { qr::joinRing(this, src, &CTempFile::m_pShareNext, &CTempFile::m_pSharePrev); }
 
-bool CTempFile::leaveShare() {
-    if (m_pShareNext == this) return false;
-    m_pSharePrev->m_pShareNext = m_pShareNext;
-    m_pShareNext->m_pSharePrev = m_pSharePrev;
-    m_pSharePrev = m_pShareNext = this;
-    return true;
-}
+bool CTempFile::leaveShare() { return qr::leaveRing(this, &CTempFile::m_pShareNext, &CTempFile::m_pSharePrev); }
 
 int64_t CTempFile::GetFileSize() const { return m_nFileSize; }
 void* CTempFile::GetFileHandle() const { return m_hFile; }
