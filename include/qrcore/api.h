@@ -17,6 +17,15 @@
 #  define QR_API __attribute__((visibility("default")))
 #endif
 
+/* Calling convention of the exported C functions: the platform's standard one. On 32-bit
+ * Windows that is __stdcall (callers of any compiler find the functions by their decorated
+ * names, _Name@bytes); elsewhere it is the only convention there is. */
+#if defined(_WIN32) && !defined(_WIN64)
+#  define QR_CALL __stdcall
+#else
+#  define QR_CALL
+#endif
+
 #ifdef __cplusplus
 #  define QR_EXTERN_C_BEGIN extern "C" {
 #  define QR_EXTERN_C_END }

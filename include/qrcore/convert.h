@@ -21,48 +21,48 @@ QR_EXTERN_C_BEGIN
 
 /* ---- angles and times ------------------------------------------------------------------ */
 
-QR_API double SecondToHMS(double x);   /* seconds -> HMS */
-QR_API double HMSToSecond(double x);   /* HMS -> seconds */
-QR_API double HMSToHour(double x);     /* HMS -> decimal hours */
-QR_API double HourToHMS(double x);     /* decimal hours -> HMS */
-QR_API double SecondToDMS(double x);   /* arc seconds -> DMS */
-QR_API double DMSToSecond(double x);   /* DMS -> arc seconds */
-QR_API double DMSToDegree(double x);   /* DMS -> decimal degrees */
-QR_API double DegreeToDMS(double x);   /* decimal degrees -> DMS */
-QR_API double DMSToRadian(double x);   /* DMS -> radians */
-QR_API double RadianToDMS(double x);   /* radians -> DMS */
-QR_API double DegreeToRadian(double x);
-QR_API double RadianToDegree(double x);
-QR_API double SecondToRadian(double x);  /* arc seconds -> radians */
-QR_API double RadianToSecond(double x);  /* radians -> arc seconds */
-QR_API double DMToDegree(double x);    /* DM -> decimal degrees */
-QR_API double DegreeToDM(double x);    /* decimal degrees -> DM */
-QR_API double DMToRadian(double x);    /* DM -> radians */
-QR_API double RadianToDM(double x);    /* radians -> DM */
-QR_API double DMToDMS(double x);       /* DM -> DMS */
-QR_API double DMSToDM(double x);       /* DMS -> DM */
+QR_API double QR_CALL SecondToHMS(double x);   /* seconds -> HMS */
+QR_API double QR_CALL HMSToSecond(double x);   /* HMS -> seconds */
+QR_API double QR_CALL HMSToHour(double x);     /* HMS -> decimal hours */
+QR_API double QR_CALL HourToHMS(double x);     /* decimal hours -> HMS */
+QR_API double QR_CALL SecondToDMS(double x);   /* arc seconds -> DMS */
+QR_API double QR_CALL DMSToSecond(double x);   /* DMS -> arc seconds */
+QR_API double QR_CALL DMSToDegree(double x);   /* DMS -> decimal degrees */
+QR_API double QR_CALL DegreeToDMS(double x);   /* decimal degrees -> DMS */
+QR_API double QR_CALL DMSToRadian(double x);   /* DMS -> radians */
+QR_API double QR_CALL RadianToDMS(double x);   /* radians -> DMS */
+QR_API double QR_CALL DegreeToRadian(double x);
+QR_API double QR_CALL RadianToDegree(double x);
+QR_API double QR_CALL SecondToRadian(double x);  /* arc seconds -> radians */
+QR_API double QR_CALL RadianToSecond(double x);  /* radians -> arc seconds */
+QR_API double QR_CALL DMToDegree(double x);    /* DM -> decimal degrees */
+QR_API double QR_CALL DegreeToDM(double x);    /* decimal degrees -> DM */
+QR_API double QR_CALL DMToRadian(double x);    /* DM -> radians */
+QR_API double QR_CALL RadianToDM(double x);    /* radians -> DM */
+QR_API double QR_CALL DMToDMS(double x);       /* DM -> DMS */
+QR_API double QR_CALL DMSToDM(double x);       /* DMS -> DM */
 
 /* Writes the current local time as "MM/DD/YYYY hh:mm:ss" (19 characters and the terminator)
  * into szBuffer and returns 19. With nSize below 20, or when the local time cannot be read,
  * writes an empty text (when nSize >= 1) and returns 0. Never writes more than nSize bytes. */
-QR_API int32_t GetWinSysTime(char* szBuffer, int32_t nSize);
+QR_API int32_t QR_CALL GetWinSysTime(char* szBuffer, int32_t nSize);
 
 /* ---- EBCDIC and BCD -------------------------------------------------------------------- */
 
 /* Translates szText in place from EBCDIC (code page 037, printable ASCII only; every other byte
  * becomes a blank) to ASCII, up to its first zero byte; returns the length translated. */
-QR_API int32_t EbcdicToAscii(char* szText);
+QR_API int32_t QR_CALL EbcdicToAscii(char* szText);
 
 /* Translates szText in place from ASCII to EBCDIC, the inverse of EbcdicToAscii for the
  * characters it produces; every other byte (controls, square brackets, 0x7F, bytes from 0x80)
  * becomes the EBCDIC blank 0x40. Returns the length translated. */
-QR_API int32_t AsciiToEbcdic(char* szText);
+QR_API int32_t QR_CALL AsciiToEbcdic(char* szText);
 
 /* Reads n bytes of packed BCD, two digits a byte, high half-byte first, the last byte most
  * significant (0x34 0x12 is 1234). Half-bytes above 9 count with their value. Computed modulo
  * 2^32 and returned as the two's-complement int32_t, so values above INT32_MAX wrap. n <= 0 or
  * null data gives 0. */
-QR_API int32_t BcdTol(const unsigned char* pData, int32_t n);
+QR_API int32_t QR_CALL BcdTol(const unsigned char* pData, int32_t n);
 
 QR_EXTERN_C_END
 

@@ -61,15 +61,15 @@ protected:
 
 QR_EXTERN_C_BEGIN
 
-QR_API void ShowErrorWin(void);
-QR_API void CloseErrorWin(void);
-QR_API void ReportError(int32_t lErrorNo);
+QR_API void QR_CALL ShowErrorWin(void);
+QR_API void QR_CALL CloseErrorWin(void);
+QR_API void QR_CALL ReportError(int32_t lErrorNo);
 /* A null text counts as empty. */
-QR_API void ReportErrorString(const char* szError);
-QR_API int32_t GetDllErrorNo(void);
+QR_API void QR_CALL ReportErrorString(const char* szError);
+QR_API int32_t QR_CALL GetDllErrorNo(void);
 /* Copies the last message text with its NUL. A buffer of nSize <= the text's length (or a null
  * buffer) is left untouched and error 1000005 is reported. */
-QR_API void GetDllErrorString(char* szBuffer, int32_t nSize);
+QR_API void QR_CALL GetDllErrorString(char* szBuffer, int32_t nSize);
 
 QR_EXTERN_C_END
 

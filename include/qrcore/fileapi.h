@@ -36,28 +36,28 @@ typedef struct _tagMoveData {
  * the create itself (the invalid handle when it failed). A name too long for the question
  * (more than 1024 bytes with the question's suffix and terminator) is refused at once with
  * 1000000 and the "file name too long" text. */
-QR_API bool QR_NewFile(void** phFile, const char* szFileName, uint32_t nMode);
+QR_API bool QR_CALL QR_NewFile(void** phFile, const char* szFileName, uint32_t nMode);
 /* Opens an existing file; a missing name fails with 1000000 before any open is tried. */
-QR_API bool QR_OpenFile(void** phFile, const char* szFileName, uint32_t nMode);
+QR_API bool QR_CALL QR_OpenFile(void** phFile, const char* szFileName, uint32_t nMode);
 /* The handle is invalid afterwards, also when closing reports an error (1000000). */
-QR_API bool QR_CloseFile(void* hFile);
-QR_API bool QR_SeekToBegin(void* hFile);
+QR_API bool QR_CALL QR_CloseFile(void* hFile);
+QR_API bool QR_CALL QR_SeekToBegin(void* hFile);
 /* A target before 0 or past the largest position fails with 1000000 and leaves the pointer. */
-QR_API bool QR_Seek(void* hFile, int64_t llOffset, uint32_t nOrigin);
+QR_API bool QR_CALL QR_Seek(void* hFile, int64_t llOffset, uint32_t nOrigin);
 /* Bytes read (fewer only at the end of the file, 0 there without an error); 0 and 1000000 on
  * failure, also for a handle opened write-only. */
-QR_API uint32_t QR_Read(void* hFile, void* pBuffer, uint32_t nCount);
+QR_API uint32_t QR_CALL QR_Read(void* hFile, void* pBuffer, uint32_t nCount);
 /* Bytes written; fewer than nCount reports 1000000 (a read-only handle writes nothing). */
-QR_API uint32_t QR_Write(void* hFile, const void* pBuffer, uint32_t nCount);
+QR_API uint32_t QR_CALL QR_Write(void* hFile, const void* pBuffer, uint32_t nCount);
 /* True when a file or folder of that name exists; never reports an error. '*' and '?' in the
  * last path component match as the Win32 file search does ('*' any run; '?' one character, or
  * none before a dot or at the end; "*." and ".*" forms follow the same rules, so "*.*" matches
  * every name), with ASCII letters compared regardless of case; the folder part is literal. A
  * name without wildcards must match exactly (a dangling symbolic link counts as found). */
-QR_API bool IsExistFile(const char* szFileName);
+QR_API bool QR_CALL IsExistFile(const char* szFileName);
 /* Asks "<name>已存在，覆盖此文件？" (caption "Quarrion提示信息"); false with 1000001 when the
  * user cancels. A name too long for the 1024-byte question is refused as in QR_NewFile. */
-QR_API bool RequestRewriteFile(const char* szFileName);
+QR_API bool QR_CALL RequestRewriteFile(const char* szFileName);
 
 /* The space functions need a handle open for reading and writing; they move the file pointer.
  * Arguments that no seek could reach (a position before 0, or a position plus size past the
@@ -68,17 +68,17 @@ QR_API bool RequestRewriteFile(const char* szFileName);
  * once; a failed flush reports the system's own error code as the number. A block that runs
  * past the end of the file moves the bytes that could be read and then fails without an error
  * number; no byte that was not read is ever written. */
-QR_API bool MoveData(void* hFile, const _tagMoveData* pMoveData);
+QR_API bool QR_CALL MoveData(void* hFile, const _tagMoveData* pMoveData);
 /* Inserts llSize zero bytes before llPos (llPos inside the file). When llPos and llSize are
  * whole file-system blocks and the file system can, the range is inserted in place without
  * moving the tail; the bytes are the same either way, and the call ends flushed. */
-QR_API bool AllocateDiskSpace(void* hFile, int64_t llPos, int64_t llSize);
+QR_API bool QR_CALL AllocateDiskSpace(void* hFile, int64_t llPos, int64_t llSize);
 /* Removes llSize bytes at llPos (the range must end before the end of the file); in place for
  * whole blocks as AllocateDiskSpace. A failure never shortens the file. */
-QR_API bool FreeDiskSpace(void* hFile, int64_t llPos, int64_t llSize);
+QR_API bool QR_CALL FreeDiskSpace(void* hFile, int64_t llPos, int64_t llSize);
 /* Writes llSize zero bytes at llPos in pieces of 1024 bytes (not flushed); size 0 or less only
  * positions the pointer. */
-QR_API bool InitiateSpaceIntoZero(void* hFile, int64_t llPos, int64_t llSize);
+QR_API bool QR_CALL InitiateSpaceIntoZero(void* hFile, int64_t llPos, int64_t llSize);
 
 /* Progress of the long space operations (MoveData, AllocateDiskSpace, FreeDiskSpace,
  * InitiateSpaceIntoZero), for a progress display. The hook only observes: it cannot cancel.
@@ -93,7 +93,7 @@ typedef void (*QR_ProgressHook)(int64_t llDone, int64_t llTotal, void* pContext)
 
 /* Installs pfnHook with pContext (null: no reports) for the whole process and returns the
  * previous hook (null when there was none). */
-QR_API QR_ProgressHook QR_SetProgressHook(QR_ProgressHook pfnHook, void* pContext);
+QR_API QR_ProgressHook QR_CALL QR_SetProgressHook(QR_ProgressHook pfnHook, void* pContext);
 
 QR_EXTERN_C_END
 

@@ -21,7 +21,7 @@ typedef bool (*QR_NoticeHandler)(QR_NoticeKind kind, const char* caption, const 
 
 /* Installs handler (null restores the default presenter); returns the previous handler
  * (null when the default presenter was in place). context is handed to every call. */
-QR_API QR_NoticeHandler QR_SetNoticeHandler(QR_NoticeHandler handler, void* context);
+QR_API QR_NoticeHandler QR_CALL QR_SetNoticeHandler(QR_NoticeHandler handler, void* context);
 
 QR_EXTERN_C_END
 

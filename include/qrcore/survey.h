@@ -54,17 +54,17 @@ QR_EXTERN_C_BEGIN
  * "LBTRSPD", an area character outside '@'..'Z', an area code above 127, more than two
  * characters before the type letter, a number above 2147483647, more than 16 characters, or a
  * number part of more than 15 characters. The code is always written. */
-QR_API bool ToIntLineNo(char* szLine, int64_t* pllCode);
+QR_API bool QR_CALL ToIntLineNo(char* szLine, int64_t* pllCode);
 
 /* Writes the text of llCode into szBuffer (nSize bytes with the terminator). False when a type
  * index above 7 made it write "DUMMY", or when the text does not fit (then the empty text is
  * written if nSize >= 1). A code with an area and no type prints with the type letter 'L'. */
-QR_API bool ToCharLineNo(int64_t llCode, char* szBuffer, int32_t nSize);
+QR_API bool QR_CALL ToCharLineNo(int64_t llCode, char* szBuffer, int32_t nSize);
 
 /* Splits llCode into its number (bits 0-31, unsigned), type index and area code (bits 32-39 and
  * 40-47, each read as a signed 8-bit value). The keyword codes give number -1, 0 or -32767 with
  * type and area 0. Null out-arguments are skipped. */
-QR_API void SplitIntLineNo(int64_t llCode, int64_t* pllNumber, int16_t* pnType, int16_t* pnArea);
+QR_API void QR_CALL SplitIntLineNo(int64_t llCode, int64_t* pllNumber, int16_t* pnType, int16_t* pnArea);
 
 /* Splits the line name szLine, after removing its blanks in place, into its number part (the
  * text from the first digit to the end, or the whole keyword), its upper-cased type character
@@ -73,34 +73,34 @@ QR_API void SplitIntLineNo(int64_t llCode, int64_t* pllNumber, int16_t* pnType, 
  * keyword does not fit nNumberSize bytes, when more than two characters stand before the type
  * character, or when the area does not fit nAreaSize bytes; outputs filled before the failing
  * step keep their values, the others stay empty. */
-QR_API bool SplitCharLineNo(char* szLine, char* szNumber, int16_t nNumberSize, char* pcType,
+QR_API bool QR_CALL SplitCharLineNo(char* szLine, char* szNumber, int16_t nNumberSize, char* pcType,
                             char* szArea, int16_t nAreaSize);
 
 /* The type character of szLine (blanks removed in place), as SplitCharLineNo with a 16-byte
  * number buffer and a 4-byte area buffer gives it; same result. */
-QR_API bool GetCharLineType(char* szLine, char* pcType);
+QR_API bool QR_CALL GetCharLineType(char* szLine, char* pcType);
 
 /* The area characters of szLine (blanks removed in place), as SplitCharLineNo with a 16-byte
  * number buffer gives them; same result. */
-QR_API bool GetCharLineArea(char* szLine, char* szArea, int16_t nAreaSize);
+QR_API bool QR_CALL GetCharLineArea(char* szLine, char* szArea, int16_t nAreaSize);
 
 /* The type index of llCode (bits 32-39 of its absolute value, 0..255); 0 for -1 and -32767. */
-QR_API int16_t GetIntLineType(int64_t llCode);
+QR_API int16_t QR_CALL GetIntLineType(int64_t llCode);
 
 /* The area code of llCode (bits 40-47 of its absolute value, 0..255); 0 for -1 and -32767. */
-QR_API int16_t GetIntLineArea(int64_t llCode);
+QR_API int16_t QR_CALL GetIntLineArea(int64_t llCode);
 
 /* Codes the flight name szFlight into *plCode after removing its blanks in place; any length.
  * True for a keyword or a valid flight name. On failure *plCode is -32767 (DUMMY): a type
  * letter not in "NSCTI", an area character outside '@'..'Z', an area code above 127, more than
  * two characters before the type letter, or a number above 65535. The code is always written. */
-QR_API bool ToIntFlightNo(char* szFlight, int32_t* plCode);
+QR_API bool QR_CALL ToIntFlightNo(char* szFlight, int32_t* plCode);
 
 /* Writes the text of lCode into szBuffer (nSize bytes with the terminator), the number with at
  * least two digits. False when a type index above 5 made it write "DUMMY", or when the text does
  * not fit (then the empty text is written if nSize >= 1). A code with an area and no type
  * prints with the type letter 'N'. */
-QR_API bool ToCharFlightNo(int32_t lCode, char* szBuffer, int32_t nSize);
+QR_API bool QR_CALL ToCharFlightNo(int32_t lCode, char* szBuffer, int32_t nSize);
 
 QR_EXTERN_C_END
 

@@ -42,46 +42,46 @@ double packedToSeconds(double x) {
 
 extern "C" {
 
-QR_API double SecondToHMS(double x) { return secondsToPacked(x); }
-QR_API double HMSToSecond(double x) { return packedToSeconds(x); }
-QR_API double HMSToHour(double x) { return packedToSeconds(x) / 3600.0; }
-QR_API double HourToHMS(double x) { return secondsToPacked(x * 3600.0); }
+QR_API double QR_CALL SecondToHMS(double x) { return secondsToPacked(x); }
+QR_API double QR_CALL HMSToSecond(double x) { return packedToSeconds(x); }
+QR_API double QR_CALL HMSToHour(double x) { return packedToSeconds(x) / 3600.0; }
+QR_API double QR_CALL HourToHMS(double x) { return secondsToPacked(x * 3600.0); }
 
-QR_API double SecondToDMS(double x) { return secondsToPacked(x); }
-QR_API double DMSToSecond(double x) { return packedToSeconds(x); }
-QR_API double DMSToDegree(double x) { return packedToSeconds(x) / 3600.0; }
-QR_API double DegreeToDMS(double x) { return secondsToPacked(x * 3600.0); }
-QR_API double DMSToRadian(double x) { return packedToSeconds(x) * kPi / 648000.0; }
-QR_API double RadianToDMS(double x) { return secondsToPacked(x * 180.0 * 3600.0 / kPi); }
+QR_API double QR_CALL SecondToDMS(double x) { return secondsToPacked(x); }
+QR_API double QR_CALL DMSToSecond(double x) { return packedToSeconds(x); }
+QR_API double QR_CALL DMSToDegree(double x) { return packedToSeconds(x) / 3600.0; }
+QR_API double QR_CALL DegreeToDMS(double x) { return secondsToPacked(x * 3600.0); }
+QR_API double QR_CALL DMSToRadian(double x) { return packedToSeconds(x) * kPi / 648000.0; }
+QR_API double QR_CALL RadianToDMS(double x) { return secondsToPacked(x * 180.0 * 3600.0 / kPi); }
 
-QR_API double DegreeToRadian(double x) { return x * kPi / 180.0; }
-QR_API double RadianToDegree(double x) { return x * 180.0 / kPi; }
-QR_API double SecondToRadian(double x) { return x * kPi / 648000.0; }
-QR_API double RadianToSecond(double x) { return x * 180.0 * 3600.0 / kPi; }
+QR_API double QR_CALL DegreeToRadian(double x) { return x * kPi / 180.0; }
+QR_API double QR_CALL RadianToDegree(double x) { return x * 180.0 / kPi; }
+QR_API double QR_CALL SecondToRadian(double x) { return x * kPi / 648000.0; }
+QR_API double QR_CALL RadianToSecond(double x) { return x * 180.0 * 3600.0 / kPi; }
 
-QR_API double DMToDegree(double x) {
+QR_API double QR_CALL DMToDegree(double x) {
     const int64_t i = intPart(x);
     return (x - 40.0 * toDouble(i / 100)) / 60.0;
 }
 
-QR_API double DegreeToDM(double x) { return 60.0 * x + 40.0 * toDouble(intPart(x)); }
+QR_API double QR_CALL DegreeToDM(double x) { return 60.0 * x + 40.0 * toDouble(intPart(x)); }
 
-QR_API double DMToRadian(double x) {
+QR_API double QR_CALL DMToRadian(double x) {
     const double d = DMToDegree(x);
     return d * kPi / 180.0;
 }
 
-QR_API double RadianToDM(double x) {
+QR_API double QR_CALL RadianToDM(double x) {
     const double d = x * 180.0 / kPi;
     return 60.0 * d + 40.0 * toDouble(intPart(d));
 }
 
-QR_API double DMToDMS(double x) {
+QR_API double QR_CALL DMToDMS(double x) {
     const double dInt = toDouble(intPart(x));
     return 100.0 * dInt + (x - dInt) * 60.0;
 }
 
-QR_API double DMSToDM(double x) {
+QR_API double QR_CALL DMSToDM(double x) {
     const double dInt = toDouble(intPart(x * 0.01));
     return dInt + (x - 100.0 * dInt) / 60.0;
 }

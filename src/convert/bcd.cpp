@@ -1,7 +1,7 @@
 // Conversions: packed decimal (BCD) numbers, two digits a byte, least significant byte first.
 #include "qrcore/convert.h"
 
-extern "C" QR_API int32_t BcdTol(const unsigned char* pData, int32_t n) {
+extern "C" QR_API int32_t QR_CALL BcdTol(const unsigned char* pData, int32_t n) {
     if (pData == nullptr || n <= 0) return 0;
     // Unsigned arithmetic wraps modulo 2^32 where a signed one would overflow; the conversion
     // back gives the two's-complement value.

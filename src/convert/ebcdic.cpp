@@ -103,6 +103,6 @@ int32_t translate(char* szText, const Table& table) {
 
 }  // namespace
 
-extern "C" QR_API int32_t EbcdicToAscii(char* szText) { return translate(szText, kEbcdicToAscii); }
+extern "C" QR_API int32_t QR_CALL EbcdicToAscii(char* szText) { return translate(szText, kEbcdicToAscii); }
 
-extern "C" QR_API int32_t AsciiToEbcdic(char* szText) { return translate(szText, kAsciiToEbcdic); }
+extern "C" QR_API int32_t QR_CALL AsciiToEbcdic(char* szText) { return translate(szText, kAsciiToEbcdic); }

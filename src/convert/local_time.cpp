@@ -8,7 +8,7 @@ namespace {
 constexpr int kTextLength = 19;  // "03/07/2009 14:05:09"
 }  // namespace
 
-extern "C" QR_API int32_t GetWinSysTime(char* szBuffer, int32_t nSize) {
+extern "C" QR_API int32_t QR_CALL GetWinSysTime(char* szBuffer, int32_t nSize) {
     if (szBuffer == nullptr || nSize <= 0) return 0;
     szBuffer[0] = '\0';
     if (nSize < kTextLength + 1) return 0;

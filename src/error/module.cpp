@@ -36,17 +36,17 @@ void setSystemError(uint32_t nSystemCode) {
 
 extern "C" {
 
-QR_API void ShowErrorWin(void) { g_ModuleApp.m_ErrorInfo.SetErrorShow(true); }
+QR_API void QR_CALL ShowErrorWin(void) { g_ModuleApp.m_ErrorInfo.SetErrorShow(true); }
 
-QR_API void CloseErrorWin(void) { g_ModuleApp.m_ErrorInfo.SetErrorShow(false); }
+QR_API void QR_CALL CloseErrorWin(void) { g_ModuleApp.m_ErrorInfo.SetErrorShow(false); }
 
-QR_API void ReportError(int32_t lErrorNo) { g_ModuleApp.m_ErrorInfo = lErrorNo; }
+QR_API void QR_CALL ReportError(int32_t lErrorNo) { g_ModuleApp.m_ErrorInfo = lErrorNo; }
 
-QR_API void ReportErrorString(const char* szError) { g_ModuleApp.m_ErrorInfo = szError; }
+QR_API void QR_CALL ReportErrorString(const char* szError) { g_ModuleApp.m_ErrorInfo = szError; }
 
-QR_API int32_t GetDllErrorNo(void) { return g_ModuleApp.m_ErrorInfo.GetDllErrorNo(); }
+QR_API int32_t QR_CALL GetDllErrorNo(void) { return g_ModuleApp.m_ErrorInfo.GetDllErrorNo(); }
 
-QR_API void GetDllErrorString(char* szBuffer, int32_t nSize) {
+QR_API void QR_CALL GetDllErrorString(char* szBuffer, int32_t nSize) {
     std::string sText;
     g_ModuleApp.m_ErrorInfo.GetDllErrorInfo(sText);
     if (szBuffer == nullptr || nSize <= 0 || static_cast<std::size_t>(nSize) <= sText.size()) {

@@ -12,7 +12,7 @@ QR_NoticeHandler g_pfnHandler = nullptr;
 void* g_pContext = nullptr;
 }  // namespace
 
-extern "C" QR_API QR_NoticeHandler QR_SetNoticeHandler(QR_NoticeHandler handler, void* context) {
+extern "C" QR_API QR_NoticeHandler QR_CALL QR_SetNoticeHandler(QR_NoticeHandler handler, void* context) {
     std::lock_guard<std::mutex> lock(g_noticeMutex);
     QR_NoticeHandler pfnPrevious = g_pfnHandler;
     g_pfnHandler = handler;

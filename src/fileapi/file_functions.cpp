@@ -43,7 +43,7 @@ bool openWithMode(void** phFile, const char* szFileName, uint32_t nMode, uint32_
 
 extern "C" {
 
-QR_API bool RequestRewriteFile(const char* szFileName) {
+QR_API bool QR_CALL RequestRewriteFile(const char* szFileName) {
     if (szFileName == nullptr) {
         qr::setSystemError(qr::sys::kErrorInvalidArgument);
         return false;
@@ -62,7 +62,7 @@ QR_API bool RequestRewriteFile(const char* szFileName) {
     return true;
 }
 
-QR_API bool IsExistFile(const char* szFileName) {
+QR_API bool QR_CALL IsExistFile(const char* szFileName) {
     // The search's own failure code must not leak into a later report: keep the caller's.
     const uint32_t nSaved = qr::sys::lastError();
     const bool bFound = szFileName != nullptr && qr::sys::findFile(szFileName);
@@ -70,7 +70,7 @@ QR_API bool IsExistFile(const char* szFileName) {
     return bFound;
 }
 
-QR_API bool QR_NewFile(void** phFile, const char* szFileName, uint32_t nMode) {
+QR_API bool QR_CALL QR_NewFile(void** phFile, const char* szFileName, uint32_t nMode) {
     if (phFile == nullptr || szFileName == nullptr) {
         qr::setSystemError(qr::sys::kErrorInvalidArgument);
         return false;
@@ -84,7 +84,7 @@ QR_API bool QR_NewFile(void** phFile, const char* szFileName, uint32_t nMode) {
     return openWithMode(phFile, szFileName, nMode, qr::sys::kCreateAlways);
 }
 
-QR_API bool QR_OpenFile(void** phFile, const char* szFileName, uint32_t nMode) {
+QR_API bool QR_CALL QR_OpenFile(void** phFile, const char* szFileName, uint32_t nMode) {
     if (phFile == nullptr || szFileName == nullptr) {
         qr::setSystemError(qr::sys::kErrorInvalidArgument);
         return false;
@@ -93,17 +93,17 @@ QR_API bool QR_OpenFile(void** phFile, const char* szFileName, uint32_t nMode) {
     return openWithMode(phFile, szFileName, nMode, qr::sys::kOpenExisting);
 }
 
-QR_API bool QR_CloseFile(void* hFile) {
+QR_API bool QR_CALL QR_CloseFile(void* hFile) {
     if (!qr::sys::closeHandle(hFile)) return failSystem();
     return true;
 }
 
-QR_API bool QR_SeekToBegin(void* hFile) {
+QR_API bool QR_CALL QR_SeekToBegin(void* hFile) {
     if (!qr::sys::setFilePointer(hFile, 0, qr::sys::kSeekBegin, nullptr)) return failSystem();
     return true;
 }
 
-QR_API bool QR_Seek(void* hFile, int64_t llOffset, uint32_t nOrigin) {
+QR_API bool QR_CALL QR_Seek(void* hFile, int64_t llOffset, uint32_t nOrigin) {
     int64_t llNewPos = 0;
     if (!qr::sys::setFilePointer(hFile, llOffset, nOrigin, &llNewPos)) return failSystem();
     if (nOrigin == qr::sys::kSeekBegin && llNewPos != llOffset) {
@@ -113,7 +113,7 @@ QR_API bool QR_Seek(void* hFile, int64_t llOffset, uint32_t nOrigin) {
     return true;
 }
 
-QR_API uint32_t QR_Read(void* hFile, void* pBuffer, uint32_t nCount) {
+QR_API uint32_t QR_CALL QR_Read(void* hFile, void* pBuffer, uint32_t nCount) {
     uint32_t nRead = 0;
     if (!qr::sys::readFile(hFile, pBuffer, nCount, &nRead)) {
         failSystem();
@@ -122,7 +122,7 @@ QR_API uint32_t QR_Read(void* hFile, void* pBuffer, uint32_t nCount) {
     return nRead;
 }
 
-QR_API uint32_t QR_Write(void* hFile, const void* pBuffer, uint32_t nCount) {
+QR_API uint32_t QR_CALL QR_Write(void* hFile, const void* pBuffer, uint32_t nCount) {
     uint32_t nWritten = 0;
     // The platform write either moves every byte or fails with its cause recorded.
     qr::sys::writeFile(hFile, pBuffer, nCount, &nWritten);

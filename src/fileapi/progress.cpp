@@ -13,7 +13,7 @@ void* g_pHookContext = nullptr;
 constexpr int64_t kMaxReports = 64;
 }  // namespace
 
-extern "C" QR_API QR_ProgressHook QR_SetProgressHook(QR_ProgressHook pfnHook, void* pContext) {
+extern "C" QR_API QR_ProgressHook QR_CALL QR_SetProgressHook(QR_ProgressHook pfnHook, void* pContext) {
     std::lock_guard<std::mutex> lock(g_hookMutex);
     QR_ProgressHook pfnPrevious = g_pfnHook;
     g_pfnHook = pfnHook;

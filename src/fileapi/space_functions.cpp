@@ -151,7 +151,7 @@ bool spaceFastPath() { return g_bFastPath.load(); }
 
 extern "C" {
 
-QR_API bool MoveData(void* hFile, const _tagMoveData* pMoveData) {
+QR_API bool QR_CALL MoveData(void* hFile, const _tagMoveData* pMoveData) {
     if (pMoveData == nullptr) return failInvalidRange();
     const _tagMoveData move = *pMoveData;
     if (move.llLength <= 0 || move.llSrcPos == move.llDstPos) return false;
@@ -163,7 +163,7 @@ QR_API bool MoveData(void* hFile, const _tagMoveData* pMoveData) {
     return true;
 }
 
-QR_API bool InitiateSpaceIntoZero(void* hFile, int64_t llPos, int64_t llSize) {
+QR_API bool QR_CALL InitiateSpaceIntoZero(void* hFile, int64_t llPos, int64_t llSize) {
     if (!QR_Seek(hFile, llPos, qr::sys::kSeekBegin)) return false;
     qr::ProgressReport progress(llSize);
     if (!writeZeros(hFile, llSize, progress)) return false;
@@ -171,7 +171,7 @@ QR_API bool InitiateSpaceIntoZero(void* hFile, int64_t llPos, int64_t llSize) {
     return true;
 }
 
-QR_API bool AllocateDiskSpace(void* hFile, int64_t llPos, int64_t llSize) {
+QR_API bool QR_CALL AllocateDiskSpace(void* hFile, int64_t llPos, int64_t llSize) {
     if (llSize <= 0) return false;
     int64_t llFileSize = 0;
     if (!fileSize(hFile, &llFileSize)) return false;
@@ -194,7 +194,7 @@ QR_API bool AllocateDiskSpace(void* hFile, int64_t llPos, int64_t llSize) {
     return true;
 }
 
-QR_API bool FreeDiskSpace(void* hFile, int64_t llPos, int64_t llSize) {
+QR_API bool QR_CALL FreeDiskSpace(void* hFile, int64_t llPos, int64_t llSize) {
     if (llSize <= 0) return false;
     int64_t llFileSize = 0;
     if (!fileSize(hFile, &llFileSize)) return false;

@@ -39,7 +39,7 @@ bool codeFlight(const char* szFlight, const NameLayout& layout, int32_t* plCode)
 
 using namespace qr::survey;
 
-extern "C" QR_API bool ToIntFlightNo(char* szFlight, int32_t* plCode) {
+extern "C" QR_API bool QR_CALL ToIntFlightNo(char* szFlight, int32_t* plCode) {
     if (plCode == nullptr) return false;
     if (szFlight == nullptr) {
         *plCode = static_cast<int32_t>(kDummyCode);
@@ -51,7 +51,7 @@ extern "C" QR_API bool ToIntFlightNo(char* szFlight, int32_t* plCode) {
     return false;
 }
 
-extern "C" QR_API bool ToCharFlightNo(int32_t lCode, char* szBuffer, int32_t nSize) {
+extern "C" QR_API bool QR_CALL ToCharFlightNo(int32_t lCode, char* szBuffer, int32_t nSize) {
     if (szBuffer == nullptr) return false;
     bool bResult = false;
     if (writeKeyword(lCode, szBuffer, nSize, &bResult)) return bResult;

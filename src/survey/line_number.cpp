@@ -36,7 +36,7 @@ uint64_t lineBits(int64_t llCode) { return static_cast<uint64_t>(QR_llabs(llCode
 
 using namespace qr::survey;
 
-extern "C" QR_API bool ToIntLineNo(char* szLine, int64_t* pllCode) {
+extern "C" QR_API bool QR_CALL ToIntLineNo(char* szLine, int64_t* pllCode) {
     if (pllCode == nullptr) return false;
     if (szLine == nullptr) {
         *pllCode = kDummyCode;
@@ -48,7 +48,7 @@ extern "C" QR_API bool ToIntLineNo(char* szLine, int64_t* pllCode) {
     return false;
 }
 
-extern "C" QR_API bool ToCharLineNo(int64_t llCode, char* szBuffer, int32_t nSize) {
+extern "C" QR_API bool QR_CALL ToCharLineNo(int64_t llCode, char* szBuffer, int32_t nSize) {
     if (szBuffer == nullptr) return false;
     bool bResult = false;
     if (writeKeyword(llCode, szBuffer, nSize, &bResult)) return bResult;
@@ -66,7 +66,7 @@ extern "C" QR_API bool ToCharLineNo(int64_t llCode, char* szBuffer, int32_t nSiz
     return finishText(pText, nLength, szBuffer, nSize);
 }
 
-extern "C" QR_API void SplitIntLineNo(int64_t llCode, int64_t* pllNumber, int16_t* pnType, int16_t* pnArea) {
+extern "C" QR_API void QR_CALL SplitIntLineNo(int64_t llCode, int64_t* pllNumber, int16_t* pnType, int16_t* pnArea) {
     int64_t llNumber = llCode;
     int16_t nType = 0;
     int16_t nArea = 0;
@@ -81,12 +81,12 @@ extern "C" QR_API void SplitIntLineNo(int64_t llCode, int64_t* pllNumber, int16_
     if (pnArea != nullptr) *pnArea = nArea;
 }
 
-extern "C" QR_API int16_t GetIntLineType(int64_t llCode) {
+extern "C" QR_API int16_t QR_CALL GetIntLineType(int64_t llCode) {
     if (llCode == kResetCode || llCode == kDummyCode) return 0;
     return static_cast<uint8_t>(lineBits(llCode) >> 32);
 }
 
-extern "C" QR_API int16_t GetIntLineArea(int64_t llCode) {
+extern "C" QR_API int16_t QR_CALL GetIntLineArea(int64_t llCode) {
     if (llCode == kResetCode || llCode == kDummyCode) return 0;
     return static_cast<uint8_t>(lineBits(llCode) >> 40);
 }

@@ -22,7 +22,7 @@ bool copyPart(const char* pText, std::size_t nLength, char* szBuffer, int16_t nS
 
 using namespace qr::survey;
 
-extern "C" QR_API bool SplitCharLineNo(char* szLine, char* szNumber, int16_t nNumberSize, char* pcType,
+extern "C" QR_API bool QR_CALL SplitCharLineNo(char* szLine, char* szNumber, int16_t nNumberSize, char* pcType,
                                        char* szArea, int16_t nAreaSize) {
     if (pcType != nullptr) *pcType = '\0';
     if (szNumber != nullptr && nNumberSize > 0) szNumber[0] = '\0';
@@ -44,14 +44,14 @@ extern "C" QR_API bool SplitCharLineNo(char* szLine, char* szNumber, int16_t nNu
     return copyPart(szLine, nTypeAt, szArea, nAreaSize);
 }
 
-extern "C" QR_API bool GetCharLineType(char* szLine, char* pcType) {
+extern "C" QR_API bool QR_CALL GetCharLineType(char* szLine, char* pcType) {
     char szNumber[kLineNumberBufferSize];
     char szArea[kLineAreaBufferSize];
     return SplitCharLineNo(szLine, szNumber, static_cast<int16_t>(sizeof szNumber), pcType, szArea,
                            static_cast<int16_t>(sizeof szArea));
 }
 
-extern "C" QR_API bool GetCharLineArea(char* szLine, char* szArea, int16_t nAreaSize) {
+extern "C" QR_API bool QR_CALL GetCharLineArea(char* szLine, char* szArea, int16_t nAreaSize) {
     char szNumber[kLineNumberBufferSize];
     char cType = '\0';
     return SplitCharLineNo(szLine, szNumber, static_cast<int16_t>(sizeof szNumber), &cType, szArea, nAreaSize);

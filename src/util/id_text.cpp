@@ -17,7 +17,7 @@ int hexDigit(char c) {
 
 }  // namespace
 
-extern "C" QR_API int32_t IDToString(char* szText, const char* szID) {
+extern "C" QR_API int32_t QR_CALL IDToString(char* szText, const char* szID) {
     if (szText == nullptr) return 0;
     if (szID == nullptr) {
         szText[0] = '\0';
@@ -40,7 +40,7 @@ extern "C" QR_API int32_t IDToString(char* szText, const char* szID) {
     return qr::clampLength(static_cast<std::size_t>(pOut - szText));
 }
 
-extern "C" QR_API int32_t StringToID(char* szID, char* szText) {
+extern "C" QR_API int32_t QR_CALL StringToID(char* szID, char* szText) {
     if (szID == nullptr) return 0;
     if (szText == nullptr) {
         szID[0] = '\0';

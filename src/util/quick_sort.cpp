@@ -82,7 +82,7 @@ void heapSortTableRows(int64_t** ppRows, Index nBegin, Index nEnd, Index nKey, I
 
 }  // namespace qr
 
-extern "C" QR_API void QuickSort(int64_t** ppRows, int32_t nLeft, int32_t nRight, int32_t nKey,
+extern "C" QR_API void QR_CALL QuickSort(int64_t** ppRows, int32_t nLeft, int32_t nRight, int32_t nKey,
                                  int32_t nKey2, int32_t nColumns) {
     if (ppRows == nullptr || nRight <= nLeft || nLeft < 0) return;
     if (nKey < 0 || nKey2 < 0 || nKey >= nColumns || nKey2 >= nColumns) return;

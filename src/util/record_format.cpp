@@ -21,7 +21,7 @@ void forEachFieldEnd(const char* szRecord, OnField onField) {
 
 }  // namespace
 
-extern "C" QR_API int32_t* RecordFormatAnalyse(const char* szRecord, int32_t* pnCount) {
+extern "C" QR_API int32_t* QR_CALL RecordFormatAnalyse(const char* szRecord, int32_t* pnCount) {
     if (szRecord == nullptr || szRecord[0] == '\0') return nullptr;
     std::size_t nFields = 0;
     forEachFieldEnd(szRecord, [&](std::size_t) { ++nFields; });
@@ -47,7 +47,7 @@ extern "C" QR_API int32_t* RecordFormatAnalyse(const char* szRecord, int32_t* pn
     return pWidths;
 }
 
-extern "C" QR_API int32_t SplitRecord(const char* szRecord, char* szBuffer) {
+extern "C" QR_API int32_t QR_CALL SplitRecord(const char* szRecord, char* szBuffer) {
     if (szBuffer == nullptr) return 0;
     if (szRecord == nullptr) {
         szBuffer[0] = '\0';

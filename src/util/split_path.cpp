@@ -24,7 +24,7 @@ void emptyAll(Part* pParts, int nParts) {
 
 }  // namespace
 
-extern "C" QR_API int32_t SplitPath(const char* szPath, char* szDrive, uint32_t nDriveSize,
+extern "C" QR_API int32_t QR_CALL SplitPath(const char* szPath, char* szDrive, uint32_t nDriveSize,
                                     char* szDir, uint32_t nDirSize, char* szName,
                                     uint32_t nNameSize, char* szExt, uint32_t nExtSize) {
     Part parts[4] = {{szDrive, nDriveSize, nullptr, 0},

@@ -5,7 +5,7 @@
 #include "qrcore/util.h"
 #include "util/text_length.h"
 
-extern "C" QR_API void DelAllBlank(char* szText) {
+extern "C" QR_API void QR_CALL DelAllBlank(char* szText) {
     if (szText == nullptr) return;
     char* pWrite = szText;
     for (const char* pRead = szText; *pRead != '\0'; ++pRead)
@@ -13,7 +13,7 @@ extern "C" QR_API void DelAllBlank(char* szText) {
     *pWrite = '\0';
 }
 
-extern "C" QR_API int32_t ReplaceChar(char* szText, char cFrom, char cTo) {
+extern "C" QR_API int32_t QR_CALL ReplaceChar(char* szText, char cFrom, char cTo) {
     if (szText == nullptr) return 0;
     // The length is fixed before the first change: replacing by '\0' must not shorten the scan.
     const std::size_t nLength = std::strlen(szText);
@@ -27,7 +27,7 @@ extern "C" QR_API int32_t ReplaceChar(char* szText, char cFrom, char cTo) {
     return qr::clampLength(nCount);
 }
 
-extern "C" QR_API bool ReplaceCRLF(char* szText) {
+extern "C" QR_API bool QR_CALL ReplaceCRLF(char* szText) {
     if (szText == nullptr) return false;
     const std::size_t nLength = std::strlen(szText);
     for (std::size_t i = 0; i + 1 < nLength; ++i) {
@@ -41,14 +41,14 @@ extern "C" QR_API bool ReplaceCRLF(char* szText) {
     return false;
 }
 
-extern "C" QR_API int32_t StrBytes(const char* szText) {
+extern "C" QR_API int32_t QR_CALL StrBytes(const char* szText) {
     if (szText == nullptr) return 0;
     std::size_t nLength = std::strlen(szText);
     while (nLength > 0 && szText[nLength - 1] == ' ') --nLength;
     return qr::clampLength(nLength);
 }
 
-extern "C" QR_API int32_t StrSymbols(const char* szText) {
+extern "C" QR_API int32_t QR_CALL StrSymbols(const char* szText) {
     if (szText == nullptr) return 0;
     const auto* pByte = reinterpret_cast<const unsigned char*>(szText);
     std::size_t nCount = 0;
@@ -65,7 +65,7 @@ extern "C" QR_API int32_t StrSymbols(const char* szText) {
     return qr::clampLength(nCount);
 }
 
-extern "C" QR_API int32_t ToVFString(char* szText, int32_t nWidth) {
+extern "C" QR_API int32_t QR_CALL ToVFString(char* szText, int32_t nWidth) {
     if (szText == nullptr) return 0;
     const std::size_t nLength = std::strlen(szText);
     if (nWidth <= 0 || nLength >= static_cast<std::size_t>(nWidth)) return qr::clampLength(nLength);

@@ -4,9 +4,9 @@
 #include "qrcore/util.h"
 #include "util/abs64.h"
 
-extern "C" QR_API int64_t QR_llabs(int64_t llValue) { return qr::abs64(llValue); }
+extern "C" QR_API int64_t QR_CALL QR_llabs(int64_t llValue) { return qr::abs64(llValue); }
 
-extern "C" QR_API int32_t GetDataTypeBytes(int32_t nType) {
+extern "C" QR_API int32_t QR_CALL GetDataTypeBytes(int32_t nType) {
     switch (nType) {
         case 1: case 2: return 1;
         case 3: case 4: return 2;
@@ -16,7 +16,7 @@ extern "C" QR_API int32_t GetDataTypeBytes(int32_t nType) {
     }
 }
 
-extern "C" QR_API int32_t BufferReverse(void* pBuffer, int32_t nLength) {
+extern "C" QR_API int32_t QR_CALL BufferReverse(void* pBuffer, int32_t nLength) {
     if (pBuffer != nullptr && nLength > 1) {
         auto* pBytes = static_cast<unsigned char*>(pBuffer);
         std::reverse(pBytes, pBytes + nLength);
