@@ -5,8 +5,11 @@
  * the text of the last message shown with GetDllErrorString. Numbers: 0 no error; 1000000 a
  * system call failed (shown with the system's text for the thread's last error); 1000001
  * recorded without a message; -1 a report by free text; every other number is looked up in
- * QuarrionError.inf, read from the folder of the running executable when the library loads.
- * A missing or malformed QuarrionError.inf ends the process with exit status 0 after a notice.
+ * QuarrionError.inf, read when the library loads from the first of these folders that holds
+ * one: the running executable's folder (a list placed there always wins), the folder of the
+ * library's own file, and the installed data folder (share/qrcore beside the library's install
+ * folder). When none can be opened, or the list found is malformed, the process ends with exit
+ * status 1 after a notice, before any code of the program runs.
  * The error state is not synchronised: report and query from one thread at a time. */
 #ifndef QRCORE_ERROR_H
 #define QRCORE_ERROR_H
@@ -25,7 +28,7 @@ struct _tagErrorItem {
 };
 
 /* An error state: last number, show switch, last message text and the error list. Constructing
- * one reads QuarrionError.inf; if that fails the process ends (exit status 0). Copy assignment
+ * one reads QuarrionError.inf; if that fails the process ends (exit status 1). Copy assignment
  * copies number, show switch and text and keeps the target's own list; a copy constructed from
  * another object gets its own copy of the list. */
 class QR_API CErrorInfo {

@@ -33,8 +33,9 @@ _tagErrorItem* copyList(const _tagErrorItem* pList, int32_t nCount) {
 
 CErrorInfo::CErrorInfo()
     : m_lErrorNo(0), m_bErrorShow(true), m_szErrorInfo{}, m_nErrorCount(0), m_pErrorList(nullptr) {
-    // There is never an error state without its list: a failed load ends the process.
-    if (!LoadErrorList()) qr::sys::exitProcess(0);
+    // There is never an error state without its list: a failed load ends the process, with a
+    // failure status so that no script mistakes a program that never ran for one that did.
+    if (!LoadErrorList()) qr::sys::exitProcess(1);
 }
 
 CErrorInfo::CErrorInfo(const CErrorInfo& other)
@@ -53,8 +54,12 @@ CErrorInfo::~CErrorInfo() {
 }
 
 bool CErrorInfo::LoadErrorList() {
-    const std::string sPath = qr::errorListPath(qr::sys::executablePath());
-    std::FILE* pFile = sPath.empty() ? nullptr : std::fopen(sPath.c_str(), "r");
+    std::FILE* pFile = nullptr;
+    for (const std::string& sPath : qr::errorListCandidates(qr::sys::executablePath(), qr::sys::libraryPath(),
+                                                            QRCORE_DATA_FROM_LIBRARY)) {
+        pFile = std::fopen(sPath.c_str(), "r");
+        if (pFile != nullptr) break;
+    }
     if (pFile == nullptr) {
         qr::showNotice(QR_NoticeError, qr::kErrorCaption, "打开QuarrionError.inf文件错误!");
         return false;

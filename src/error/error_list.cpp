@@ -1,6 +1,7 @@
 // Error subsystem: tokenising and validating QuarrionError.inf.
 #include "error/error_list.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -71,13 +72,24 @@ ErrorListStatus readErrorList(std::FILE* pFile, std::vector<_tagErrorItem>& item
     return ErrorListStatus::Ok;
 }
 
-std::string errorListPath(const std::string& sExecutable) {
-    if (sExecutable.empty()) return {};
-    const std::size_t nSlash = sExecutable.rfind('/');
-    std::string sPath = nSlash == std::string::npos ? sExecutable : sExecutable.substr(0, nSlash);
+std::string errorListPath(const std::string& sFile, const std::string& sSubfolder) {
+    if (sFile.empty()) return {};
+    const std::size_t nSlash = sFile.rfind('/');
+    std::string sPath = nSlash == std::string::npos ? sFile : sFile.substr(0, nSlash);
+    if (!sSubfolder.empty()) sPath += "/" + sSubfolder;
     sPath += "/QuarrionError.inf";
     if (sPath.size() > 255) return {};
     return sPath;
+}
+
+std::vector<std::string> errorListCandidates(const std::string& sExecutable, const std::string& sLibrary,
+                                             const std::string& sDataFromLibrary) {
+    std::vector<std::string> paths;
+    for (const std::string& sPath : {errorListPath(sExecutable), errorListPath(sLibrary),
+                                     sDataFromLibrary.empty() ? std::string() : errorListPath(sLibrary, sDataFromLibrary)}) {
+        if (!sPath.empty() && std::find(paths.begin(), paths.end(), sPath) == paths.end()) paths.push_back(sPath);
+    }
+    return paths;
 }
 
 }  // namespace qr

@@ -18,8 +18,17 @@ enum class ErrorListStatus { Ok, CannotOpen, BadFormat };
 // input, or at the first malformed entry; only whole entries are kept.
 ErrorListStatus readErrorList(std::FILE* pFile, std::vector<_tagErrorItem>& items);
 
-// Where the list is looked for: the executable's folder + "/QuarrionError.inf". Empty when the
-// executable's path is unknown or the result does not fit 255 bytes (treated as unopenable).
-std::string errorListPath(const std::string& sExecutable);
+// The list in the folder of the file sFile (an executable or the library): that folder +
+// "/QuarrionError.inf", or, with sSubfolder, that folder + "/" + sSubfolder +
+// "/QuarrionError.inf". Empty when sFile is empty or the result does not fit 255 bytes (treated
+// as unopenable).
+std::string errorListPath(const std::string& sFile, const std::string& sSubfolder = {});
+
+// Where the list is looked for, in order, the first file that opens winning: the executable's
+// folder (so a list placed beside a program always wins), the folder of the library's own file,
+// and the installed data folder, sDataFromLibrary relative to the library's folder (for
+// instance "../share/qrcore"). Paths that cannot be formed or repeat an earlier one are left out.
+std::vector<std::string> errorListCandidates(const std::string& sExecutable, const std::string& sLibrary,
+                                             const std::string& sDataFromLibrary);
 
 }  // namespace qr

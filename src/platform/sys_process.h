@@ -9,6 +9,10 @@ namespace qr::sys {
 // Full path of the running executable (not of the library); empty when it cannot be read.
 std::string executablePath();
 
+// Full path of the library's own file (the shared library or DLL holding this code; the
+// executable when the library is linked into it); empty when it cannot be found.
+std::string libraryPath();
+
 // Ends the process with the standard library's exit (static destructors and atexit run).
 [[noreturn]] void exitProcess(int nStatus);
 

@@ -105,4 +105,30 @@ TEST(ErrorList, PathIsTheExecutablesFolder) {
     EXPECT_EQ(qr::errorListPath(sFolder + "d/app"), "");
 }
 
+TEST(ErrorList, CandidatesFollowTheSearchOrderWithoutRepeats) {
+    struct Case {
+        const char* szExe;
+        const char* szLib;
+        const char* szData;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"/opt/app/bin/app", "/opt/app/lib/libqrcore.so.0", "../share/qrcore",
+         {"/opt/app/bin/QuarrionError.inf", "/opt/app/lib/QuarrionError.inf",
+          "/opt/app/lib/../share/qrcore/QuarrionError.inf"}},
+        // Library linked into the program: its folder is searched once.
+        {"/opt/app/bin/app", "/opt/app/bin/app", "../share/qrcore",
+         {"/opt/app/bin/QuarrionError.inf", "/opt/app/bin/../share/qrcore/QuarrionError.inf"}},
+        {"", "/usr/lib/libqrcore.so.0", "", {"/usr/lib/QuarrionError.inf"}},
+        {"/x/app", "", "../share/qrcore", {"/x/QuarrionError.inf"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.szExe) + " | " + c.szLib);
+        EXPECT_EQ(qr::errorListCandidates(c.szExe, c.szLib, c.szData), c.expected);
+    }
+    // A data folder path that does not fit is left out; the others stay.
+    const std::string sLib = "/" + std::string(200, 'l') + "/lib.so";
+    EXPECT_EQ(qr::errorListCandidates("", sLib, std::string(60, 'd')).size(), 1u);
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
-// Loading the error list in a real process: a program linked against the library, copied into
-// a folder with a missing or broken QuarrionError.inf, must end with status 0 after the notice
-// and never reach main.
+// Loading the error list in a real process: a program linked against the shared library, laid
+// out like an installation (program in bin/, library in lib/, data in share/qrcore/), with
+// lists placed in some of the folders the library searches. A missing or broken list must end
+// the process with status 1 after the notice, before main.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,54 +11,116 @@
 
 namespace {
 
-struct LoadCase {
-    const char* szName;
-    const char* szListText;  // null: no file at all
-    const char* szNotice;    // expected on standard error; null: loads fine
+namespace fs = std::filesystem;
+
+constexpr const char* kGood = "QRError\t1\n1000003\nE_MODE\nbad-mode\n";
+constexpr const char* kOpenNotice = "Quarrion错误信息: 打开QuarrionError.inf文件错误!\n";
+constexpr const char* kFormatNotice = "Quarrion错误信息: QuarrionError.inf格式错误!\n";
+
+// An installed tree in a scratch folder: bin/probe finds lib/<library> through its run path.
+class InstalledProbe {
+public:
+    InstalledProbe() {
+        fs::create_directories(binDir());
+        fs::create_directories(libDir());
+        fs::copy_file(LOAD_PROBE_PATH, program());
+        fs::copy_file(LOAD_LIBRARY_PATH, libDir() / fs::path(LOAD_LIBRARY_PATH).filename());
+    }
+    fs::path binDir() const { return fs::path(m_dir.path()) / "a/b/bin"; }
+    fs::path libDir() const { return fs::path(m_dir.path()) / "a/b/lib"; }
+    fs::path dataDir() const { return (libDir() / QRCORE_DATA_FROM_LIBRARY).lexically_normal(); }
+    std::string program() const { return (binDir() / "probe").string(); }
+    // Puts szText as the list in dir (nothing for a null text).
+    static void placeList(const fs::path& dir, const char* szText) {
+        if (szText == nullptr) return;
+        fs::create_directories(dir);
+        qrtest::writeFileText((dir / "QuarrionError.inf").string(), szText);
+    }
+    const qrtest::ScratchDir& scratch() const { return m_dir; }
+
+private:
+    qrtest::ScratchDir m_dir;
 };
 
-TEST(ErrorListLoad, BrokenListsEndTheProcessBeforeMain) {
-    const LoadCase cases[] = {
-        {"missing file", nullptr, "Quarrion错误信息: 打开QuarrionError.inf文件错误!"},
-        {"keyword in other case", "qrerror 1\n1000003 E_MODE bad-mode\n", "Quarrion错误信息: QuarrionError.inf格式错误!"},
-        {"first word longer than 7 bytes", "QRErrors 1\n1000003 E_MODE bad-mode\n",
-         "Quarrion错误信息: QuarrionError.inf格式错误!"},
-        {"empty file", "", "Quarrion错误信息: QuarrionError.inf格式错误!"},
-        {"keyword glued to text", "QRError1 1000003 E_MODE bad-mode", "Quarrion错误信息: QuarrionError.inf格式错误!"},
-        {"well formed", "QRError\t1\n1000003\nE_MODE\nbad-mode\n", nullptr},
-    };
-    for (const LoadCase& c : cases) {
-        SCOPED_TRACE(c.szName);
-        qrtest::ScratchDir dir;
-        const std::string sProgram = dir.file("probe");
-        std::filesystem::copy_file(LOAD_PROBE_PATH, sProgram);
-        if (c.szListText != nullptr) qrtest::writeFileText(dir.file("QuarrionError.inf"), c.szListText);
+void expectRan(const qrtest::ChildResult& result) {
+    ASSERT_TRUE(result.bExited) << result.sStderr;
+    EXPECT_EQ(result.nStatus, 3);
+    EXPECT_EQ(result.sStdout, "main ran\nerror 1000003\n");
+    EXPECT_EQ(result.sStderr, "");
+}
 
-        const qrtest::ChildResult result = qrtest::runChild(sProgram, {});
-        ASSERT_TRUE(result.bExited) << result.sStderr;
+void expectStopped(const qrtest::ChildResult& result, const char* szNotice) {
+    ASSERT_TRUE(result.bExited) << result.sStderr;
+    EXPECT_EQ(result.nStatus, 1);
+    EXPECT_EQ(result.sStderr, szNotice);
+    EXPECT_EQ(result.sStdout, "");
+}
+
+TEST(ErrorListLoad, BrokenListsEndTheProcessWithFailureBeforeMain) {
+    struct Case {
+        const char* szName;
+        const char* szListText;  // in the executable's folder; null: no file at all
+        const char* szNotice;    // null: loads fine
+    };
+    const Case cases[] = {
+        {"missing file", nullptr, kOpenNotice},
+        {"keyword in other case", "qrerror 1\n1000003 E_MODE bad-mode\n", kFormatNotice},
+        {"first word longer than 7 bytes", "QRErrors 1\n1000003 E_MODE bad-mode\n", kFormatNotice},
+        {"empty file", "", kFormatNotice},
+        {"keyword glued to text", "QRError1 1000003 E_MODE bad-mode", kFormatNotice},
+        {"well formed", kGood, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.szName);
+        InstalledProbe probe;
+        InstalledProbe::placeList(probe.binDir(), c.szListText);
+        const qrtest::ChildResult result = qrtest::runChild(probe.program(), {});
         if (c.szNotice != nullptr) {
-            EXPECT_EQ(result.nStatus, 0);
-            EXPECT_EQ(result.sStderr, std::string(c.szNotice) + "\n");
-            EXPECT_EQ(result.sStdout, "");
+            expectStopped(result, c.szNotice);
         } else {
-            EXPECT_EQ(result.nStatus, 3);
-            EXPECT_EQ(result.sStdout, "main ran\nerror 1000003\n");
-            EXPECT_EQ(result.sStderr, "");
+            expectRan(result);
         }
     }
 }
 
-TEST(ErrorListLoad, ListIsReadFromTheExecutablesFolderNotTheWorkingFolder) {
-    qrtest::ScratchDir dir;
-    std::filesystem::create_directory(dir.file("bin"));
-    const std::string sProgram = dir.file("bin/probe");
-    std::filesystem::copy_file(LOAD_PROBE_PATH, sProgram);
-    // A good list in the parent folder only: the program's own folder has none.
-    qrtest::writeFileText(dir.file("QuarrionError.inf"), "QRError 0\n");
-    const qrtest::ChildResult result = qrtest::runChild(sProgram, {});
-    ASSERT_TRUE(result.bExited);
-    EXPECT_EQ(result.nStatus, 0);
-    EXPECT_EQ(result.sStdout, "");
+// The search order: executable's folder, then the library's folder, then the installed data
+// folder; the first list that opens wins, even when it is broken.
+TEST(ErrorListLoad, FirstListFoundInSearchOrderWins) {
+    struct Case {
+        const char* szName;
+        const char* szExe;
+        const char* szLib;
+        const char* szData;
+        const char* szNotice;  // null: loads fine
+    };
+    const Case cases[] = {
+        {"installed data folder only", nullptr, nullptr, kGood, nullptr},
+        {"library folder before data folder", nullptr, kGood, "", nullptr},
+        {"broken library list is not skipped", nullptr, "", kGood, kFormatNotice},
+        {"executable folder before library folder", kGood, "", "", nullptr},
+        {"broken executable list wins", "", kGood, kGood, kFormatNotice},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.szName);
+        InstalledProbe probe;
+        InstalledProbe::placeList(probe.binDir(), c.szExe);
+        InstalledProbe::placeList(probe.libDir(), c.szLib);
+        InstalledProbe::placeList(probe.dataDir(), c.szData);
+        const qrtest::ChildResult result = qrtest::runChild(probe.program(), {});
+        if (c.szNotice != nullptr) {
+            expectStopped(result, c.szNotice);
+        } else {
+            expectRan(result);
+        }
+    }
+}
+
+TEST(ErrorListLoad, ListIsNotReadFromTheWorkingFolder) {
+    InstalledProbe probe;
+    // A good list in the parent folders only: none of the searched folders has one.
+    InstalledProbe::placeList(probe.scratch().path(), kGood);
+    InstalledProbe::placeList(fs::path(probe.scratch().path()) / "a/b", kGood);
+    expectStopped(qrtest::runChild(probe.program(), {}), kOpenNotice);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 // POSIX backend: executable path, process end, clock, private random numbers, terminals.
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,6 +29,13 @@ std::string executablePath() {
         if (sPath.size() >= (1u << 20)) return {};
         sPath.resize(sPath.size() * 2);
     }
+}
+
+std::string libraryPath() {
+    // Any function of the library names the object it was loaded from.
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&libraryPath), &info) == 0 || info.dli_fname == nullptr) return {};
+    return info.dli_fname;
 }
 
 void exitProcess(int nStatus) { std::exit(nStatus); }
