@@ -1,21 +1,28 @@
 # Build settings shared by every target of the project.
 
 set(QRCORE_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion
-    -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wnull-dereference -Wformat=2 -Werror)
+    -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wnull-dereference -Wformat=2)
+set(QRCORE_TEST_WARNINGS -Wall -Wextra -Wshadow)
+# Warnings are errors in our own checks only: another compiler version's new warning must never
+# stop someone who builds from source.
+if(QRCORE_WERROR)
+  list(APPEND QRCORE_WARNINGS -Werror)
+  list(APPEND QRCORE_TEST_WARNINGS -Werror)
+endif()
 
 if(QRCORE_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# Warnings are errors in our own code (not in the test framework's macros' expansion sites,
-# which get a slightly milder set through qrcore_test_strict).
+# Our own code gets the strict set; tests get a slightly milder one (the test framework's macros
+# expand at their sites).
 function(qrcore_strict target)
   target_compile_options(${target} PRIVATE ${QRCORE_WARNINGS})
 endfunction()
 
 function(qrcore_test_strict target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow -Werror)
+  target_compile_options(${target} PRIVATE ${QRCORE_TEST_WARNINGS})
 endfunction()
 
 # The library reads its error list from the folder of the running executable, so every
