@@ -28,7 +28,9 @@ typedef struct _tagMoveData {
 /* Handles are close-on-exec: a child process never keeps a file (or its sharing) open.
  * Sharing holds between handles of one process and of different processes; a refused open
  * reports 1000000 with the "sharing violation" text, and a refused QR_NewFile never empties
- * the existing file. A folder cannot be opened as a file. */
+ * the existing file. Emptying a file is writing to it: QR_NewFile on an existing file is
+ * refused while another handle does not share writing, whatever access the mode asks for (the
+ * new handle then holds only that access). A folder cannot be opened as a file. */
 
 /* Creates or empties szFileName. An existing name (wildcards match as in IsExistFile) is first
  * put to the user through the overwrite question; Cancel returns false with 1000001, the file

@@ -5,7 +5,9 @@
 // Share modes hold between handles in one process and across processes: an open that asks for
 // an access some existing open does not share, or that does not share an access an existing
 // open holds, fails with kErrorSharingViolation. The check happens before any truncation, so a
-// refused kCreateAlways never empties the file. Every descriptor is close-on-exec.
+// refused kCreateAlways never empties the file. kCreateAlways and kTruncateExisting count as
+// writing for the check whatever access they ask for (emptying a file is writing to it); the
+// handle they give out holds only the access asked for. Every descriptor is close-on-exec.
 #pragma once
 
 #include <cstdint>

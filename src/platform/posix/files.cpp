@@ -70,14 +70,20 @@ bool prepareDescriptor(int nFd, uint32_t nAccess, uint32_t nShare, uint32_t nDis
         captureLastError();
         return false;
     }
-    if (!takeShareSlots(nFd, nAccess, nShare)) return false;
+    // Emptying the file is writing to it, whatever access the caller asked for: the check runs
+    // as a writer, and the write slot is held until the file is empty, so that an open elsewhere
+    // that refuses writers sees it meanwhile (or is seen by it).
     const bool bTruncate = nDisposition == kCreateAlways || nDisposition == kTruncateExisting;
+    const bool bWriteForCheck = bTruncate && (nAccess & kGenericWrite) == 0;
+    if (!takeShareSlots(nFd, bWriteForCheck ? nAccess | kGenericWrite : nAccess, nShare)) return false;
     if (bTruncate && S_ISREG(st.st_mode) && st.st_size != 0) {
         if (retryInterrupted([&] { return ::ftruncate(nFd, 0); }) != 0) {
             captureLastError();
             return false;
         }
     }
+    // From now on the handle holds only the access it was given.
+    if (bWriteForCheck) dropWriteSlot(nFd);
     return true;
 }
 }  // namespace
