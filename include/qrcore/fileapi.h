@@ -41,7 +41,9 @@ typedef struct _tagMoveData {
 QR_API bool QR_CALL QR_NewFile(void** phFile, const char* szFileName, uint32_t nMode);
 /* Opens an existing file; a missing name fails with 1000000 before any open is tried. */
 QR_API bool QR_CALL QR_OpenFile(void** phFile, const char* szFileName, uint32_t nMode);
-/* The handle is invalid afterwards, also when closing reports an error (1000000). */
+/* The handle is invalid afterwards, also when closing reports an error (1000000). A handle
+ * value is never given out again in the same process, so a closed handle keeps failing with
+ * 1000000 and the system's invalid-handle text and never reaches a file opened later. */
 QR_API bool QR_CALL QR_CloseFile(void* hFile);
 QR_API bool QR_CALL QR_SeekToBegin(void* hFile);
 /* A target before 0 or past the largest position fails with 1000000 and leaves the pointer. */

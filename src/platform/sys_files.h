@@ -41,7 +41,11 @@ enum SeekOrigin : uint32_t { kSeekBegin = 0, kSeekCurrent = 1, kSeekEnd = 2 };
 void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition,
                  bool bInheritable);
 // Closes hFile; it is invalid afterwards even when the system reports an error on close (the
-// error may mean lost data). An injected fault leaves the handle open.
+// error may mean lost data). An injected fault leaves the handle open. A handle value is never
+// given out again in the same process: a closed handle fails with kErrorInvalidHandle forever.
+// An operation that another thread runs on hFile at the same time still reaches hFile's file
+// (never one opened meanwhile); the file is then closed when that operation ends, and an error
+// of that late close is not reported.
 bool closeHandle(void* hFile);
 // Reads up to nCount bytes at the file pointer; *pnRead = bytes read (fewer only at the end of
 // the file, 0 there). A handle without kGenericRead fails with kErrorAccessDenied.

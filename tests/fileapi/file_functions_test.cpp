@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -278,6 +279,37 @@ TEST_F(FileFunctions, InvalidHandlesFailAndTouchNothing) {
         EXPECT_EQ(QR_Write(hFile, &c, 1), 0u);
         EXPECT_EQ(c, 'q');
         EXPECT_EQ(qr::sys::descriptorOf(hFile), -1);
+    }
+}
+
+TEST_F(FileFunctions, StaleHandlesNeverReachALaterFile) {
+    // Open A, close A, open B: A's value must not come back as B, and using A must fail without
+    // touching B, however many files come and go.
+    std::set<void*> seen;
+    for (int i = 0; i < 50; ++i) {
+        SCOPED_TRACE(i);
+        void* hOld = nullptr;
+        void* hNew = nullptr;
+        ASSERT_TRUE(QR_NewFile(&hOld, dir.file("old" + std::to_string(i)).c_str(), kReadWrite));
+        ASSERT_TRUE(QR_CloseFile(hOld));
+        ASSERT_TRUE(QR_NewFile(&hNew, dir.file("new" + std::to_string(i)).c_str(), kReadWrite));
+        for (void* hFile : {hOld, hNew}) {
+            EXPECT_TRUE(hFile != nullptr && hFile != qr::sys::kInvalidHandle);
+            EXPECT_TRUE(seen.insert(hFile).second) << "handle value given out twice: " << hFile;
+        }
+        ReportError(0);
+        EXPECT_EQ(QR_Write(hOld, "stale", 5), 0u);
+        EXPECT_EQ(GetDllErrorNo(), qr::kErrSystem);
+        EXPECT_EQ(lastMessage(), qr::sys::systemErrorText(EBADF));
+        char c = 0;
+        EXPECT_EQ(QR_Read(hOld, &c, 1), 0u);
+        EXPECT_FALSE(QR_Seek(hOld, 0, 2));
+        EXPECT_FALSE(QR_CloseFile(hOld));
+        int64_t llEnd = -1;
+        ASSERT_TRUE(qr::sys::setFilePointer(hNew, 0, qr::sys::kSeekCurrent, &llEnd));
+        EXPECT_EQ(llEnd, 0) << "the stale handle moved the new file's pointer";
+        ASSERT_TRUE(QR_CloseFile(hNew));
+        EXPECT_EQ(readFileBytes(dir.file("new" + std::to_string(i))).size(), 0u);
     }
 }
 
