@@ -56,8 +56,12 @@ QR_API uint32_t QR_CALL QR_Write(void* hFile, const void* pBuffer, uint32_t nCou
 /* True when a file or folder of that name exists; never reports an error. '*' and '?' in the
  * last path component match as the Win32 file search does ('*' any run; '?' one character, or
  * none before a dot or at the end; "*." and ".*" forms follow the same rules, so "*.*" matches
- * every name), with ASCII letters compared regardless of case; the folder part is literal. A
- * name without wildcards must match exactly (a dangling symbolic link counts as found). */
+ * every name), with ASCII letters compared regardless of case; the folder part is literal.
+ * Trailing dots and spaces of such a pattern are dropped first, and a pattern that ended in a
+ * dot wants names without one: "a*." finds "a" and "aa" but not "a.txt", "aa? " finds "aa" and
+ * "aaa", "*. " finds every name. "." and ".." are not entries of a folder: a pattern that only
+ * they match finds nothing. A name without wildcards must match exactly (a dangling symbolic
+ * link counts as found). */
 QR_API bool QR_CALL IsExistFile(const char* szFileName);
 /* Asks "<name>已存在，覆盖此文件？" (caption "Quarrion提示信息"); false with 1000001 when the
  * user cancels. A name too long for the 1024-byte question is refused as in QR_NewFile. */

@@ -63,7 +63,8 @@ bool setEndOfFile(void* hFile);
 bool flushFileBuffers(void* hFile);
 bool deleteFile(const char* szPath);
 // True when an entry matches szPattern ('*' and '?' in the last component match as the Win32
-// file search does); otherwise false with the last error set (kErrorNotFound for no match).
+// file search does, trailing dots and spaces of the pattern included; "." and ".." are never
+// entries); otherwise false with the last error set (kErrorNotFound for no match).
 bool findFile(const char* szPattern);
 
 // The folder for temporary files: $TMPDIR if set and not empty, else /tmp, ending in '/'.

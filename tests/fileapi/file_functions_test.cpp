@@ -317,6 +317,10 @@ TEST_F(FileFunctions, ExistenceTest) {
     writeFileText(dir.file("Data.DAT"), "1");
     writeFileText(dir.file("b.txt"), "1");
     std::filesystem::create_directory(dir.file("sub"));
+    std::filesystem::create_directory(dir.file("nodot"));
+    writeFileText(dir.file("nodot/a"), "1");
+    writeFileText(dir.file("nodot/aa"), "1");
+    writeFileText(dir.file("nodot/aaa"), "1");
     const std::string sBase = dir.path() + "/";
     const struct {
         const char* szName;
@@ -326,8 +330,15 @@ TEST_F(FileFunctions, ExistenceTest) {
         {"sub", true},       {"nothing", false},
         {"*.dat", true},     {"D?ta.*", true},
         {"*.txt", true},     {"*.tx", false},
-        {"c*", false},       {"sub/*", true} /* an empty folder still lists . and .. */,
-        {"nodir/*", false},
+        {"c*", false},       {"nodir/*", false},
+        // "." and ".." are not files: an empty folder holds nothing that matches.
+        {"sub/*", false},    {"sub/*.*", false},  {"sub/.*", false},   {"sub/..*", false},
+        {"sub/?", false},    {"sub/??", false},
+        // Trailing dots and spaces of the pattern, as the Win32 search reads them.
+        {"*.", true} /* the folders */,            {"Data*.", false},   {"b.*.", true},
+        {"*.txt.", true},    {"*.tx. ", false},   {"nodot/a*.", true}, {"nodot/aa? ", true},
+        {"nodot/aaaa? ", false},                   {"nodot/*. ", true}, {"nodot/*a ", true},
+        {"nodot/??. ", true}, {"nodot/*b ", false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.szName);

@@ -51,7 +51,10 @@ bool findFile(const char* szPattern) {
         errno = 0;
         const dirent* pEntry = ::readdir(pDir);
         if (pEntry == nullptr) break;
-        if (matchesWin32Pattern(pEntry->d_name, sLast)) {
+        // "." and ".." name the folder and its parent, not files in it.
+        const std::string_view sEntry(pEntry->d_name);
+        if (sEntry == "." || sEntry == "..") continue;
+        if (matchesWin32Pattern(sEntry, sLast)) {
             bFound = true;
             break;
         }
