@@ -32,14 +32,17 @@ typedef struct _tagMoveData {
  * refused while another handle does not share writing, whatever access the mode asks for (the
  * new handle then holds only that access). A folder cannot be opened as a file. */
 
-/* Creates or empties szFileName. An existing name (wildcards match as in IsExistFile) is first
- * put to the user through the overwrite question; Cancel returns false with 1000001, the file
- * and *phFile untouched. The mode is checked after the question. *phFile is written only by
- * the create itself (the invalid handle when it failed). A name too long for the question
- * (more than 1024 bytes with the question's suffix and terminator) is refused at once with
- * 1000000 and the "file name too long" text. */
+/* Creates or empties szFileName. An existing name is first put to the user through the
+ * overwrite question; Cancel returns false with 1000001, the file and *phFile untouched. The
+ * mode is checked after the question. *phFile is written only by the create itself (the
+ * invalid handle when it failed). A name too long for the question (more than 1024 bytes with
+ * the question's suffix and terminator) is refused at once with 1000000 and the "file name too
+ * long" text. A name whose last component holds '*' or '?' is a search pattern, not a file: it
+ * is refused at once too, before any question, with 1000000 and the "invalid argument" text
+ * (wildcards in the folder part are taken literally). */
 QR_API bool QR_CALL QR_NewFile(void** phFile, const char* szFileName, uint32_t nMode);
-/* Opens an existing file; a missing name fails with 1000000 before any open is tried. */
+/* Opens an existing file; a missing name fails with 1000000 before any open is tried. A name
+ * whose last component holds '*' or '?' is refused as in QR_NewFile. */
 QR_API bool QR_CALL QR_OpenFile(void** phFile, const char* szFileName, uint32_t nMode);
 /* The handle is invalid afterwards, also when closing reports an error (1000000). A handle
  * value is never given out again in the same process, so a closed handle keeps failing with

@@ -38,6 +38,7 @@ enum SeekOrigin : uint32_t { kSeekBegin = 0, kSeekCurrent = 1, kSeekEnd = 2 };
 // purpose; the descriptor is close-on-exec all the same. kInvalidHandle on failure. A folder
 // cannot be opened (EISDIR). kCreateAlways and kTruncateExisting empty an existing file only
 // after sharing was granted; kTruncateExisting needs kGenericWrite (else kErrorInvalidArgument).
+// A name whose last component holds a wildcard is refused (kErrorInvalidArgument).
 void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition,
                  bool bInheritable);
 // Closes hFile; it is invalid afterwards even when the system reports an error on close (the
@@ -66,6 +67,9 @@ bool deleteFile(const char* szPath);
 // file search does, trailing dots and spaces of the pattern included; "." and ".." are never
 // entries); otherwise false with the last error set (kErrorNotFound for no match).
 bool findFile(const char* szPattern);
+// True when the last path component of szPath holds '*' or '?': such a name is a search pattern
+// for findFile, and createFile refuses it (kErrorInvalidArgument), as Win32 refuses it.
+bool isWildcardName(const char* szPath);
 
 // The folder for temporary files: $TMPDIR if set and not empty, else /tmp, ending in '/'.
 std::string tempFolder();

@@ -208,6 +208,36 @@ TEST_F(FileFunctions, NameTooLongForTheQuestionIsRefusedBeforeAsking) {
     EXPECT_FALSE(qrtest::fileExists(sTooLong));
 }
 
+TEST_F(FileFunctions, WildcardNamesAreRefusedBeforeAsking) {
+    writeFileText(dir.file("x.tmp"), "keep");
+    std::filesystem::create_directory(dir.file("w*"));
+    const char* const names[] = {"*.tmp", "?.tmp", "x.tm?", "*", "x.tmp*"};
+    for (const char* szName : names) {
+        for (const bool bCreate : {true, false}) {
+            SCOPED_TRACE(std::string(bCreate ? "QR_NewFile " : "QR_OpenFile ") + szName);
+            ReportError(0);
+            notices.clear();
+            const std::string sPath = dir.file(szName);
+            void* hFile = nullptr;
+            EXPECT_FALSE(bCreate ? QR_NewFile(&hFile, sPath.c_str(), kReadWrite)
+                                 : QR_OpenFile(&hFile, sPath.c_str(), kReadWrite));
+            EXPECT_EQ(hFile, nullptr) << "refused before any open";
+            EXPECT_EQ(GetDllErrorNo(), qr::kErrSystem);
+            ASSERT_EQ(notices.notices.size(), 1u) << "no question, only the error";
+            EXPECT_EQ(notices.notices[0].kind, QR_NoticeError);
+            EXPECT_EQ(notices.notices[0].sText, qr::sys::systemErrorText(EINVAL));
+            EXPECT_FALSE(qrtest::fileExists(sPath));
+        }
+    }
+    EXPECT_EQ(readFileBytes(dir.file("x.tmp")).size(), 4u);
+    // Only the last component counts: a folder whose name holds a wildcard is just a folder.
+    void* hFile = nullptr;
+    ASSERT_TRUE(QR_NewFile(&hFile, dir.file("w*/f.dat").c_str(), kReadWrite));
+    EXPECT_TRUE(QR_CloseFile(hFile));
+    ASSERT_TRUE(QR_OpenFile(&hFile, dir.file("w*/f.dat").c_str(), kReadOnly));
+    EXPECT_TRUE(QR_CloseFile(hFile));
+}
+
 TEST_F(FileFunctions, OpenModes) {
     const std::string sPath = dir.file("m.dat");
     writeFileText(sPath, "xyz");

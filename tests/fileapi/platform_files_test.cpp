@@ -68,6 +68,14 @@ TEST(PlatformFiles, Dispositions) {
         }
         EXPECT_EQ(sizeOf(sOld), row.llSizeAfter);
     }
+    // A name whose last component holds a wildcard can be searched for, never created.
+    for (const char* szName : {"*.dat", "a?"}) {
+        SCOPED_TRACE(szName);
+        EXPECT_EQ(sys::createFile(dir.file(szName).c_str(), kRW, kShareAll, sys::kCreateAlways, false),
+                  sys::kInvalidHandle);
+        EXPECT_EQ(sys::lastError(), sys::kErrorInvalidArgument);
+        EXPECT_FALSE(qrtest::fileExists(dir.file(szName)));
+    }
     EXPECT_EQ(sys::createFile(nullptr, kRW, 0, sys::kOpenExisting, false), sys::kInvalidHandle);
     EXPECT_EQ(sys::createFile("", kRW, 0, sys::kOpenExisting, false), sys::kInvalidHandle);
     EXPECT_EQ(sys::lastError(), sys::kErrorNotFound);

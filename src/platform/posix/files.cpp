@@ -103,6 +103,10 @@ void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t
         setLastError(kErrorNotFound);
         return kInvalidHandle;
     }
+    if (isWildcardName(szPath)) {
+        setLastError(kErrorInvalidArgument);
+        return kInvalidHandle;
+    }
     // Write access is restricted in the handle layer, the descriptor itself is always readable:
     // the share slots are read locks, which need a descriptor open for reading. Truncation
     // needs a writable descriptor whatever access the caller asked for.
