@@ -1,6 +1,6 @@
 // Fuzz target: the Win32 file-search pattern matcher of the existence test. Input: name, a
 // newline, pattern. Never crashes on any bytes, and on short inputs agrees with a memoised
-// recursive reference written from the pattern rules.
+// recursive reference written from the pattern rules (trailing dots and spaces included).
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,13 +11,23 @@
 
 namespace {
 
+// The pattern as the search prepares it: trailing dots and spaces dropped; when it ended in a
+// dot, a '*' left at its end takes no dot (a DOS star).
+std::string preparedPattern(std::string sPattern, bool* pbFinalDosStar) {
+    const bool bEndsInDot = !sPattern.empty() && sPattern.back() == '.';
+    while (!sPattern.empty() && (sPattern.back() == '.' || sPattern.back() == ' ')) sPattern.pop_back();
+    *pbFinalDosStar = bEndsInDot && !sPattern.empty() && sPattern.back() == '*';
+    return sPattern;
+}
+
 struct Reference {
     const std::string& sName;
-    const std::string& sPattern;
+    bool bFinalDosStar = false;  // set while sPattern is prepared, so declared before it
+    const std::string sPattern;
     std::vector<signed char> memo;  // -1 unknown, 0/1 result
 
     Reference(const std::string& sN, const std::string& sP)
-        : sName(sN), sPattern(sP), memo((sN.size() + 1) * (sP.size() + 1), -1) {}
+        : sName(sN), sPattern(preparedPattern(sP, &bFinalDosStar)), memo((sN.size() + 1) * (sPattern.size() + 1), -1) {}
 
     static char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
     bool isLastDot(std::size_t i) const { return sName[i] == '.' && sName.find('.', i + 1) == std::string::npos; }
@@ -33,7 +43,8 @@ struct Reference {
         const char c = sPattern[p];
         const char cNext = p + 1 < sPattern.size() ? sPattern[p + 1] : '\0';
         const bool bEnd = n == sName.size();
-        if (c == '*' && cNext != '.') {
+        const bool bDosStar = c == '*' && (cNext == '.' || (bFinalDosStar && p + 1 == sPattern.size()));
+        if (c == '*' && !bDosStar) {
             for (std::size_t k = n; k <= sName.size(); ++k)
                 if (match(k, p + 1)) return true;
             return false;

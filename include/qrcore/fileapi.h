@@ -28,18 +28,25 @@ typedef struct _tagMoveData {
 /* Handles are close-on-exec: a child process never keeps a file (or its sharing) open.
  * Sharing holds between handles of one process and of different processes; a refused open
  * reports 1000000 with the "sharing violation" text, and a refused QR_NewFile never empties
- * the existing file. A folder cannot be opened as a file. */
+ * the existing file. Emptying a file is writing to it: QR_NewFile on an existing file is
+ * refused while another handle does not share writing, whatever access the mode asks for (the
+ * new handle then holds only that access). A folder cannot be opened as a file. */
 
-/* Creates or empties szFileName. An existing name (wildcards match as in IsExistFile) is first
- * put to the user through the overwrite question; Cancel returns false with 1000001, the file
- * and *phFile untouched. The mode is checked after the question. *phFile is written only by
- * the create itself (the invalid handle when it failed). A name too long for the question
- * (more than 1024 bytes with the question's suffix and terminator) is refused at once with
- * 1000000 and the "file name too long" text. */
+/* Creates or empties szFileName. An existing name is first put to the user through the
+ * overwrite question; Cancel returns false with 1000001, the file and *phFile untouched. The
+ * mode is checked after the question. *phFile is written only by the create itself (the
+ * invalid handle when it failed). A name too long for the question (more than 1024 bytes with
+ * the question's suffix and terminator) is refused at once with 1000000 and the "file name too
+ * long" text. A name whose last component holds '*' or '?' is a search pattern, not a file: it
+ * is refused at once too, before any question, with 1000000 and the "invalid argument" text
+ * (wildcards in the folder part are taken literally). */
 QR_API bool QR_CALL QR_NewFile(void** phFile, const char* szFileName, uint32_t nMode);
-/* Opens an existing file; a missing name fails with 1000000 before any open is tried. */
+/* Opens an existing file; a missing name fails with 1000000 before any open is tried. A name
+ * whose last component holds '*' or '?' is refused as in QR_NewFile. */
 QR_API bool QR_CALL QR_OpenFile(void** phFile, const char* szFileName, uint32_t nMode);
-/* The handle is invalid afterwards, also when closing reports an error (1000000). */
+/* The handle is invalid afterwards, also when closing reports an error (1000000). A handle
+ * value is never given out again in the same process, so a closed handle keeps failing with
+ * 1000000 and the system's invalid-handle text and never reaches a file opened later. */
 QR_API bool QR_CALL QR_CloseFile(void* hFile);
 QR_API bool QR_CALL QR_SeekToBegin(void* hFile);
 /* A target before 0 or past the largest position fails with 1000000 and leaves the pointer. */
@@ -52,8 +59,12 @@ QR_API uint32_t QR_CALL QR_Write(void* hFile, const void* pBuffer, uint32_t nCou
 /* True when a file or folder of that name exists; never reports an error. '*' and '?' in the
  * last path component match as the Win32 file search does ('*' any run; '?' one character, or
  * none before a dot or at the end; "*." and ".*" forms follow the same rules, so "*.*" matches
- * every name), with ASCII letters compared regardless of case; the folder part is literal. A
- * name without wildcards must match exactly (a dangling symbolic link counts as found). */
+ * every name), with ASCII letters compared regardless of case; the folder part is literal.
+ * Trailing dots and spaces of such a pattern are dropped first, and a pattern that ended in a
+ * dot wants names without one: "a*." finds "a" and "aa" but not "a.txt", "aa? " finds "aa" and
+ * "aaa", "*. " finds every name. "." and ".." are not entries of a folder: a pattern that only
+ * they match finds nothing. A name without wildcards must match exactly (a dangling symbolic
+ * link counts as found). */
 QR_API bool QR_CALL IsExistFile(const char* szFileName);
 /* Asks "<name>已存在，覆盖此文件？" (caption "Quarrion提示信息"); false with 1000001 when the
  * user cancels. A name too long for the 1024-byte question is refused as in QR_NewFile. */

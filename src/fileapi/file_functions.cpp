@@ -71,7 +71,9 @@ QR_API bool QR_CALL IsExistFile(const char* szFileName) {
 }
 
 QR_API bool QR_CALL QR_NewFile(void** phFile, const char* szFileName, uint32_t nMode) {
-    if (phFile == nullptr || szFileName == nullptr) {
+    // A name with a wildcard in its last component is a pattern, not a file: asking about the
+    // file it matches and then creating one named after the pattern would both be wrong.
+    if (phFile == nullptr || szFileName == nullptr || qr::sys::isWildcardName(szFileName)) {
         qr::setSystemError(qr::sys::kErrorInvalidArgument);
         return false;
     }
@@ -85,7 +87,7 @@ QR_API bool QR_CALL QR_NewFile(void** phFile, const char* szFileName, uint32_t n
 }
 
 QR_API bool QR_CALL QR_OpenFile(void** phFile, const char* szFileName, uint32_t nMode) {
-    if (phFile == nullptr || szFileName == nullptr) {
+    if (phFile == nullptr || szFileName == nullptr || qr::sys::isWildcardName(szFileName)) {
         qr::setSystemError(qr::sys::kErrorInvalidArgument);
         return false;
     }

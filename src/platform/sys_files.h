@@ -5,7 +5,9 @@
 // Share modes hold between handles in one process and across processes: an open that asks for
 // an access some existing open does not share, or that does not share an access an existing
 // open holds, fails with kErrorSharingViolation. The check happens before any truncation, so a
-// refused kCreateAlways never empties the file. Every descriptor is close-on-exec.
+// refused kCreateAlways never empties the file. kCreateAlways and kTruncateExisting count as
+// writing for the check whatever access they ask for (emptying a file is writing to it); the
+// handle they give out holds only the access asked for. Every descriptor is close-on-exec.
 #pragma once
 
 #include <cstdint>
@@ -36,10 +38,15 @@ enum SeekOrigin : uint32_t { kSeekBegin = 0, kSeekCurrent = 1, kSeekEnd = 2 };
 // purpose; the descriptor is close-on-exec all the same. kInvalidHandle on failure. A folder
 // cannot be opened (EISDIR). kCreateAlways and kTruncateExisting empty an existing file only
 // after sharing was granted; kTruncateExisting needs kGenericWrite (else kErrorInvalidArgument).
+// A name whose last component holds a wildcard is refused (kErrorInvalidArgument).
 void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition,
                  bool bInheritable);
 // Closes hFile; it is invalid afterwards even when the system reports an error on close (the
-// error may mean lost data). An injected fault leaves the handle open.
+// error may mean lost data). An injected fault leaves the handle open. A handle value is never
+// given out again in the same process: a closed handle fails with kErrorInvalidHandle forever.
+// An operation that another thread runs on hFile at the same time still reaches hFile's file
+// (never one opened meanwhile); the file is then closed when that operation ends, and an error
+// of that late close is not reported.
 bool closeHandle(void* hFile);
 // Reads up to nCount bytes at the file pointer; *pnRead = bytes read (fewer only at the end of
 // the file, 0 there). A handle without kGenericRead fails with kErrorAccessDenied.
@@ -57,8 +64,12 @@ bool setEndOfFile(void* hFile);
 bool flushFileBuffers(void* hFile);
 bool deleteFile(const char* szPath);
 // True when an entry matches szPattern ('*' and '?' in the last component match as the Win32
-// file search does); otherwise false with the last error set (kErrorNotFound for no match).
+// file search does, trailing dots and spaces of the pattern included; "." and ".." are never
+// entries); otherwise false with the last error set (kErrorNotFound for no match).
 bool findFile(const char* szPattern);
+// True when the last path component of szPath holds '*' or '?': such a name is a search pattern
+// for findFile, and createFile refuses it (kErrorInvalidArgument), as Win32 refuses it.
+bool isWildcardName(const char* szPath);
 
 // The folder for temporary files: $TMPDIR if set and not empty, else /tmp, ending in '/'.
 std::string tempFolder();

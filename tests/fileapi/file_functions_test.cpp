@@ -10,6 +10,7 @@
 #include <climits>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -207,6 +208,36 @@ TEST_F(FileFunctions, NameTooLongForTheQuestionIsRefusedBeforeAsking) {
     EXPECT_FALSE(qrtest::fileExists(sTooLong));
 }
 
+TEST_F(FileFunctions, WildcardNamesAreRefusedBeforeAsking) {
+    writeFileText(dir.file("x.tmp"), "keep");
+    std::filesystem::create_directory(dir.file("w*"));
+    const char* const names[] = {"*.tmp", "?.tmp", "x.tm?", "*", "x.tmp*"};
+    for (const char* szName : names) {
+        for (const bool bCreate : {true, false}) {
+            SCOPED_TRACE(std::string(bCreate ? "QR_NewFile " : "QR_OpenFile ") + szName);
+            ReportError(0);
+            notices.clear();
+            const std::string sPath = dir.file(szName);
+            void* hFile = nullptr;
+            EXPECT_FALSE(bCreate ? QR_NewFile(&hFile, sPath.c_str(), kReadWrite)
+                                 : QR_OpenFile(&hFile, sPath.c_str(), kReadWrite));
+            EXPECT_EQ(hFile, nullptr) << "refused before any open";
+            EXPECT_EQ(GetDllErrorNo(), qr::kErrSystem);
+            ASSERT_EQ(notices.notices.size(), 1u) << "no question, only the error";
+            EXPECT_EQ(notices.notices[0].kind, QR_NoticeError);
+            EXPECT_EQ(notices.notices[0].sText, qr::sys::systemErrorText(EINVAL));
+            EXPECT_FALSE(qrtest::fileExists(sPath));
+        }
+    }
+    EXPECT_EQ(readFileBytes(dir.file("x.tmp")).size(), 4u);
+    // Only the last component counts: a folder whose name holds a wildcard is just a folder.
+    void* hFile = nullptr;
+    ASSERT_TRUE(QR_NewFile(&hFile, dir.file("w*/f.dat").c_str(), kReadWrite));
+    EXPECT_TRUE(QR_CloseFile(hFile));
+    ASSERT_TRUE(QR_OpenFile(&hFile, dir.file("w*/f.dat").c_str(), kReadOnly));
+    EXPECT_TRUE(QR_CloseFile(hFile));
+}
+
 TEST_F(FileFunctions, OpenModes) {
     const std::string sPath = dir.file("m.dat");
     writeFileText(sPath, "xyz");
@@ -281,10 +312,45 @@ TEST_F(FileFunctions, InvalidHandlesFailAndTouchNothing) {
     }
 }
 
+TEST_F(FileFunctions, StaleHandlesNeverReachALaterFile) {
+    // Open A, close A, open B: A's value must not come back as B, and using A must fail without
+    // touching B, however many files come and go.
+    std::set<void*> seen;
+    for (int i = 0; i < 50; ++i) {
+        SCOPED_TRACE(i);
+        void* hOld = nullptr;
+        void* hNew = nullptr;
+        ASSERT_TRUE(QR_NewFile(&hOld, dir.file("old" + std::to_string(i)).c_str(), kReadWrite));
+        ASSERT_TRUE(QR_CloseFile(hOld));
+        ASSERT_TRUE(QR_NewFile(&hNew, dir.file("new" + std::to_string(i)).c_str(), kReadWrite));
+        for (void* hFile : {hOld, hNew}) {
+            EXPECT_TRUE(hFile != nullptr && hFile != qr::sys::kInvalidHandle);
+            EXPECT_TRUE(seen.insert(hFile).second) << "handle value given out twice: " << hFile;
+        }
+        ReportError(0);
+        EXPECT_EQ(QR_Write(hOld, "stale", 5), 0u);
+        EXPECT_EQ(GetDllErrorNo(), qr::kErrSystem);
+        EXPECT_EQ(lastMessage(), qr::sys::systemErrorText(EBADF));
+        char c = 0;
+        EXPECT_EQ(QR_Read(hOld, &c, 1), 0u);
+        EXPECT_FALSE(QR_Seek(hOld, 0, 2));
+        EXPECT_FALSE(QR_CloseFile(hOld));
+        int64_t llEnd = -1;
+        ASSERT_TRUE(qr::sys::setFilePointer(hNew, 0, qr::sys::kSeekCurrent, &llEnd));
+        EXPECT_EQ(llEnd, 0) << "the stale handle moved the new file's pointer";
+        ASSERT_TRUE(QR_CloseFile(hNew));
+        EXPECT_EQ(readFileBytes(dir.file("new" + std::to_string(i))).size(), 0u);
+    }
+}
+
 TEST_F(FileFunctions, ExistenceTest) {
     writeFileText(dir.file("Data.DAT"), "1");
     writeFileText(dir.file("b.txt"), "1");
     std::filesystem::create_directory(dir.file("sub"));
+    std::filesystem::create_directory(dir.file("nodot"));
+    writeFileText(dir.file("nodot/a"), "1");
+    writeFileText(dir.file("nodot/aa"), "1");
+    writeFileText(dir.file("nodot/aaa"), "1");
     const std::string sBase = dir.path() + "/";
     const struct {
         const char* szName;
@@ -294,8 +360,15 @@ TEST_F(FileFunctions, ExistenceTest) {
         {"sub", true},       {"nothing", false},
         {"*.dat", true},     {"D?ta.*", true},
         {"*.txt", true},     {"*.tx", false},
-        {"c*", false},       {"sub/*", true} /* an empty folder still lists . and .. */,
-        {"nodir/*", false},
+        {"c*", false},       {"nodir/*", false},
+        // "." and ".." are not files: an empty folder holds nothing that matches.
+        {"sub/*", false},    {"sub/*.*", false},  {"sub/.*", false},   {"sub/..*", false},
+        {"sub/?", false},    {"sub/??", false},
+        // Trailing dots and spaces of the pattern, as the Win32 search reads them.
+        {"*.", true} /* the folders */,            {"Data*.", false},   {"b.*.", true},
+        {"*.txt.", true},    {"*.tx. ", false},   {"nodot/a*.", true}, {"nodot/aa? ", true},
+        {"nodot/aaaa? ", false},                   {"nodot/*. ", true}, {"nodot/*a ", true},
+        {"nodot/??. ", true}, {"nodot/*b ", false},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.szName);

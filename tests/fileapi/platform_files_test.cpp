@@ -5,8 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <cerrno>
+#include <mutex>
+#include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/file_handle.h"
@@ -61,6 +68,14 @@ TEST(PlatformFiles, Dispositions) {
         }
         EXPECT_EQ(sizeOf(sOld), row.llSizeAfter);
     }
+    // A name whose last component holds a wildcard can be searched for, never created.
+    for (const char* szName : {"*.dat", "a?"}) {
+        SCOPED_TRACE(szName);
+        EXPECT_EQ(sys::createFile(dir.file(szName).c_str(), kRW, kShareAll, sys::kCreateAlways, false),
+                  sys::kInvalidHandle);
+        EXPECT_EQ(sys::lastError(), sys::kErrorInvalidArgument);
+        EXPECT_FALSE(qrtest::fileExists(dir.file(szName)));
+    }
     EXPECT_EQ(sys::createFile(nullptr, kRW, 0, sys::kOpenExisting, false), sys::kInvalidHandle);
     EXPECT_EQ(sys::createFile("", kRW, 0, sys::kOpenExisting, false), sys::kInvalidHandle);
     EXPECT_EQ(sys::lastError(), sys::kErrorNotFound);
@@ -107,6 +122,83 @@ TEST(PlatformFiles, SizeEndOfFileFlushAndDelete) {
     EXPECT_FALSE(sys::deleteFile(sPath.c_str()));
     EXPECT_EQ(sys::lastError(), sys::kErrorNotFound);
     EXPECT_FALSE(sys::deleteFile(nullptr));
+}
+
+// Threads read and write through handles that another thread closes, while it opens new files
+// that may get the closed ones' descriptors. Every file is written only with its own tag byte,
+// so a byte that reaches the wrong file shows; a read may only ever see its own file's tag.
+TEST(PlatformFiles, CloseRacingWithIoNeverReachesAnotherFile) {
+    qrtest::ScratchDir dir;
+    constexpr int kSlots = 4, kThreads = 2, kFiles = 500;
+    struct Slot {
+        std::mutex mutex;
+        void* hFile = nullptr;
+        unsigned char cTag = 0;
+    };
+    std::array<Slot, kSlots> slots;
+    std::vector<unsigned char> tags;  // tag of file n, kept by the opening thread only
+    auto openFile = [&](Slot& slot) {
+        const int n = static_cast<int>(tags.size());
+        tags.push_back(static_cast<unsigned char>('A' + n % 50));
+        void* hFile = sys::createFile(dir.file(std::to_string(n)).c_str(), kRW, kShareAll, sys::kCreateNew, false);
+        EXPECT_TRUE(sys::isValidHandle(hFile)) << sys::systemErrorText(sys::lastError());
+        std::lock_guard<std::mutex> lock(slot.mutex);
+        void* hOld = slot.hFile;
+        slot.hFile = hFile;
+        slot.cTag = tags.back();
+        return hOld;
+    };
+    for (Slot& slot : slots) openFile(slot);
+
+    std::atomic<bool> bStop{false};
+    std::atomic<int> nWrites{0}, nWrongBytes{0}, nOtherErrors{0};
+    auto useHandles = [&](unsigned nSeed, bool bWriter) {
+        std::minstd_rand random(nSeed);
+        while (!bStop.load()) {
+            Slot& slot = slots[random() % kSlots];
+            void* hFile;
+            unsigned char cTag;
+            {
+                std::lock_guard<std::mutex> lock(slot.mutex);
+                hFile = slot.hFile;
+                cTag = slot.cTag;
+            }
+            // From here on the handle may be closed at any moment.
+            bool bOk;
+            if (bWriter) {
+                const std::string sBytes(16, static_cast<char>(cTag));
+                uint32_t nDone = 0;
+                bOk = sys::writeFile(hFile, sBytes.data(), 16, &nDone);
+                if (bOk) ++nWrites;
+            } else {
+                unsigned char buffer[64];
+                uint32_t nRead = 0;
+                bOk = sys::setFilePointer(hFile, 0, sys::kSeekBegin, nullptr) &&
+                      sys::readFile(hFile, buffer, sizeof buffer, &nRead);
+                for (uint32_t i = 0; bOk && i < nRead; ++i) nWrongBytes += buffer[i] != cTag ? 1 : 0;
+            }
+            if (!bOk && sys::lastError() != sys::kErrorInvalidHandle) ++nOtherErrors;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) threads.emplace_back(useHandles, static_cast<unsigned>(i + 1), i % 2 == 0);
+    std::minstd_rand random(99);
+    for (int n = kSlots; n < kFiles; ++n) {
+        void* hOld = openFile(slots[random() % kSlots]);
+        EXPECT_TRUE(sys::closeHandle(hOld));
+    }
+    bStop = true;
+    for (std::thread& thread : threads) thread.join();
+    for (Slot& slot : slots) EXPECT_TRUE(sys::closeHandle(slot.hFile));
+
+    EXPECT_EQ(nWrongBytes.load(), 0) << "a read saw another file's bytes";
+    EXPECT_EQ(nOtherErrors.load(), 0);
+    EXPECT_GT(nWrites.load(), 0);
+    for (std::size_t n = 0; n < tags.size(); ++n) {
+        const std::vector<unsigned char> bytes = qrtest::readFileBytes(dir.file(std::to_string(n)));
+        const auto nForeign = std::count_if(bytes.begin(), bytes.end(), [&](unsigned char c) { return c != tags[n]; });
+        ASSERT_EQ(nForeign, 0) << "file " << n << " holds bytes written to another file";
+    }
 }
 
 TEST(PlatformFiles, InjectedFailuresRecordTheirCode) {

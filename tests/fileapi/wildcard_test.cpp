@@ -15,35 +15,57 @@
 
 namespace {
 
-// An independent reference: the file system's DOS pattern semantics written as plain
-// backtracking over (name, pattern) positions, straight from their definitions.
-bool referenceMatch(const std::string& sName, std::size_t n, const std::string& sPattern, std::size_t p) {
+// An independent reference: the pattern prepared as the Win32 search prepares it (trailing dots
+// and spaces dropped, "*" before a final dot made a DOS star), then the file system's DOS
+// pattern semantics as plain backtracking over (name, pattern) positions, straight from their
+// definitions.
+struct ReferencePattern {
+    std::string sText;
+    bool bFinalDosStar = false;  // the last '*' is a DOS star though no dot follows it
+};
+
+ReferencePattern prepareReference(std::string sPattern) {
+    ReferencePattern pattern;
+    const bool bEndsInDot = !sPattern.empty() && sPattern.back() == '.';
+    while (!sPattern.empty() && (sPattern.back() == '.' || sPattern.back() == ' ')) sPattern.pop_back();
+    pattern.bFinalDosStar = bEndsInDot && !sPattern.empty() && sPattern.back() == '*';
+    pattern.sText = sPattern;
+    return pattern;
+}
+
+bool referenceMatch(const std::string& sName, std::size_t n, const ReferencePattern& pattern, std::size_t p) {
+    const std::string& sPattern = pattern.sText;
     auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; };
     auto isLastDot = [&](std::size_t i) { return sName[i] == '.' && sName.find('.', i + 1) == std::string::npos; };
     if (p == sPattern.size()) return n == sName.size();
     const char c = sPattern[p];
     const char cNext = p + 1 < sPattern.size() ? sPattern[p + 1] : '\0';
     const bool bEnd = n == sName.size();
-    if (c == '*' && cNext != '.') {  // any run
+    const bool bDosStar = c == '*' && (cNext == '.' || (pattern.bFinalDosStar && p + 1 == sPattern.size()));
+    if (c == '*' && !bDosStar) {  // any run
         for (std::size_t k = n; k <= sName.size(); ++k)
-            if (referenceMatch(sName, k, sPattern, p + 1)) return true;
+            if (referenceMatch(sName, k, pattern, p + 1)) return true;
         return false;
     }
     if (c == '*') {  // DOS star: any run that does not swallow the last dot
         for (std::size_t k = n;; ++k) {
-            if (referenceMatch(sName, k, sPattern, p + 1)) return true;
+            if (referenceMatch(sName, k, pattern, p + 1)) return true;
             if (k == sName.size() || isLastDot(k)) return false;
         }
     }
     if (c == '?') {  // DOS question mark: one character other than a dot, or nothing at a dot or the end
-        if (bEnd || sName[n] == '.') return referenceMatch(sName, n, sPattern, p + 1);
-        return referenceMatch(sName, n + 1, sPattern, p + 1);
+        if (bEnd || sName[n] == '.') return referenceMatch(sName, n, pattern, p + 1);
+        return referenceMatch(sName, n + 1, pattern, p + 1);
     }
     if (c == '.' && (cNext == '?' || cNext == '*')) {  // DOS dot: a dot, or nothing at the end
-        if (bEnd) return referenceMatch(sName, n, sPattern, p + 1);
-        return sName[n] == '.' && referenceMatch(sName, n + 1, sPattern, p + 1);
+        if (bEnd) return referenceMatch(sName, n, pattern, p + 1);
+        return sName[n] == '.' && referenceMatch(sName, n + 1, pattern, p + 1);
     }
-    return !bEnd && upper(sName[n]) == upper(c) && referenceMatch(sName, n + 1, sPattern, p + 1);
+    return !bEnd && upper(sName[n]) == upper(c) && referenceMatch(sName, n + 1, pattern, p + 1);
+}
+
+bool referenceMatch(const std::string& sName, const std::string& sPattern) {
+    return referenceMatch(sName, 0, prepareReference(sPattern), 0);
 }
 
 TEST(Wildcard, Win32SearchRules) {
@@ -63,23 +85,38 @@ TEST(Wildcard, Win32SearchRules) {
         {"data1.dat", "DATA?.DAT", true}, {"x", "?", true},          {".", "*", true},
         {"..", "*", true},            {".", "?", false},             {"file", "f*e*", true},
         {"中文.dat", "*.dat", true},  {"中文.dat", "??.dat", false},  {"", "*", true},
+        // Trailing dots and spaces of the pattern are dropped; a pattern that ended in a dot
+        // and is left ending in '*' takes no extension ("a*." is "names starting with a, no dot").
+        {"a", "a*.", true},           {"aa", "a*.", true},           {"a.txt", "a*.", false},
+        {"b", "a*.", false},          {"abc", "*.", true},           {"a.b", "*.", false},
+        {".bashrc", "*.", false},     {"ab", "*. .", true},          {"a.b", "*. .", false},
+        {"a.b", "a* .", false},       {"ab", "a* .", true},
+        {"aa", "aa? ", true},         {"aaa", "aa? ", true},         {"aaaa", "aa? ", false},
+        {"a", "aa? ", false},         {"x.txt", "*. ", true} /* only a final dot makes the DOS star */,
+        {"x", "*. ", true},           {"x.txt", "*.. ", true},       {"ba", "*a ", true},
+        {"ab", "*a ", false},         {"ba ", "*a ", false},         {"ab", "??. ", true},
+        {"abc", "??. ", false},       {"a.b", "??. ", false},        {"..x", "..* ", true},
+        {".x", "..* ", false},        {"a.b", "*.*.", true},         {"abc", "*.*.", true},
+        {"a.txt", "*.txt.", true},    {"a.txt", "*.txt. ", true},    {"abcd", "abc?.", true},
+        {"abc", "abc?.", true},       {"abcde", "abc?.", false},     {"a.b", "* ", true},
+        {"a", " *", false},           {" a", " *", true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.szName) + " against " + row.szPattern);
         EXPECT_EQ(qr::sys::matchesWin32Pattern(row.szName, row.szPattern), row.bMatch);
-        EXPECT_EQ(referenceMatch(row.szName, 0, row.szPattern, 0), row.bMatch) << "reference disagrees";
+        EXPECT_EQ(referenceMatch(row.szName, row.szPattern), row.bMatch) << "reference disagrees";
     }
 }
 
 TEST(Wildcard, AgreesWithTheReferenceOnRandomInput) {
     std::srand(7);
-    const char kAlphabet[] = "ab.*?A";
-    for (int i = 0; i < 20000; ++i) {
+    const char kAlphabet[] = "ab.*?A ";
+    for (int i = 0; i < 30000; ++i) {
         std::string sName, sPattern;
-        const int nName = std::rand() % 7, nPattern = std::rand() % 6;
-        for (int k = 0; k < nName; ++k) sName.push_back("abA."[std::rand() % 4]);
-        for (int k = 0; k < nPattern; ++k) sPattern.push_back(kAlphabet[std::rand() % 6]);
-        ASSERT_EQ(qr::sys::matchesWin32Pattern(sName, sPattern), referenceMatch(sName, 0, sPattern, 0))
+        const int nName = std::rand() % 7, nPattern = std::rand() % 7;
+        for (int k = 0; k < nName; ++k) sName.push_back("abA. "[std::rand() % 5]);
+        for (int k = 0; k < nPattern; ++k) sPattern.push_back(kAlphabet[std::rand() % 7]);
+        ASSERT_EQ(qr::sys::matchesWin32Pattern(sName, sPattern), referenceMatch(sName, sPattern))
             << "name '" << sName << "' pattern '" << sPattern << "'";
     }
 }

@@ -1,18 +1,38 @@
-// POSIX backend: the registry of live file handles and the lookups other backend files use.
+// POSIX backend: the registry of live file handles: handle values from a counter, records
+// counted by the operations that use them, descriptors closed after the last of those.
 #include "platform/posix/file_handle.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <limits>
 #include <mutex>
-#include <unordered_set>
+#include <new>
+#include <unordered_map>
 
 #include "platform/sys_error.h"
 #include "platform/sys_files.h"
 
 namespace qr::sys {
 
+// nUsers counts the HandleRefs alive; bClosed is set when the handle left the registry. The
+// descriptor is closed by whoever sees both "closed" and "no users" first. Both fields are
+// guarded by the registry's mutex.
+struct HandleRef::Record {
+    FileHandle handle;
+    int nUsers = 0;
+    bool bClosed = false;
+};
+
 namespace {
+// The first value given out: far from the small numbers that descriptors and counts look like.
+constexpr uintptr_t kFirstValue = 0x10000;
+
 struct Registry {
     std::mutex mutex;
-    std::unordered_set<FileHandle*> live;
+    std::unordered_map<uintptr_t, HandleRef::Record*> live;
+    uintptr_t nNext = kFirstValue;
 };
 
 // Never destroyed: handles may still be closed from other static destructors at exit.
@@ -21,44 +41,121 @@ Registry& registry() {
     return *s_pRegistry;
 }
 
-// The live record behind hFile, taken out of the registry when bRemove; null with
-// kErrorInvalidHandle for anything that is not a live handle.
-FileHandle* liveHandle(void* hFile, bool bRemove) {
-    if (!isValidHandle(hFile)) {
-        setLastError(kErrorInvalidHandle);
-        return nullptr;
+uintptr_t valueOf(void* hFile) { return reinterpret_cast<uintptr_t>(hFile); }
+
+// Closes a descriptor whose handle is gone, when nobody can be told of an error any more.
+void closeQuietly(int nFd) {
+    const uint32_t nSaved = lastError();
+    ::close(nFd);
+    setLastError(nSaved);
+}
+
+void release(HandleRef::Record* pRecord) {
+    bool bLast = false;
+    {
+        std::lock_guard<std::mutex> lock(registry().mutex);
+        bLast = --pRecord->nUsers == 0 && pRecord->bClosed;
     }
-    auto* pHandle = static_cast<FileHandle*>(hFile);
-    Registry& reg = registry();
-    std::lock_guard<std::mutex> lock(reg.mutex);
-    const bool bLive = bRemove ? reg.live.erase(pHandle) != 0 : reg.live.count(pHandle) != 0;
-    if (!bLive) {
-        setLastError(kErrorInvalidHandle);
-        return nullptr;
+    if (bLast) {
+        closeQuietly(pRecord->handle.nFd);
+        delete pRecord;
     }
-    return pHandle;
 }
 }  // namespace
 
-FileHandle* lookupHandle(void* hFile) { return liveHandle(hFile, false); }
+HandleRef::~HandleRef() {
+    if (m_pRecord != nullptr) release(m_pRecord);
+}
+
+HandleRef::HandleRef(HandleRef&& other) noexcept : m_pRecord(other.m_pRecord) { other.m_pRecord = nullptr; }
+
+HandleRef& HandleRef::operator=(HandleRef&& other) noexcept {
+    if (this != &other) {
+        if (m_pRecord != nullptr) release(m_pRecord);
+        m_pRecord = other.m_pRecord;
+        other.m_pRecord = nullptr;
+    }
+    return *this;
+}
+
+const FileHandle* HandleRef::operator->() const { return &m_pRecord->handle; }
+const FileHandle& HandleRef::operator*() const { return m_pRecord->handle; }
+
+HandleRef lookupHandle(void* hFile) {
+    if (isValidHandle(hFile)) {
+        Registry& reg = registry();
+        std::lock_guard<std::mutex> lock(reg.mutex);
+        const auto it = reg.live.find(valueOf(hFile));
+        if (it != reg.live.end()) {
+            ++it->second->nUsers;
+            return HandleRef(it->second);
+        }
+    }
+    setLastError(kErrorInvalidHandle);
+    return HandleRef();
+}
 
 int descriptorOf(void* hFile) {
-    const FileHandle* pHandle = lookupHandle(hFile);
-    return pHandle != nullptr ? pHandle->nFd : -1;
+    const HandleRef ref = lookupHandle(hFile);
+    return ref ? ref->nFd : -1;
 }
 
 uint32_t accessOf(void* hFile) {
-    const FileHandle* pHandle = lookupHandle(hFile);
-    return pHandle != nullptr ? pHandle->nAccess : 0;
+    const HandleRef ref = lookupHandle(hFile);
+    return ref ? ref->nAccess : 0;
 }
 
-void* registerHandle(FileHandle* pHandle) {
+void* registerHandle(const FileHandle& handle) {
+    auto* pRecord = new (std::nothrow) HandleRef::Record;
+    if (pRecord == nullptr) {
+        setLastError(kErrorNoMemory);
+        return kInvalidHandle;
+    }
+    pRecord->handle = handle;
     Registry& reg = registry();
     std::lock_guard<std::mutex> lock(reg.mutex);
-    reg.live.insert(pHandle);
-    return pHandle;
+    // A value is never given out twice; once the counter would reach the invalid value the
+    // process can open no more files (not reachable in practice with 64-bit values).
+    if (reg.nNext >= valueOf(kInvalidHandle)) {
+        delete pRecord;
+        setLastError(EMFILE);
+        return kInvalidHandle;
+    }
+    const uintptr_t nValue = reg.nNext;
+    try {
+        reg.live.emplace(nValue, pRecord);
+    } catch (const std::bad_alloc&) {
+        delete pRecord;
+        setLastError(kErrorNoMemory);
+        return kInvalidHandle;
+    }
+    ++reg.nNext;
+    return reinterpret_cast<void*>(nValue);
 }
 
-FileHandle* unregisterHandle(void* hFile) { return liveHandle(hFile, true); }
+bool closeRegisteredHandle(void* hFile) {
+    HandleRef::Record* pRecord = nullptr;
+    {
+        Registry& reg = registry();
+        std::lock_guard<std::mutex> lock(reg.mutex);
+        const auto it = isValidHandle(hFile) ? reg.live.find(valueOf(hFile)) : reg.live.end();
+        if (it == reg.live.end()) {
+            setLastError(kErrorInvalidHandle);
+            return false;
+        }
+        pRecord = it->second;
+        reg.live.erase(it);
+        pRecord->bClosed = true;
+        // Operations still running on other threads close it when the last one ends.
+        if (pRecord->nUsers != 0) return true;
+    }
+    // The descriptor is released even when close reports an error (Linux semantics); the error
+    // still reaches the caller, since it may mean that written data was lost.
+    const int nResult = ::close(pRecord->handle.nFd);
+    const bool bOk = nResult == 0 || errno == EINTR;
+    if (!bOk) captureLastError();
+    delete pRecord;
+    return bOk;
+}
 
 }  // namespace qr::sys

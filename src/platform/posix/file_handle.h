@@ -1,4 +1,4 @@
-// POSIX backend: what a file handle points to, for the backend files that work on descriptors
+// POSIX backend: what a file handle stands for, for the backend files that work on descriptors
 // (files, share locks, range edits, mappings). Portable code never sees this.
 #pragma once
 
@@ -6,9 +6,7 @@
 
 namespace qr::sys {
 
-// One open file. The handle given out is the address of this record; a live registry tells
-// real handles from stale or made-up pointers, so an operation on a closed handle fails with
-// kErrorInvalidHandle instead of touching freed memory or somebody else's descriptor.
+// One open file.
 struct FileHandle {
     int nFd = -1;           // close-on-exec; its own open file description
     uint32_t nAccess = 0;   // kGenericRead | kGenericWrite as granted to the caller
@@ -16,21 +14,58 @@ struct FileHandle {
     bool bInheritable = false;  // marked for children started with inheritance on purpose
 };
 
-// The record behind hFile, or null (last error set to kErrorInvalidHandle) when hFile is null,
-// kInvalidHandle or not a live handle of this process.
-FileHandle* lookupHandle(void* hFile);
+// Handle values are numbers drawn from a counter, never addresses: a value is given out once in
+// the life of the process, so a closed handle fails with kErrorInvalidHandle forever, also after
+// later opens. Null and kInvalidHandle are never given out.
+//
+// Every operation works through a HandleRef, which keeps the descriptor open while it lives: a
+// close on another thread at the same time takes the handle out of the registry at once (later
+// lookups fail), but the descriptor is closed only when the last HandleRef of it is gone. So an
+// operation that raced with the close reaches the file it was started on, never a file that was
+// opened meanwhile and got the same descriptor number.
+class HandleRef {
+public:
+    HandleRef() = default;
+    ~HandleRef();
+    HandleRef(HandleRef&& other) noexcept;
+    HandleRef& operator=(HandleRef&& other) noexcept;
+    HandleRef(const HandleRef&) = delete;
+    HandleRef& operator=(const HandleRef&) = delete;
+
+    explicit operator bool() const { return m_pRecord != nullptr; }
+    const FileHandle* operator->() const;
+    const FileHandle& operator*() const;
+
+    struct Record;  // the registry's entry, known to file_handle.cpp only
+
+private:
+    friend HandleRef lookupHandle(void* hFile);
+    explicit HandleRef(Record* pRecord) : m_pRecord(pRecord) {}
+    Record* m_pRecord = nullptr;
+};
+
+// The record behind hFile, held open for the life of the result; an empty result (last error
+// kErrorInvalidHandle) when hFile is null, kInvalidHandle, closed, or never was a handle.
+HandleRef lookupHandle(void* hFile);
 
 // The descriptor of hFile for other backend files (mmap, fstat); -1 for an invalid handle
-// (last error set). The descriptor stays owned by the handle: never close it.
+// (last error set). The descriptor stays owned by the handle: never close it, and use it only
+// while the caller's own handle cannot be closed (for work that may race with a close, hold a
+// HandleRef instead).
 int descriptorOf(void* hFile);
 
 // The access granted to hFile (kGenericRead/kGenericWrite bits); 0 for an invalid handle.
 uint32_t accessOf(void* hFile);
 
-// Registers a new record (takes ownership) and returns it as a handle.
-void* registerHandle(FileHandle* pHandle);
-// Removes hFile from the registry and returns its record (the caller closes and frees it), or
-// null when hFile is not a live handle.
-FileHandle* unregisterHandle(void* hFile);
+// Registers an open descriptor with its access and sharing and returns the new handle. On
+// failure (no memory, or the counter spent) returns kInvalidHandle with the last error set, and
+// the descriptor stays the caller's to close.
+void* registerHandle(const FileHandle& handle);
+
+// Takes hFile out of the registry. When no operation still holds it, closes the descriptor now
+// and returns whether close succeeded (false with its error recorded: written data may have
+// been lost); otherwise the last of those operations closes it when it ends, and the result is
+// true. False with kErrorInvalidHandle when hFile is not a live handle.
+bool closeRegisteredHandle(void* hFile);
 
 }  // namespace qr::sys

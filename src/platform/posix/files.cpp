@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <limits>
 #include <mutex>
-#include <new>
 
 #include "platform/posix/interrupted.h"
 #include "platform/posix/file_handle.h"
@@ -70,14 +69,20 @@ bool prepareDescriptor(int nFd, uint32_t nAccess, uint32_t nShare, uint32_t nDis
         captureLastError();
         return false;
     }
-    if (!takeShareSlots(nFd, nAccess, nShare)) return false;
+    // Emptying the file is writing to it, whatever access the caller asked for: the check runs
+    // as a writer, and the write slot is held until the file is empty, so that an open elsewhere
+    // that refuses writers sees it meanwhile (or is seen by it).
     const bool bTruncate = nDisposition == kCreateAlways || nDisposition == kTruncateExisting;
+    const bool bWriteForCheck = bTruncate && (nAccess & kGenericWrite) == 0;
+    if (!takeShareSlots(nFd, bWriteForCheck ? nAccess | kGenericWrite : nAccess, nShare)) return false;
     if (bTruncate && S_ISREG(st.st_mode) && st.st_size != 0) {
         if (retryInterrupted([&] { return ::ftruncate(nFd, 0); }) != 0) {
             captureLastError();
             return false;
         }
     }
+    // From now on the handle holds only the access it was given.
+    if (bWriteForCheck) dropWriteSlot(nFd);
     return true;
 }
 }  // namespace
@@ -98,55 +103,45 @@ void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t
         setLastError(kErrorNotFound);
         return kInvalidHandle;
     }
+    if (isWildcardName(szPath)) {
+        setLastError(kErrorInvalidArgument);
+        return kInvalidHandle;
+    }
     // Write access is restricted in the handle layer, the descriptor itself is always readable:
     // the share slots are read locks, which need a descriptor open for reading. Truncation
     // needs a writable descriptor whatever access the caller asked for.
     const bool bNeedWrite = (nAccess & kGenericWrite) != 0 || nDisposition == kCreateAlways;
 
-    auto* pHandle = new (std::nothrow) FileHandle;
-    if (pHandle == nullptr) {
-        setLastError(kErrorNoMemory);
-        return kInvalidHandle;
-    }
+    FileHandle handle;
     {
         std::lock_guard<std::mutex> lock(shareMutex());
         const int nFd = openDescriptor(szPath, bNeedWrite, nDisposition);
-        if (nFd < 0) {
-            delete pHandle;
-            return kInvalidHandle;
-        }
+        if (nFd < 0) return kInvalidHandle;
         if (!prepareDescriptor(nFd, nAccess, nShare & (kShareRead | kShareWrite), nDisposition)) {
             closeQuietly(nFd);
-            delete pHandle;
             return kInvalidHandle;
         }
-        pHandle->nFd = nFd;
+        handle.nFd = nFd;
     }
-    pHandle->nAccess = nAccess;
-    pHandle->nShare = nShare;
-    pHandle->bInheritable = bInheritable;
-    return registerHandle(pHandle);
+    handle.nAccess = nAccess;
+    handle.nShare = nShare;
+    handle.bInheritable = bInheritable;
+    void* hFile = registerHandle(handle);
+    if (hFile == kInvalidHandle) closeQuietly(handle.nFd);
+    return hFile;
 }
 
 bool closeHandle(void* hFile) {
-    if (lookupHandle(hFile) == nullptr) return false;
+    if (!lookupHandle(hFile)) return false;
     // An injected failure leaves the handle open, as a failed close of an invalid handle would.
     if (faulted(Op::Close)) return false;
-    FileHandle* pHandle = unregisterHandle(hFile);
-    if (pHandle == nullptr) return false;
-    // The descriptor is released even when close reports an error (Linux semantics); the error
-    // still reaches the caller, since it may mean that written data was lost.
-    const int nResult = ::close(pHandle->nFd);
-    const bool bOk = nResult == 0 || errno == EINTR;
-    if (!bOk) captureLastError();
-    delete pHandle;
-    return bOk;
+    return closeRegisteredHandle(hFile);
 }
 
 bool readFile(void* hFile, void* pBuffer, uint32_t nCount, uint32_t* pnRead) {
     if (pnRead != nullptr) *pnRead = 0;
-    const FileHandle* pHandle = lookupHandle(hFile);
-    if (pHandle == nullptr) return false;
+    const HandleRef pHandle = lookupHandle(hFile);
+    if (!pHandle) return false;
     if ((pHandle->nAccess & kGenericRead) == 0) {
         setLastError(kErrorAccessDenied);
         return false;
@@ -176,8 +171,8 @@ bool readFile(void* hFile, void* pBuffer, uint32_t nCount, uint32_t* pnRead) {
 
 bool writeFile(void* hFile, const void* pBuffer, uint32_t nCount, uint32_t* pnWritten) {
     if (pnWritten != nullptr) *pnWritten = 0;
-    const FileHandle* pHandle = lookupHandle(hFile);
-    if (pHandle == nullptr) return false;
+    const HandleRef pHandle = lookupHandle(hFile);
+    if (!pHandle) return false;
     if ((pHandle->nAccess & kGenericWrite) == 0) {
         setLastError(kErrorAccessDenied);
         return false;
@@ -207,8 +202,8 @@ bool writeFile(void* hFile, const void* pBuffer, uint32_t nCount, uint32_t* pnWr
 }
 
 bool setFilePointer(void* hFile, int64_t llDistance, uint32_t nOrigin, int64_t* pllNewPos) {
-    const FileHandle* pHandle = lookupHandle(hFile);
-    if (pHandle == nullptr) return false;
+    const HandleRef pHandle = lookupHandle(hFile);
+    if (!pHandle) return false;
     if (faulted(Op::Seek)) return false;
     int nWhence = SEEK_SET;
     switch (nOrigin) {
@@ -229,8 +224,8 @@ bool setFilePointer(void* hFile, int64_t llDistance, uint32_t nOrigin, int64_t* 
 }
 
 bool getFileSize(void* hFile, int64_t* pllSize) {
-    const FileHandle* pHandle = lookupHandle(hFile);
-    if (pHandle == nullptr) return false;
+    const HandleRef pHandle = lookupHandle(hFile);
+    if (!pHandle) return false;
     if (faulted(Op::Size)) return false;
     struct stat st {};
     if (::fstat(pHandle->nFd, &st) != 0) {
@@ -242,8 +237,8 @@ bool getFileSize(void* hFile, int64_t* pllSize) {
 }
 
 bool setEndOfFile(void* hFile) {
-    const FileHandle* pHandle = lookupHandle(hFile);
-    if (pHandle == nullptr) return false;
+    const HandleRef pHandle = lookupHandle(hFile);
+    if (!pHandle) return false;
     if ((pHandle->nAccess & kGenericWrite) == 0) {
         setLastError(kErrorAccessDenied);
         return false;
@@ -262,8 +257,8 @@ bool setEndOfFile(void* hFile) {
 }
 
 bool flushFileBuffers(void* hFile) {
-    const FileHandle* pHandle = lookupHandle(hFile);
-    if (pHandle == nullptr) return false;
+    const HandleRef pHandle = lookupHandle(hFile);
+    if (!pHandle) return false;
     if ((pHandle->nAccess & kGenericWrite) == 0) {
         setLastError(kErrorAccessDenied);
         return false;

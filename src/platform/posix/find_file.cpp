@@ -1,5 +1,5 @@
 // POSIX backend: the existence test behind IsExistFile and QR_OpenFile, with Win32 wildcard
-// matching in the last path component.
+// matching in the last path component, and the test for names that are patterns.
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -14,6 +14,16 @@
 
 namespace qr::sys {
 
+namespace {
+// The last component of a path (separators are '/' here; the folder part is taken literally).
+std::string_view lastComponent(std::string_view sPath) {
+    const std::size_t nSlash = sPath.rfind('/');
+    return nSlash == std::string_view::npos ? sPath : sPath.substr(nSlash + 1);
+}
+}  // namespace
+
+bool isWildcardName(const char* szPath) { return szPath != nullptr && hasWildcard(lastComponent(szPath)); }
+
 bool findFile(const char* szPattern) {
     if (const uint32_t nCode = takeFault(Op::Find)) {
         setLastError(nCode);
@@ -25,8 +35,7 @@ bool findFile(const char* szPattern) {
     }
     const std::string_view sPattern(szPattern);
     const std::size_t nSlash = sPattern.rfind('/');
-    const std::string_view sLast =
-        nSlash == std::string_view::npos ? sPattern : sPattern.substr(nSlash + 1);
+    const std::string_view sLast = lastComponent(sPattern);
     if (!hasWildcard(sLast)) {
         // A plain name: the entry itself, a dangling symbolic link included.
         struct stat st {};
@@ -51,7 +60,10 @@ bool findFile(const char* szPattern) {
         errno = 0;
         const dirent* pEntry = ::readdir(pDir);
         if (pEntry == nullptr) break;
-        if (matchesWin32Pattern(pEntry->d_name, sLast)) {
+        // "." and ".." name the folder and its parent, not files in it.
+        const std::string_view sEntry(pEntry->d_name);
+        if (sEntry == "." || sEntry == "..") continue;
+        if (matchesWin32Pattern(sEntry, sLast)) {
             bFound = true;
             break;
         }

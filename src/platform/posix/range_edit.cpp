@@ -17,19 +17,18 @@ namespace qr::sys {
 namespace {
 // The in-place edits need a handle that may both read and write, like the chunked move they
 // replace.
-const FileHandle* editableHandle(void* hFile) {
-    const FileHandle* pHandle = lookupHandle(hFile);
-    if (pHandle == nullptr) return nullptr;
-    if ((pHandle->nAccess & (kGenericRead | kGenericWrite)) != (kGenericRead | kGenericWrite)) {
+HandleRef editableHandle(void* hFile) {
+    HandleRef pHandle = lookupHandle(hFile);
+    if (pHandle && (pHandle->nAccess & (kGenericRead | kGenericWrite)) != (kGenericRead | kGenericWrite)) {
         setLastError(kErrorAccessDenied);
-        return nullptr;
+        return HandleRef();
     }
     return pHandle;
 }
 
 bool rangeEdit(void* hFile, int nMode, int64_t llPos, int64_t llLength) {
-    const FileHandle* pHandle = editableHandle(hFile);
-    if (pHandle == nullptr) return false;
+    const HandleRef pHandle = editableHandle(hFile);
+    if (!pHandle) return false;
     if (const uint32_t nCode = takeFault(Op::RangeEdit)) {
         setLastError(nCode);
         return false;
@@ -49,8 +48,8 @@ bool rangeEdit(void* hFile, int nMode, int64_t llPos, int64_t llLength) {
 }  // namespace
 
 uint32_t fileBlockSize(void* hFile) {
-    const FileHandle* pHandle = lookupHandle(hFile);
-    if (pHandle == nullptr) return 0;
+    const HandleRef pHandle = lookupHandle(hFile);
+    if (!pHandle) return 0;
     if (const uint32_t nCode = takeFault(Op::Size)) {
         setLastError(nCode);
         return 0;
@@ -69,8 +68,8 @@ bool insertRange(void* hFile, int64_t llPos, int64_t llLength) {
     // Give the new range real blocks, as writing zeros would: later writes into it then do not
     // run out of space. Where the file system cannot reserve, the hole reads as zeros all the
     // same, so this is best effort.
-    const FileHandle* pHandle = lookupHandle(hFile);
-    if (pHandle != nullptr) ::fallocate(pHandle->nFd, 0, static_cast<off_t>(llPos), static_cast<off_t>(llLength));
+    const HandleRef pHandle = lookupHandle(hFile);
+    if (pHandle) ::fallocate(pHandle->nFd, 0, static_cast<off_t>(llPos), static_cast<off_t>(llLength));
     return true;
 }
 

@@ -45,6 +45,16 @@ bool lockSlot(int nFd, int64_t llSlot) {
     return true;
 }
 
+void unlockSlot(int nFd, int64_t llSlot) {
+    struct flock lock {};
+    lock.l_type = F_UNLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = llSlot;
+    lock.l_len = 1;
+    while (::fcntl(nFd, F_OFD_SETLK, &lock) != 0 && errno == EINTR) {
+    }
+}
+
 // *pbHeld: whether another open file description holds a lock on the slot.
 bool probeSlot(int nFd, int64_t llSlot, bool* pbHeld) {
     struct flock lock {};
@@ -99,5 +109,7 @@ bool takeShareSlots(int nFd, uint32_t nAccess, uint32_t nShare) {
     }
     return true;
 }
+
+void dropWriteSlot(int nFd) { unlockSlot(nFd, kSlotHasWrite); }
 
 }  // namespace qr::sys

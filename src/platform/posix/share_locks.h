@@ -18,4 +18,9 @@ std::mutex& shareMutex();
 // slots taken here. Call with shareMutex() held.
 bool takeShareSlots(int nFd, uint32_t nAccess, uint32_t nShare);
 
+// Gives up the "has write" slot that takeShareSlots took for nFd, for an open that was checked
+// as a writer only to empty the file. Should the unlock fail, the slot stays (opens elsewhere
+// that refuse writers are then refused a little too long, never admitted wrongly).
+void dropWriteSlot(int nFd);
+
 }  // namespace qr::sys

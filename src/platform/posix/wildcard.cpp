@@ -17,16 +17,25 @@ struct Item {
     char ch;
 };
 
+// The pattern as the Win32 search hands it to the file system. First the path rules: trailing
+// dots and spaces of the last component are dropped. Then the DOS forms: every '?' is a DOS
+// question mark, a '.' before '?' or '*' a DOS dot, a '*' before '.' a DOS star; and when the
+// pattern as given ended in a dot, a '*' left at the end is a DOS star too, so that "a*." keeps
+// meaning "a, then anything without a dot" although its dot is gone.
 std::vector<Item> compile(std::string_view sPattern) {
+    const bool bEndsInDot = !sPattern.empty() && sPattern.back() == '.';
+    const std::size_t nKeep = sPattern.find_last_not_of(". ");
+    sPattern = nKeep == std::string_view::npos ? std::string_view() : sPattern.substr(0, nKeep + 1);
     std::vector<Item> items;
     items.reserve(sPattern.size());
     for (std::size_t i = 0; i < sPattern.size(); ++i) {
         const char c = sPattern[i];
-        const char cNext = i + 1 < sPattern.size() ? sPattern[i + 1] : '\0';
+        const bool bLast = i + 1 == sPattern.size();
+        const char cNext = bLast ? '\0' : sPattern[i + 1];
         if (c == '?') {
             items.push_back({Token::DosQm, c});
         } else if (c == '*') {
-            items.push_back({cNext == '.' ? Token::DosStar : Token::Star, c});
+            items.push_back({cNext == '.' || (bLast && bEndsInDot) ? Token::DosStar : Token::Star, c});
         } else if (c == '.' && (cNext == '?' || cNext == '*')) {
             items.push_back({Token::DosDot, c});
         } else {
