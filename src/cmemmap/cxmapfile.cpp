@@ -387,8 +387,11 @@ void* CxMapFile::MapViewRecord(_tagMemView& view) {
 void CxMapFile::UnMapView(_tagMemView& view) {
     void* const pBase = view.pBase;
     void* const hMutex = view.hMutex;
+    uint32_t nFlushError = 0;
     if (pBase != nullptr) {
-        qr::sys::flushViewOfFile(pBase, view.lSize > 0 ? static_cast<std::size_t>(view.lSize) : 0u);
+        // A failed flush may mean lost data: it is reported, and the view is unmapped all the same.
+        if (!qr::sys::flushViewOfFile(pBase, view.lSize > 0 ? static_cast<std::size_t>(view.lSize) : 0u))
+            nFlushError = qr::sys::lastError();
         qr::sys::unmapViewOfFile(pBase);
         view.pBase = nullptr;
         if (m_CurrentView.pBase == pBase) m_CurrentView = qr::kEmptyView;
@@ -397,6 +400,7 @@ void CxMapFile::UnMapView(_tagMemView& view) {
         qr::sys::closeMutex(hMutex);
         view.hMutex = nullptr;
     }
+    if (nFlushError != 0) qr::setSystemError(nFlushError);
 }
 
 bool CxMapFile::Flush(_tagMemView& view) {
