@@ -5,7 +5,10 @@
 // Share modes hold between handles in one process and across processes: an open that asks for
 // an access some existing open does not share, or that does not share an access an existing
 // open holds, fails with kErrorSharingViolation. The check happens before any truncation, so a
-// refused kCreateAlways never empties the file. Every descriptor is close-on-exec.
+// refused kCreateAlways never empties the file. A file with a live mapping in any process is
+// never cut below it: the truncations here fail with kErrorUserMappedFile instead (see
+// sys_mapping.h). Every descriptor is close-on-exec; a child forked without exec shares the
+// descriptions (and their locks) until it execs or ends.
 #pragma once
 
 #include <cstdint>
@@ -51,7 +54,8 @@ bool writeFile(void* hFile, const void* pBuffer, uint32_t nCount, uint32_t* pnWr
 // Moves the file pointer; a target before 0 fails with kErrorInvalidArgument and leaves it.
 bool setFilePointer(void* hFile, int64_t llDistance, uint32_t nOrigin, int64_t* pllNewPos);
 bool getFileSize(void* hFile, int64_t* pllSize);
-// Cuts or extends the file at its file pointer (needs kGenericWrite).
+// Cuts or extends the file at its file pointer (needs kGenericWrite). A cut below the current
+// size of a file with a live mapping fails with kErrorUserMappedFile.
 bool setEndOfFile(void* hFile);
 // Forces written data and metadata to the disk (needs kGenericWrite, as on Win32).
 bool flushFileBuffers(void* hFile);
@@ -75,7 +79,8 @@ uint32_t fileBlockSize(void* hFile);
 // write access, and llPos/llLength in whole blocks; insertRange needs llPos before the end of
 // the file, collapseRange needs llPos + llLength before it. Fails with kErrorNotSupported (or
 // the native code) where the file system cannot; the file is then unchanged. The inserted range
-// reads as zeros and gets disk blocks where the file system can reserve them.
+// reads as zeros and gets disk blocks where the file system can reserve them. collapseRange on a
+// file with a live mapping fails with kErrorUserMappedFile.
 bool insertRange(void* hFile, int64_t llPos, int64_t llLength);
 bool collapseRange(void* hFile, int64_t llPos, int64_t llLength);
 

@@ -14,6 +14,7 @@ struct FileHandle {
     uint32_t nAccess = 0;   // kGenericRead | kGenericWrite as granted to the caller
     uint32_t nShare = 0;    // kShareRead | kShareWrite as given at open
     bool bInheritable = false;  // marked for children started with inheritance on purpose
+    bool bSparse = false;       // marked sparse: a mapping grows the file without reserving blocks
 };
 
 // The record behind hFile, or null (last error set to kErrorInvalidHandle) when hFile is null,
