@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "mapfile_cut_ops.h"
 #include "mapfile_support.h"
 #include "qrcore/fileapi.h"
 #include "support/child.h"
@@ -41,35 +42,13 @@ class MappedFiles : public MapFileTest {
 protected:
     static std::string peer() { return qrtest::testBinaryDir() + "/mapfile_peer"; }
 
-    // One cutting operation in this process, as the peer runs it: "ok" or "failed <number> <text>".
+    // One operation of mapfile_cut_ops.h in this process: "ok", or "failed <number> <text>" as
+    // the peer prints it.
     std::string cutHere(const std::string& sHow, const std::string& sPath) {
         ReportError(0);
         notices.clear();
-        void* hFile = nullptr;
-        bool bOk = false;
-        if (sHow == "newfile") {
-            bOk = QR_NewFile(&hFile, sPath.c_str(), 0x303);
-        } else if (sHow == "truncate") {
-            hFile = qr::sys::createFile(sPath.c_str(), qr::sys::kGenericRead | qr::sys::kGenericWrite,
-                                        qr::sys::kShareRead | qr::sys::kShareWrite, qr::sys::kTruncateExisting, false);
-            bOk = hFile != qr::sys::kInvalidHandle;
-            if (!bOk) ReportError(1000000);
-        } else if (QR_OpenFile(&hFile, sPath.c_str(), 0x303)) {
-            if (sHow == "seteof") {
-                bOk = QR_Seek(hFile, 10, 0) && qr::sys::setEndOfFile(hFile);
-                if (!bOk) ReportError(1000000);
-            } else if (sHow == "collapse") {
-                bOk = qr::sys::collapseRange(hFile, 0, 4096);
-                if (!bOk) ReportError(1000000);
-            } else if (sHow == "extend") {
-                bOk = QR_Seek(hFile, 100, 2) && qr::sys::setEndOfFile(hFile);
-                if (!bOk) ReportError(1000000);
-            } else {
-                bOk = FreeDiskSpace(hFile, 0, 4096);
-            }
-        }
-        if (qr::sys::isValidHandle(hFile)) QR_CloseFile(hFile);
-        return bOk ? "ok\n" : "failed " + std::to_string(GetDllErrorNo()) + " " + notices.lastText() + "\n";
+        if (mftest::cutFile(sHow, sPath.c_str())) return "ok\n";
+        return "failed " + std::to_string(GetDllErrorNo()) + " " + notices.lastText() + "\n";
     }
 
     qrtest::ScratchDir dir;

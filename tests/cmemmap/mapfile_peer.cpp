@@ -5,7 +5,7 @@
 //   mapfile_peer die <name> <size> <text>                              creates, writes, SIGKILLs itself
 //   mapfile_peer memory <name> <size> <append-null 0|1>                MapMemory, one view over all
 //   mapfile_peer mapfile <folder> <path> <append-null 0|1>             MapFile from that folder
-//   mapfile_peer cut <newfile|truncate|seteof|extend|free> <path>      one cutting (or growing) operation
+//   mapfile_peer cut <operation> <path>                                 one operation of mapfile_cut_ops.h
 // The last three print "ok size=<mapping size> view=<view size>" (or "ok" for cut), or
 // "failed <error number> <text of the last notice>".
 #include <signal.h>
@@ -17,7 +17,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/platform.h"
+#include "mapfile_cut_ops.h"
 #include "qrcore/error.h"
 #include "qrcore/fileapi.h"
 #include "qrcore/mapfile.h"
@@ -74,25 +74,7 @@ int viewAll(CxMapFile& map) {
 }
 
 int cut(const std::string& sHow, const char* szPath) {
-    void* hFile = nullptr;
-    bool bOk = false;
-    if (sHow == "newfile") {
-        bOk = QR_NewFile(&hFile, szPath, 0x303);
-    } else if (sHow == "truncate") {
-        hFile = qr::sys::createFile(szPath, qr::sys::kGenericRead | qr::sys::kGenericWrite,
-                                    qr::sys::kShareRead | qr::sys::kShareWrite, qr::sys::kTruncateExisting, false);
-        bOk = hFile != qr::sys::kInvalidHandle;
-        if (!bOk) ReportError(1000000);
-    } else if (QR_OpenFile(&hFile, szPath, 0x303)) {
-        if (sHow == "seteof" || sHow == "extend") {
-            bOk = (sHow == "seteof" ? QR_Seek(hFile, 10, 0) : QR_Seek(hFile, 100, 2)) && qr::sys::setEndOfFile(hFile);
-            if (!bOk) ReportError(1000000);
-        } else {
-            bOk = FreeDiskSpace(hFile, 0, 4096);
-        }
-    }
-    if (qr::sys::isValidHandle(hFile)) QR_CloseFile(hFile);
-    if (!bOk) return failed();
+    if (!mftest::cutFile(sHow, szPath)) return failed();
     std::printf("ok\n");
     return 0;
 }
