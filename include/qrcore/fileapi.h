@@ -25,12 +25,19 @@ typedef struct _tagMoveData {
     int64_t llLength;
 } _tagMoveData;
 
-/* Handles are close-on-exec: a child process never keeps a file (or its sharing) open.
+/* Handles are close-on-exec: a child process that runs another program never keeps a file (or
+ * its sharing) open. A child made by fork() that has not yet exec'd is different: it holds the
+ * parent's open files themselves (the same open file descriptions), and so their sharing and
+ * locks, until it execs or ends; closing its copies never changes what the parent holds.
  * Sharing holds between handles of one process and of different processes; a refused open
  * reports 1000000 with the "sharing violation" text, and a refused QR_NewFile never empties
  * the existing file. Emptying a file is writing to it: QR_NewFile on an existing file is
  * refused while another handle does not share writing, whatever access the mode asks for (the
- * new handle then holds only that access). A folder cannot be opened as a file. */
+ * new handle then holds only that access). A folder cannot be opened as a file.
+ * A file with a live mapping (see mapfile.h: a mapping object or one of its views, in any
+ * process) is never cut below it: QR_NewFile of it and FreeDiskSpace on it fail with 1000000
+ * and the text "The requested operation cannot be performed on a file with a user-mapped
+ * section open.", the file untouched. Growing such a file is allowed. */
 
 /* Creates or empties szFileName. An existing name is first put to the user through the
  * overwrite question; Cancel returns false with 1000001, the file and *phFile untouched. The
@@ -85,7 +92,8 @@ QR_API bool QR_CALL MoveData(void* hFile, const _tagMoveData* pMoveData);
  * moving the tail; the bytes are the same either way, and the call ends flushed. */
 QR_API bool QR_CALL AllocateDiskSpace(void* hFile, int64_t llPos, int64_t llSize);
 /* Removes llSize bytes at llPos (the range must end before the end of the file); in place for
- * whole blocks as AllocateDiskSpace. A failure never shortens the file. */
+ * whole blocks as AllocateDiskSpace. A failure never shortens the file. A file with a live
+ * mapping is refused before anything moves (1000000, see above). */
 QR_API bool QR_CALL FreeDiskSpace(void* hFile, int64_t llPos, int64_t llSize);
 /* Writes llSize zero bytes at llPos in pieces of 1024 bytes (not flushed); size 0 or less only
  * positions the pointer. */

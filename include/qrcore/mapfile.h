@@ -8,7 +8,18 @@
  * the file handle and the mapping it opened and releases them in UnMap (also from the
  * destructor); the views of the view list and their memory belong to the list and stay mapped
  * across UnMap until FreeView releases them. An object is used by one thread at a time; the
- * per-view mutexes order the threads that share one view (OpenView / CloseView). */
+ * per-view mutexes order the threads that share one view (OpenView / CloseView).
+ *
+ * A mapped file cannot be cut: while a mapping object of a file or a view of it lives, in this
+ * process or another, every library operation that would shorten or empty the file (QR_NewFile
+ * of it, FreeDiskSpace on it, ...) fails with 1000000 and "The requested operation cannot be
+ * performed on a file with a user-mapped section open.", so no view can lose its data.
+ *
+ * Forked children: a child made by fork() without exec holds copies of the parent's objects,
+ * views and handles, which share the parent's open files and their locks until the child execs
+ * or ends. Releasing the copies in the child (UnMap, FreeView, the destructor, or the child's
+ * exit) frees only the child's own memory and descriptors: it never removes the parent's named
+ * objects or changes its locks. A child that runs another program keeps nothing. */
 #ifndef QRCORE_MAPFILE_H
 #define QRCORE_MAPFILE_H
 
@@ -39,11 +50,19 @@ typedef struct _tagMemViewList {
 
 /* A named mapping of a file, a file handle or page-file memory, and its views.
  *
- * Names: a file's mapping is named after its path with every backslash turned into an
+ * Names: a file's mapping is named after its path as given, with every backslash turned into an
  * underscore; MapMemory and OpenMapping use the caller's name with the same rule; without a name
  * a random "MappingName<n>.mpf" is drawn that no other object holds. Creating a name that exists
- * shares the existing object (its size and access stay as they are). Paths and names longer
- * than 255 bytes are refused with error 1000000 ("File name too long") before anything opens.
+ * shares the existing object: its size, access and append-null mode stay as they are,
+ * GetMappingSize then answers the object's real size and views are cut against it. Append-null
+ * mode asked of an existing object made without it is refused with 1000000 ("A mapping object of
+ * that name exists without append-null mode: ..."), so no terminator is ever written into data
+ * of another's object. A file mapping never shares the object of another file: since a relative
+ * path names different files in different folders, a name already in use for another file is
+ * refused with 1000000 ("The mapping name is already in use for another file"), the caller's
+ * file untouched. Absolute paths avoid this (each file then has a name of its own). Paths and
+ * names longer than 255 bytes are refused with error 1000000 ("File name too long") before
+ * anything opens.
  * Append-null mode (two zero bytes after the data, usable as a string terminator) cannot be
  * combined with read-only: that is refused with error 1000000 ("Invalid argument").
  *
@@ -76,9 +95,15 @@ public:
     bool MapHandle(void* hFile, bool bAppendNull, bool bReadOnly);
     /* A page-file mapping of llSize (> 0) bytes named szName, or a random name when null. */
     bool MapMemory(int64_t llSize, bool bAppendNull, bool bReadOnly, const char* szName);
-    /* Creates the mapping of the held file (llSize 0: the file's size; a larger size grows a
-     * writable file) or of page-file memory under m_szMappingName. False with 1000000 stored,
-     * or without a number for an empty file (the object is then released). */
+    /* Creates the mapping of the held file (llSize 0: the file's size) or of page-file memory
+     * under m_szMappingName. False with 1000000 stored, or without a number for an empty file
+     * (the object is then released). A writable mapping larger than its file (a larger llSize, or
+     * append-null mode) grows the file once the object is known to be new, and reserves the disk
+     * blocks of the grown range first: a full disk fails here with 1000000 ("No space left on
+     * device", or "File too large"), the file at its old size. A file opened sparse is grown
+     * without reserving: a later write through a view into the grown range may then meet a full
+     * disk, which ends the process with SIGBUS. When the name exists already, the existing
+     * object's size becomes m_nMappingSize (see Names above). */
     bool CreateMapping(int64_t llSize);
     /* Opens an existing mapping by name and learns its size. False with 1000000 stored, and the
      * object released, when there is none or the access is refused. */
@@ -103,7 +128,9 @@ public:
      * gives it a mutex and makes it the current view. Returns the address of the requested
      * offset, or null with 1000000 stored and the object released (UnMap). */
     void* MapView(_tagMemView& view);
-    /* Flushes and unmaps the record's memory and closes its mutex; the other fields stay. */
+    /* Flushes and unmaps the record's memory and closes its mutex; the other fields stay. A failed
+     * flush (the data may not have reached the file) is reported with 1000000, and the view is
+     * unmapped all the same. */
     void UnMapView(_tagMemView& view);
     /* Writes the record's modified pages to the file. False when not mapped or on failure (no
      * error number). */

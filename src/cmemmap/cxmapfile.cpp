@@ -260,17 +260,34 @@ bool CxMapFile::CreateMappingObject(int64_t llSize, bool bRandomName) {
         return RefuseAppendNullReadOnly();
     }
     const uint32_t nProtect = m_bReadOnly ? qr::sys::kPageReadOnly : qr::sys::kPageReadWrite;
+    // A random name is made exclusively: when it is taken, another is drawn. The object records
+    // append-null mode, so that no later creator writes terminators into an object not made for
+    // them.
+    const uint32_t nFlags = (bRandom ? qr::sys::kMapCreateExclusive : 0u) |
+                            (m_bAppendNull ? qr::sys::kMapCreateAppendNull : 0u);
     for (int nRound = 0; nRound < qr::kRandomNameRounds; ++nRound) {
         if (bRandom && nRound > 0) qr::storeName(m_szMappingName, CreateMappingName(nullptr, true));
         bool bExisted = false;
-        m_hFileMapping = qr::sys::createFileMapping(m_hFile, nProtect, m_nMappingSize, m_szMappingName, true, bRandom,
+        m_hFileMapping = qr::sys::createFileMapping(m_hFile, nProtect, m_nMappingSize, m_szMappingName, true, nFlags,
                                                     &bExisted);
-        if (m_hFileMapping != nullptr) return true;
-        // A random name is made exclusively: when it is taken, another is drawn.
+        if (m_hFileMapping != nullptr) break;
         if (!bRandom || qr::sys::lastError() != qr::sys::kErrorAlreadyExists) break;
     }
-    qr::setError(kErrSystem);
-    return false;
+    if (m_hFileMapping == nullptr) {
+        qr::setError(kErrSystem);
+        return false;
+    }
+    // An object that existed keeps its own size: views are cut against that, never against the
+    // size this caller asked for.
+    const int64_t llObjectSize = qr::sys::fileMappingSize(m_hFileMapping);
+    if (llObjectSize < 0) {
+        qr::setError(kErrSystem);
+        qr::sys::closeFileMapping(m_hFileMapping);
+        m_hFileMapping = nullptr;
+        return false;
+    }
+    m_nMappingSize = llObjectSize;
+    return true;
 }
 
 bool CxMapFile::OpenMapping(const char* szName, bool bReadOnly) {
@@ -387,8 +404,11 @@ void* CxMapFile::MapViewRecord(_tagMemView& view) {
 void CxMapFile::UnMapView(_tagMemView& view) {
     void* const pBase = view.pBase;
     void* const hMutex = view.hMutex;
+    uint32_t nFlushError = 0;
     if (pBase != nullptr) {
-        qr::sys::flushViewOfFile(pBase, view.lSize > 0 ? static_cast<std::size_t>(view.lSize) : 0u);
+        // A failed flush may mean lost data: it is reported, and the view is unmapped all the same.
+        if (!qr::sys::flushViewOfFile(pBase, view.lSize > 0 ? static_cast<std::size_t>(view.lSize) : 0u))
+            nFlushError = qr::sys::lastError();
         qr::sys::unmapViewOfFile(pBase);
         view.pBase = nullptr;
         if (m_CurrentView.pBase == pBase) m_CurrentView = qr::kEmptyView;
@@ -397,6 +417,7 @@ void CxMapFile::UnMapView(_tagMemView& view) {
         qr::sys::closeMutex(hMutex);
         view.hMutex = nullptr;
     }
+    if (nFlushError != 0) qr::setSystemError(nFlushError);
 }
 
 bool CxMapFile::Flush(_tagMemView& view) {

@@ -202,6 +202,11 @@ QR_API bool QR_CALL FreeDiskSpace(void* hFile, int64_t llPos, int64_t llSize) {
     // A range that reaches or passes the end is refused and the file stays as it was.
     const int64_t llTail = llFileSize - llPos - llSize;
     if (llTail <= 0) return false;
+    // A file mapped anywhere cannot lose its tail: refused before anything moves.
+    if (!qr::sys::checkFileNotMapped(hFile)) {
+        qr::setError(qr::kErrSystem);
+        return false;
+    }
 
     qr::ProgressReport progress(llTail);
     if (fastPathFits(hFile, llPos, llSize) && qr::sys::collapseRange(hFile, llPos, llSize)) {

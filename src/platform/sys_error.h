@@ -11,6 +11,10 @@ namespace qr::sys {
 inline constexpr uint32_t kErrorPrivateBase = 0x20000000u;
 inline constexpr uint32_t kErrorSharingViolation = kErrorPrivateBase + 32;  // share modes clash
 inline constexpr uint32_t kErrorAlreadyExists = kErrorPrivateBase + 183;    // named object existed
+inline constexpr uint32_t kErrorUserMappedFile = kErrorPrivateBase + 1224;  // cut below a live mapping
+// Conditions of the library's own named objects, above the Win32 range.
+inline constexpr uint32_t kErrorMappingOtherFile = kErrorPrivateBase + 0x10001;   // name backs another file
+inline constexpr uint32_t kErrorMappingNotAppendNull = kErrorPrivateBase + 0x10002;  // object made without it
 
 // Native codes the portable layer needs by meaning.
 extern const uint32_t kErrorInvalidHandle;    // EBADF

@@ -7,7 +7,10 @@
 // open holds, fails with kErrorSharingViolation. The check happens before any truncation, so a
 // refused kCreateAlways never empties the file. kCreateAlways and kTruncateExisting count as
 // writing for the check whatever access they ask for (emptying a file is writing to it); the
-// handle they give out holds only the access asked for. Every descriptor is close-on-exec.
+// handle they give out holds only the access asked for. A file with a live mapping in any
+// process is never cut below it: the truncations here fail with kErrorUserMappedFile instead
+// (see sys_mapping.h). Every descriptor is close-on-exec; a child forked without exec shares the
+// descriptions (and their locks) until it execs or ends.
 #pragma once
 
 #include <cstdint>
@@ -58,7 +61,8 @@ bool writeFile(void* hFile, const void* pBuffer, uint32_t nCount, uint32_t* pnWr
 // Moves the file pointer; a target before 0 fails with kErrorInvalidArgument and leaves it.
 bool setFilePointer(void* hFile, int64_t llDistance, uint32_t nOrigin, int64_t* pllNewPos);
 bool getFileSize(void* hFile, int64_t* pllSize);
-// Cuts or extends the file at its file pointer (needs kGenericWrite).
+// Cuts or extends the file at its file pointer (needs kGenericWrite). A cut below the current
+// size of a file with a live mapping fails with kErrorUserMappedFile.
 bool setEndOfFile(void* hFile);
 // Forces written data and metadata to the disk (needs kGenericWrite, as on Win32).
 bool flushFileBuffers(void* hFile);
@@ -86,7 +90,8 @@ uint32_t fileBlockSize(void* hFile);
 // write access, and llPos/llLength in whole blocks; insertRange needs llPos before the end of
 // the file, collapseRange needs llPos + llLength before it. Fails with kErrorNotSupported (or
 // the native code) where the file system cannot; the file is then unchanged. The inserted range
-// reads as zeros and gets disk blocks where the file system can reserve them.
+// reads as zeros and gets disk blocks where the file system can reserve them. collapseRange on a
+// file with a live mapping fails with kErrorUserMappedFile.
 bool insertRange(void* hFile, int64_t llPos, int64_t llLength);
 bool collapseRange(void* hFile, int64_t llPos, int64_t llLength);
 

@@ -2,12 +2,22 @@
 // allocation granularity.
 //
 // Mapping objects are shared between processes of one user by name. Creating a name that exists
-// returns the existing object (and says so); the object lives while any process holds a handle
-// or a view of it, and a leftover of a process that died is removed by the next create or open
-// of its name. A file-backed object records its file, so that another process that opens it by
-// name maps the same file and learns its size. Views start at multiples of the allocation
-// granularity and may not reach past the end of the object. Mutexes are process-local:
-// recursive for the owning thread, with timed waits, abandoned when the owning thread ends.
+// returns the existing object (and says so), with its own size, page access and append-null mode;
+// the object lives while any process holds a handle or a view of it, and a leftover of a process
+// that died is removed by the next create or open of its name. A file-backed object records its
+// file (path, device and inode), so that another process that opens it by name maps the same
+// file and learns its size, and so that a file mapping never attaches to another file's object.
+// Views start at multiples of the allocation granularity and may not reach past the end of the
+// object. Mutexes are process-local: recursive for the owning thread, with timed waits, abandoned
+// when the owning thread ends.
+//
+// A file with a live mapping (a handle or a view, in any process) cannot be cut below it: the
+// truncating creates and opens, setEndOfFile below the end and collapseRange fail with
+// kErrorUserMappedFile, and checkFileNotMapped lets a caller ask before it moves anything.
+//
+// A child process forked without exec shares its parent's open file descriptions (and so their
+// locks) until it execs or ends; its copies of handles and views never remove or alter an object
+// or a lock its parent holds: releasing them only frees the child's own memory and descriptors.
 #pragma once
 
 #include <cstddef>
@@ -21,16 +31,26 @@ inline constexpr uint32_t kPageReadWrite = 4;
 // Access asked for when opening a named object or mapping a view. kMapWrite includes reading.
 inline constexpr uint32_t kMapWrite = 2;
 inline constexpr uint32_t kMapRead = 4;
+// Flags of createFileMapping: fail when the name exists; the object is made for append-null mode
+// (its last two bytes are terminators written by its users).
+inline constexpr uint32_t kMapCreateExclusive = 1;
+inline constexpr uint32_t kMapCreateAppendNull = 2;
 
 // Creates the mapping object szName (null or "" = unnamed) over hFile, or over page-file memory
 // when hFile is kInvalidHandle. llSize 0 means the file's size (a file-backed object only); a
-// writable object larger than its file grows the file first; a read-only one may not be larger.
-// When the name exists the existing object is returned unchanged and *pbExisted is set, unless
-// bExclusive, which fails with kErrorAlreadyExists instead. Returns the handle, or null with the
-// last error set (kErrorNameTooLong for a name over 255 bytes, kErrorInvalidArgument for a
-// size of 0 or less where one is needed or an unknown page access).
+// read-only object may not be larger than its file. A writable object larger than its file grows
+// the file, once the object is known to be new, and reserves the grown blocks (unless the file
+// was marked sparse with markFileSparse): a full disk fails here with its code (ENOSPC, EFBIG
+// ...) and the file keeps its old size. nFlags: kMapCreateExclusive, kMapCreateAppendNull.
+// When the name exists the existing object is returned unchanged (its size, access and mode; ask
+// fileMappingSize) and *pbExisted is set; refused instead, with the last error:
+// kErrorAlreadyExists with kMapCreateExclusive; kErrorMappingOtherFile when hFile is a file and
+// the object is not that file's (another file, or page-file memory); kErrorMappingNotAppendNull
+// when kMapCreateAppendNull is asked of an object made without it. Returns the handle, or null
+// with the last error set (kErrorNameTooLong for a name over 255 bytes, kErrorInvalidArgument for
+// a size of 0 or less where one is needed, an unknown page access or unknown flags).
 void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const char* szName,
-                        bool bInheritable, bool bExclusive, bool* pbExisted);
+                        bool bInheritable, uint32_t nFlags, bool* pbExisted);
 // Opens the existing object szName with nAccess (kMapRead or kMapWrite); null with the last error
 // set (kErrorNotFound when there is none, kErrorAccessDenied when a write access is asked of a
 // read-only object).
@@ -59,9 +79,19 @@ uint32_t allocationGranularity();
 // the page size, such as 65536); 0 restores the page size. False, unchanged, for other values.
 bool setAllocationGranularity(uint32_t nGranularity);
 
-// Marks the file sparse (files on this platform are sparse without asking; this checks the
-// handle and passes the fault seam). False with the last error set.
+// Marks the file sparse: a mapping made through this handle that grows the file sets its size
+// without reserving blocks for the grown range (a write into that range on a full disk then
+// fails in the writer, which on this platform ends it with a bus error). Files on this platform
+// hold holes without asking, so the mark is kept with the handle. Fault seam: Op::RangeEdit.
+// False with the last error set.
 bool markFileSparse(void* hFile);
+
+// True when no mapping of hFile's file is alive in any process (a handle or a view of a
+// file-backed object, including one made by another handle of the file); false with
+// kErrorUserMappedFile when one is, or with the cause when the question fails
+// (kErrorInvalidHandle for a bad handle). Operations that would shorten a file ask it before
+// they change anything. Fault seam: Op::Size.
+bool checkFileNotMapped(void* hFile);
 
 // Wait results.
 inline constexpr uint32_t kWaitObject0 = 0;

@@ -429,4 +429,21 @@ TEST_F(Views, ViewLeftHeldByAnEndedThreadCanBeHeldAgain) {
     map.FreeView();
 }
 
+TEST_F(Views, UnMapViewReportsAFailedFlushAndStillUnmaps) {
+    Probe map;
+    ASSERT_TRUE(map.MapMemory(3 * g, false, false, nullptr));
+    _tagMemView view{5, g, 0, static_cast<int32_t>(g), nullptr, nullptr, false};
+    ASSERT_NE(map.MapView(view), nullptr);
+    qr::sys::injectFault(qr::sys::Op::FlushView, 1, EIO);
+    map.UnMapView(view);
+    EXPECT_EQ(GetDllErrorNo(), 1000000);
+    EXPECT_EQ(notices.lastText(), systemText(EIO));
+    EXPECT_EQ(view.pBase, nullptr);
+    EXPECT_EQ(view.hMutex, nullptr);
+    EXPECT_EQ(map.m_CurrentView.lViewID, -1);
+    // The record maps again as usual.
+    EXPECT_NE(map.MapView(view), nullptr);
+    map.UnMapView(view);
+}
+
 }  // namespace

@@ -65,19 +65,19 @@ TEST(MappingNames, EncodeKeepsSafeBytesAndEscapesTheRest) {
 TEST(MappingObjects, PageFileObjectIsSharedByNameAndGoesWithItsLastUser) {
     const std::string sName = uniqueName("share");
     bool bExisted = true;
-    void* hFirst = createFileMapping(kInvalidHandle, kPageReadWrite, 10000, sName.c_str(), true, false, &bExisted);
+    void* hFirst = createFileMapping(kInvalidHandle, kPageReadWrite, 10000, sName.c_str(), true, 0, &bExisted);
     ASSERT_NE(hFirst, nullptr) << lastErrorText();
     EXPECT_FALSE(bExisted);
     EXPECT_TRUE(objectFileExists(sName));
     EXPECT_EQ(fileMappingSize(hFirst), 10000);
 
     // Creating the name again returns the existing object, whatever size is asked.
-    void* hSecond = createFileMapping(kInvalidHandle, kPageReadWrite, 50, sName.c_str(), true, false, &bExisted);
+    void* hSecond = createFileMapping(kInvalidHandle, kPageReadWrite, 50, sName.c_str(), true, 0, &bExisted);
     ASSERT_NE(hSecond, nullptr) << lastErrorText();
     EXPECT_TRUE(bExisted);
     EXPECT_EQ(fileMappingSize(hSecond), 10000);
     // Exclusive creation refuses it.
-    EXPECT_EQ(createFileMapping(kInvalidHandle, kPageReadWrite, 50, sName.c_str(), true, true, &bExisted), nullptr);
+    EXPECT_EQ(createFileMapping(kInvalidHandle, kPageReadWrite, 50, sName.c_str(), true, kMapCreateExclusive, &bExisted), nullptr);
     EXPECT_EQ(lastError(), kErrorAlreadyExists);
 
     auto* pFirst = static_cast<unsigned char*>(mapViewOfFile(hFirst, kMapWrite, 0, 0));
@@ -122,7 +122,7 @@ TEST(MappingObjects, LeftoverOfAKilledProcessIsCleanedOnTheNextCreateOrOpen) {
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             ::close(fds[0]);
-            void* h = createFileMapping(kInvalidHandle, kPageReadWrite, 4096, sName.c_str(), true, false, nullptr);
+            void* h = createFileMapping(kInvalidHandle, kPageReadWrite, 4096, sName.c_str(), true, 0, nullptr);
             auto* p = h != nullptr ? static_cast<char*>(mapViewOfFile(h, kMapWrite, 0, 0)) : nullptr;
             if (p != nullptr) std::memcpy(p, "stale", 5);
             const char c = p != nullptr ? 'y' : 'n';
@@ -146,7 +146,7 @@ TEST(MappingObjects, LeftoverOfAKilledProcessIsCleanedOnTheNextCreateOrOpen) {
             EXPECT_FALSE(objectFileExists(sName));
         }
         bool bExisted = true;
-        void* h = createFileMapping(kInvalidHandle, kPageReadWrite, 4096, sName.c_str(), true, false, &bExisted);
+        void* h = createFileMapping(kInvalidHandle, kPageReadWrite, 4096, sName.c_str(), true, 0, &bExisted);
         ASSERT_NE(h, nullptr) << lastErrorText();
         EXPECT_FALSE(bExisted);
         auto* p = static_cast<char*>(mapViewOfFile(h, kMapRead, 0, 0));
@@ -168,7 +168,7 @@ TEST(MappingObjects, ForeignFileUnderAnObjectNameIsRefusedAndLiveObjectsAreKept)
         ASSERT_EQ(::write(fd, "junk", 4), 4);
         ::close(fd);
     }
-    void* h = createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), true, false, nullptr);
+    void* h = createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), true, 0, nullptr);
     ASSERT_NE(h, nullptr) << lastErrorText();
     EXPECT_TRUE(closeFileMapping(h));
     // One that someone holds and that is not ours is refused, not taken over.
@@ -177,14 +177,14 @@ TEST(MappingObjects, ForeignFileUnderAnObjectNameIsRefusedAndLiveObjectsAreKept)
     ASSERT_EQ(::flock(fd, LOCK_SH), 0);
     EXPECT_EQ(openFileMapping(kMapRead, false, sName.c_str()), nullptr);
     EXPECT_EQ(lastError(), kErrorInvalidArgument);
-    EXPECT_EQ(createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), true, false, nullptr), nullptr);
+    EXPECT_EQ(createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), true, 0, nullptr), nullptr);
     EXPECT_TRUE(objectFileExists(sName));
     // A valid object of ours that another user owns is not trusted either (only root can make
     // one here).
     if (::geteuid() == 0) {
         ::close(fd);
         ::unlink(sPath.c_str());
-        void* hOwn = createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), false, false, nullptr);
+        void* hOwn = createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), false, 0, nullptr);
         ASSERT_NE(hOwn, nullptr);
         ASSERT_EQ(::chown(sPath.c_str(), 65534, 65534), 0);
         EXPECT_EQ(openFileMapping(kMapRead, false, sName.c_str()), nullptr);
@@ -196,7 +196,7 @@ TEST(MappingObjects, ForeignFileUnderAnObjectNameIsRefusedAndLiveObjectsAreKept)
         ASSERT_GE(fdForeign, 0);
         ::close(fdForeign);
         ASSERT_EQ(::chown(sPath.c_str(), 65534, 65534), 0);
-        EXPECT_EQ(createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), false, false, nullptr), nullptr);
+        EXPECT_EQ(createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), false, 0, nullptr), nullptr);
         EXPECT_EQ(lastError(), kErrorAccessDenied);
         EXPECT_TRUE(objectFileExists(sName));
         ::unlink(sPath.c_str());
@@ -207,7 +207,7 @@ TEST(MappingObjects, ForeignFileUnderAnObjectNameIsRefusedAndLiveObjectsAreKept)
 }
 
 TEST(MappingObjects, UnnamedObjectsAndArgumentChecks) {
-    void* h = createFileMapping(kInvalidHandle, kPageReadWrite, 3 * 4096 + 5, nullptr, false, false, nullptr);
+    void* h = createFileMapping(kInvalidHandle, kPageReadWrite, 3 * 4096 + 5, nullptr, false, 0, nullptr);
     ASSERT_NE(h, nullptr) << lastErrorText();
     const uint32_t g = allocationGranularity();
     struct Row {
@@ -243,10 +243,12 @@ TEST(MappingObjects, UnnamedObjectsAndArgumentChecks) {
     EXPECT_EQ(mapViewOfFile(kInvalidHandle, kMapRead, 0, 0), nullptr);
     EXPECT_EQ(mapViewOfFile(nullptr, kMapRead, 0, 0), nullptr);
 
-    EXPECT_EQ(createFileMapping(kInvalidHandle, kPageReadWrite, 0, nullptr, false, false, nullptr), nullptr);
+    EXPECT_EQ(createFileMapping(kInvalidHandle, kPageReadWrite, 0, nullptr, false, 0, nullptr), nullptr);
     EXPECT_EQ(lastError(), kErrorInvalidArgument);
-    EXPECT_EQ(createFileMapping(kInvalidHandle, 7, 10, nullptr, false, false, nullptr), nullptr);
-    EXPECT_EQ(createFileMapping(kInvalidHandle, kPageReadWrite, 10, std::string(256, 'n').c_str(), false, false, nullptr),
+    EXPECT_EQ(createFileMapping(kInvalidHandle, 7, 10, nullptr, false, 0, nullptr), nullptr);
+    EXPECT_EQ(createFileMapping(kInvalidHandle, kPageReadWrite, 10, nullptr, false, 8, nullptr), nullptr);
+    EXPECT_EQ(lastError(), kErrorInvalidArgument);
+    EXPECT_EQ(createFileMapping(kInvalidHandle, kPageReadWrite, 10, std::string(256, 'n').c_str(), false, 0, nullptr),
               nullptr);
     EXPECT_EQ(lastError(), kErrorNameTooLong);
     EXPECT_EQ(openFileMapping(kMapRead, false, ""), nullptr);
@@ -254,7 +256,7 @@ TEST(MappingObjects, UnnamedObjectsAndArgumentChecks) {
 
     // Read-only objects map only for reading; a writable view of one is refused.
     const std::string sName = uniqueName("ro");
-    void* hRo = createFileMapping(kInvalidHandle, kPageReadOnly, 100, sName.c_str(), false, false, nullptr);
+    void* hRo = createFileMapping(kInvalidHandle, kPageReadOnly, 100, sName.c_str(), false, 0, nullptr);
     ASSERT_NE(hRo, nullptr) << lastErrorText();
     EXPECT_EQ(mapViewOfFile(hRo, kMapWrite, 0, 0), nullptr);
     EXPECT_EQ(lastError(), kErrorAccessDenied);
@@ -273,7 +275,7 @@ TEST(MappingObjects, FaultSeamFailsEachKindOfCall) {
     const std::string sName = uniqueName("fault");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.szWhat);
-        void* h = createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), false, false, nullptr);
+        void* h = createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), false, 0, nullptr);
         ASSERT_NE(h, nullptr);
         void* p = mapViewOfFile(h, kMapWrite, 0, 0);
         ASSERT_NE(p, nullptr);
@@ -281,7 +283,7 @@ TEST(MappingObjects, FaultSeamFailsEachKindOfCall) {
         bool bFailed = false;
         switch (row.op) {
         case Op::CreateMapping:
-            bFailed = createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), false, false, nullptr) == nullptr;
+            bFailed = createFileMapping(kInvalidHandle, kPageReadWrite, 100, sName.c_str(), false, 0, nullptr) == nullptr;
             break;
         case Op::OpenMapping: bFailed = openFileMapping(kMapRead, false, sName.c_str()) == nullptr; break;
         case Op::MapView: bFailed = mapViewOfFile(h, kMapRead, 0, 0) == nullptr; break;
@@ -306,7 +308,7 @@ TEST(Granularity, SeamSetsWin32GranularityAndRefusesOddValues) {
     EXPECT_FALSE(setAllocationGranularity(nPage / 2));
     EXPECT_EQ(allocationGranularity(), 65536u);
     // Views follow the seam: a page-aligned offset that is not 64 KiB-aligned is refused.
-    void* h = createFileMapping(kInvalidHandle, kPageReadWrite, 200000, nullptr, false, false, nullptr);
+    void* h = createFileMapping(kInvalidHandle, kPageReadWrite, 200000, nullptr, false, 0, nullptr);
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(mapViewOfFile(h, kMapRead, nPage, 10), nullptr);
     void* p = mapViewOfFile(h, kMapRead, 65536, 10);

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <limits>
@@ -23,6 +24,7 @@ struct HandleRef::Record {
     FileHandle handle;
     int nUsers = 0;
     bool bClosed = false;
+    std::atomic<bool> bSparse{false};  // not guarded: set and read by any holder
 };
 
 namespace {
@@ -80,6 +82,8 @@ HandleRef& HandleRef::operator=(HandleRef&& other) noexcept {
 
 const FileHandle* HandleRef::operator->() const { return &m_pRecord->handle; }
 const FileHandle& HandleRef::operator*() const { return m_pRecord->handle; }
+bool HandleRef::sparse() const { return m_pRecord->bSparse.load(); }
+void HandleRef::markSparse() const { m_pRecord->bSparse.store(true); }
 
 HandleRef lookupHandle(void* hFile) {
     if (isValidHandle(hFile)) {

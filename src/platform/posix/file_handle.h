@@ -35,6 +35,10 @@ public:
     explicit operator bool() const { return m_pRecord != nullptr; }
     const FileHandle* operator->() const;
     const FileHandle& operator*() const;
+    // Marked sparse (markFileSparse): a mapping grows the file without reserving blocks. The
+    // mark belongs to the handle and may be set while other threads use it.
+    bool sparse() const;
+    void markSparse() const;
 
     struct Record;  // the registry's entry, known to file_handle.cpp only
 

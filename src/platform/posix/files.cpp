@@ -76,6 +76,7 @@ bool prepareDescriptor(int nFd, uint32_t nAccess, uint32_t nShare, uint32_t nDis
     const bool bWriteForCheck = bTruncate && (nAccess & kGenericWrite) == 0;
     if (!takeShareSlots(nFd, bWriteForCheck ? nAccess | kGenericWrite : nAccess, nShare)) return false;
     if (bTruncate && S_ISREG(st.st_mode) && st.st_size != 0) {
+        if (!refuseIfMapped(nFd)) return false;  // no view anywhere may lose its file
         if (retryInterrupted([&] { return ::ftruncate(nFd, 0); }) != 0) {
             captureLastError();
             return false;
@@ -245,10 +246,13 @@ bool setEndOfFile(void* hFile) {
     }
     if (faulted(Op::Truncate)) return false;
     const off_t llPos = ::lseek(pHandle->nFd, 0, SEEK_CUR);
-    if (llPos < 0) {
+    struct stat st {};
+    if (llPos < 0 || ::fstat(pHandle->nFd, &st) != 0) {
         captureLastError();
         return false;
     }
+    // Cutting below a live mapping is refused; growing is not.
+    if (llPos < st.st_size && !refuseIfMapped(pHandle->nFd)) return false;
     if (retryInterrupted([&] { return ::ftruncate(pHandle->nFd, llPos); }) != 0) {
         captureLastError();
         return false;

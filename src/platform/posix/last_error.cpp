@@ -49,6 +49,13 @@ std::string systemErrorText(uint32_t nCode) {
         return "The file is in use by another handle or process (sharing violation)";
     case kErrorAlreadyExists:
         return "The named object already exists";
+    case kErrorUserMappedFile:
+        return "The requested operation cannot be performed on a file with a user-mapped section open.";
+    case kErrorMappingOtherFile:
+        return "The mapping name is already in use for another file";
+    case kErrorMappingNotAppendNull:
+        return "A mapping object of that name exists without append-null mode: no terminator bytes can be "
+               "added to its data";
     default:
         break;
     }

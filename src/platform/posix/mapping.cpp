@@ -1,5 +1,11 @@
 // POSIX backend: file-mapping handles over files or page-file memory, views with their registry,
 // view flushing, the allocation granularity and its test seam.
+//
+// Files under a mapping: the descriptor that backs a mapping holds the "mapped" share slot for
+// as long as the mapping or a view of it lives, so that no library call in any process cuts the
+// file below a view (share_locks.h); and a mapping that grows its file reserves the grown blocks
+// first, so that a full disk fails the mapping instead of a later write into a view (which would
+// end the process with a bus error).
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -15,6 +21,7 @@
 #include <unordered_set>
 
 #include "platform/posix/file_handle.h"
+#include "platform/posix/share_locks.h"
 #include "platform/posix/shm_object.h"
 #include "platform/sys_error.h"
 #include "platform/sys_fault.h"
@@ -104,11 +111,71 @@ void* newHandle(std::shared_ptr<MappingObject> pObject, bool bWritable) {
 
 // A descriptor of its own for the file of fdFile: a new open file description, so that the share
 // locks of the caller's handle go when that handle is closed, while the mapping keeps the file.
+// Without /proc it shares the caller's description, and a cut through that very handle is then
+// not seen as a cut under a mapping.
 int reopenDescriptor(int fdFile, bool bWritable) {
     const std::string sLink = "/proc/self/fd/" + std::to_string(fdFile);
     const int fd = ::open(sLink.c_str(), (bWritable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
     if (fd >= 0 || errno != ENOENT) return fd;
     return ::fcntl(fdFile, F_DUPFD_CLOEXEC, 0);  // no /proc: share the caller's description
+}
+
+// Makes fd the descriptor that backs a mapping: it holds the "mapped" slot from now until the
+// mapping object closes it. -1 with the last error set (fd closed) when the lock fails.
+int backWithDescriptor(int fd) {
+    if (fd < 0) return captureLastError(), -1;
+    if (!holdMappedSlot(fd)) {
+        const uint32_t nCode = lastError();
+        ::close(fd);
+        setLastError(nCode);
+        return -1;
+    }
+    return fd;
+}
+
+// Opens the file an object records by its path, for a process that has no descriptor of it. The
+// path may name something else by now: the open neither follows a symbolic link put there nor
+// waits for a FIFO's peer, and the caller compares device and inode before trusting it.
+int openRecordedFile(const std::string& sPath, bool bWritable) {
+    const int fd = ::open(sPath.c_str(), (bWritable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) {
+        // A symbolic link in the file's place: the recorded file is not there any more.
+        if (errno == ELOOP) setLastError(kErrorNotFound);
+        else captureLastError();
+        return -1;
+    }
+    const int nFlags = ::fcntl(fd, F_GETFL);
+    if (nFlags < 0 || ::fcntl(fd, F_SETFL, nFlags & ~O_NONBLOCK) != 0) {
+        captureLastError();
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Grows the file of fd to llNew bytes, if it is shorter, for a writable mapping. The grown range
+// gets its blocks now, unless the file was marked sparse: a write through a view into a range
+// without blocks on a full disk cannot fail, it ends the process. On failure the file is cut back
+// to the size it had and the cause is returned (ENOSPC, EFBIG, ...); 0 on success.
+int growFile(int fd, int64_t llNew, bool bSparse) {
+    struct stat st{};
+    if (::fstat(fd, &st) != 0) return errno;
+    const int64_t llOld = static_cast<int64_t>(st.st_size);
+    if (llOld >= llNew) return 0;
+    if (bSparse) {
+        while (::ftruncate(fd, static_cast<off_t>(llNew)) != 0)
+            if (errno != EINTR) return errno;
+        return 0;
+    }
+    int nErr = 0;
+    while ((nErr = ::posix_fallocate(fd, static_cast<off_t>(llOld), static_cast<off_t>(llNew - llOld))) == EINTR) {
+    }
+    if (nErr == 0) return 0;
+    // A reservation that stopped half way may have moved the end: put it back (should that fail
+    // too, the reservation's cause is still the one to report).
+    if (::fstat(fd, &st) == 0 && st.st_size != llOld && ::ftruncate(fd, static_cast<off_t>(llOld)) != 0) {
+    }
+    return nErr;
 }
 
 std::string nameOf(const char* szName) { return szName != nullptr ? std::string(szName) : std::string(); }
@@ -127,22 +194,29 @@ bool pathOfDescriptor(int fd, std::string& sPath) {
     return true;
 }
 
-// Attaches to the object another user published: a file-backed one opens its file by path (with
-// the access the handle gets) and checks that it is still the same file, large enough.
-std::shared_ptr<MappingObject> attach(SharedObject&& shared, bool bWritable) {
+// Attaches to the object another user published. A file-backed one is reached through fdOwnFile
+// when the caller has the file open already (a creator whose name was taken by an object of the
+// same file), else by the path the object records; either way the descriptor must still be the
+// recorded file (device and inode), large enough, and it then holds the "mapped" slot.
+std::shared_ptr<MappingObject> attach(SharedObject&& shared, bool bWritable, int fdOwnFile) {
     auto pObject = std::make_shared<MappingObject>();
     const ObjectInfo& info = shared.info();
     pObject->llSize = info.llSize;
     pObject->nProtect = info.nProtect;
     if (info.kind == ObjectKind::File) {
-        const int fd = ::open(info.sFilePath.c_str(), (bWritable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-        if (fd < 0) return captureLastError(), nullptr;
+        const int fd = fdOwnFile >= 0 ? reopenDescriptor(fdOwnFile, bWritable) : openRecordedFile(info.sFilePath, bWritable);
+        if (fd < 0) {
+            if (fdOwnFile >= 0) captureLastError();
+            return nullptr;
+        }
         pObject->nFileFd = fd;
         struct stat st{};
         if (::fstat(fd, &st) != 0) return captureLastError(), nullptr;
-        if (static_cast<uint64_t>(st.st_dev) != info.nDevice || static_cast<uint64_t>(st.st_ino) != info.nInode)
+        if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_dev) != info.nDevice ||
+            static_cast<uint64_t>(st.st_ino) != info.nInode)
             return setLastError(kErrorNotFound), nullptr;  // the file was replaced under its name
         if (st.st_size < info.llSize) return setLastError(kErrorInvalidArgument), nullptr;
+        if (!holdMappedSlot(fd)) return nullptr;
     } else {
         pObject->llDataOffset = posix::kHeaderBytes;
     }
@@ -181,50 +255,69 @@ void* mapAligned(std::size_t nLength, int nProt, int fd, int64_t llOffset) {
 }  // namespace
 
 void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const char* szName, bool /*bInheritable*/,
-                        bool bExclusive, bool* pbExisted) {
+                        uint32_t nFlags, bool* pbExisted) {
     if (pbExisted != nullptr) *pbExisted = false;
     if (faulted(Op::CreateMapping)) return nullptr;
     if (nProtect != kPageReadOnly && nProtect != kPageReadWrite) return fail(kErrorInvalidArgument), nullptr;
+    if ((nFlags & ~(kMapCreateExclusive | kMapCreateAppendNull)) != 0) return fail(kErrorInvalidArgument), nullptr;
     const std::string sName = nameOf(szName);
     if (sName.size() > posix::kMaxObjectName) return fail(kErrorNameTooLong), nullptr;
     const bool bWritable = nProtect == kPageReadWrite;
+    const bool bExclusive = (nFlags & kMapCreateExclusive) != 0;
 
     ObjectInfo info;
     info.nProtect = nProtect;
+    info.bAppendNull = (nFlags & kMapCreateAppendNull) != 0;
     int fdFile = -1;
+    int64_t llFileSize = 0;
+    bool bSparse = false;
+    HandleRef fileRef;  // keeps the caller's descriptor open while the object is made
     if (hFile == kInvalidHandle) {
         if (llSize <= 0) return fail(kErrorInvalidArgument), nullptr;
         info.kind = ObjectKind::PageFile;
         info.llSize = llSize;
     } else {
-        fdFile = descriptorOf(hFile);
-        if (fdFile < 0) return fail(kErrorInvalidHandle), nullptr;
+        fileRef = lookupHandle(hFile);
+        if (!fileRef) return fail(kErrorInvalidHandle), nullptr;
+        fdFile = fileRef->nFd;
         // A mapping reads its file; a writable one writes it too.
         const uint32_t nNeeded = bWritable ? kGenericRead | kGenericWrite : kGenericRead;
-        if ((accessOf(hFile) & nNeeded) != nNeeded) return fail(kErrorAccessDenied), nullptr;
+        if ((fileRef->nAccess & nNeeded) != nNeeded) return fail(kErrorAccessDenied), nullptr;
         struct stat st{};
         if (::fstat(fdFile, &st) != 0) return captureLastError(), nullptr;
         if (!S_ISREG(st.st_mode)) return fail(kErrorInvalidArgument), nullptr;
         if (llSize < 0) return fail(kErrorInvalidArgument), nullptr;
+        llFileSize = static_cast<int64_t>(st.st_size);
         info.kind = ObjectKind::File;
-        info.llSize = llSize != 0 ? llSize : static_cast<int64_t>(st.st_size);
+        info.llSize = llSize != 0 ? llSize : llFileSize;
         // An empty file cannot be mapped, and a read-only object cannot grow its file.
-        if (info.llSize == 0 || (!bWritable && info.llSize > st.st_size))
-            return fail(kErrorInvalidArgument), nullptr;
+        if (info.llSize == 0 || (!bWritable && info.llSize > llFileSize)) return fail(kErrorInvalidArgument), nullptr;
         info.nDevice = static_cast<uint64_t>(st.st_dev);
         info.nInode = static_cast<uint64_t>(st.st_ino);
+        bSparse = fileRef.sparse();
         if (!sName.empty() && !pathOfDescriptor(fdFile, info.sFilePath)) return captureLastError(), nullptr;
     }
+    // The file grows only once the object is known to be new: a creator that meets an existing
+    // object of its name leaves its file as it was.
+    const auto growIfNeeded = [&]() -> int { return growFile(fdFile, info.llSize, bSparse); };
 
     for (int nRound = 0; nRound < 1000; ++nRound) {
         SharedObject shared;
         if (!sName.empty()) {
             if (shared.open(sName)) {
                 if (bExclusive) return fail(kErrorAlreadyExists), nullptr;
+                const ObjectInfo& existing = shared.info();
+                // A file mapping shares only the object of its own file: a name made from a
+                // relative path may be another folder's file of the same name.
+                if (fdFile >= 0 && (existing.kind != ObjectKind::File || existing.nDevice != info.nDevice ||
+                                    existing.nInode != info.nInode))
+                    return fail(kErrorMappingOtherFile), nullptr;
+                // Terminator bytes may be written only into an object made for them.
+                if (info.bAppendNull && !existing.bAppendNull) return fail(kErrorMappingNotAppendNull), nullptr;
                 // The existing object keeps its size and page access; the handle gets no more
                 // access than both the object and the caller's page access allow.
-                const bool bHandleWritable = bWritable && shared.info().nProtect == kPageReadWrite;
-                std::shared_ptr<MappingObject> pObject = attach(std::move(shared), bHandleWritable);
+                const bool bHandleWritable = bWritable && existing.nProtect == kPageReadWrite;
+                std::shared_ptr<MappingObject> pObject = attach(std::move(shared), bHandleWritable, fdFile);
                 if (pObject == nullptr) return nullptr;
                 void* hMapping = newHandle(std::move(pObject), bHandleWritable);
                 if (hMapping != nullptr && pbExisted != nullptr) *pbExisted = true;
@@ -236,21 +329,22 @@ void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const ch
         pObject->llSize = info.llSize;
         pObject->nProtect = nProtect;
         if (fdFile >= 0) {
-            // A writable object larger than its file grows the file first, so no view can
-            // reach past its end.
-            struct stat st{};
-            if (::fstat(fdFile, &st) != 0) return captureLastError(), nullptr;
-            if (info.llSize > st.st_size && ::ftruncate(fdFile, static_cast<off_t>(info.llSize)) != 0)
-                return captureLastError(), nullptr;
-            pObject->nFileFd = reopenDescriptor(fdFile, bWritable);
-            if (pObject->nFileFd < 0) return captureLastError(), nullptr;
-            if (sName.empty()) return newHandle(std::move(pObject), bWritable);
+            pObject->nFileFd = backWithDescriptor(reopenDescriptor(fdFile, bWritable));
+            if (pObject->nFileFd < 0) return nullptr;
+            if (sName.empty()) {
+                if (const int nErr = growIfNeeded(); nErr != 0) return fail(static_cast<uint32_t>(nErr)), nullptr;
+                return newHandle(std::move(pObject), bWritable);
+            }
+            if (shared.create(sName, info, growIfNeeded)) {
+                pObject->shared = std::move(shared);
+                return newHandle(std::move(pObject), bWritable);
+            }
         } else {
             pObject->llDataOffset = posix::kHeaderBytes;
-        }
-        if (shared.create(sName, info)) {
-            pObject->shared = std::move(shared);
-            return newHandle(std::move(pObject), bWritable);
+            if (shared.create(sName, info)) {
+                pObject->shared = std::move(shared);
+                return newHandle(std::move(pObject), bWritable);
+            }
         }
         if (errno != EEXIST) return captureLastError(), nullptr;
         // Someone published the name meanwhile: open theirs.
@@ -268,7 +362,7 @@ void* openFileMapping(uint32_t nAccess, bool /*bInheritable*/, const char* szNam
     if (!shared.open(sName)) return captureLastError(), nullptr;
     const bool bWritable = nAccess == kMapWrite;
     if (bWritable && shared.info().nProtect != kPageReadWrite) return fail(kErrorAccessDenied), nullptr;
-    std::shared_ptr<MappingObject> pObject = attach(std::move(shared), bWritable);
+    std::shared_ptr<MappingObject> pObject = attach(std::move(shared), bWritable, -1);
     if (pObject == nullptr) return nullptr;
     return newHandle(std::move(pObject), bWritable);
 }
@@ -388,12 +482,20 @@ bool setAllocationGranularity(uint32_t nGranularity) {
 
 bool markFileSparse(void* hFile) {
     if (faulted(Op::RangeEdit)) return false;
+    const HandleRef handle = lookupHandle(hFile);
+    if (!handle) return fail(kErrorInvalidHandle);
+    struct stat st{};
+    if (::fstat(handle->nFd, &st) != 0) return captureLastError(), false;
+    if (!S_ISREG(st.st_mode)) return fail(kErrorInvalidArgument);
+    handle.markSparse();
+    return true;
+}
+
+bool checkFileNotMapped(void* hFile) {
+    if (faulted(Op::Size)) return false;
     const int fd = descriptorOf(hFile);
     if (fd < 0) return fail(kErrorInvalidHandle);
-    struct stat st{};
-    if (::fstat(fd, &st) != 0) return captureLastError(), false;
-    if (!S_ISREG(st.st_mode)) return fail(kErrorInvalidArgument);
-    return true;
+    return refuseIfMapped(fd);
 }
 
 }  // namespace qr::sys

@@ -8,6 +8,7 @@
 
 #include "platform/posix/interrupted.h"
 #include "platform/posix/file_handle.h"
+#include "platform/posix/share_locks.h"
 #include "platform/sys_error.h"
 #include "platform/sys_fault.h"
 #include "platform/sys_files.h"
@@ -37,6 +38,8 @@ bool rangeEdit(void* hFile, int nMode, int64_t llPos, int64_t llLength) {
         setLastError(kErrorInvalidArgument);
         return false;
     }
+    // Removing a range shortens the file: refused while it is mapped anywhere.
+    if (nMode == FALLOC_FL_COLLAPSE_RANGE && !refuseIfMapped(pHandle->nFd)) return false;
     if (retryInterrupted([&] {
             return ::fallocate(pHandle->nFd, nMode, static_cast<off_t>(llPos), static_cast<off_t>(llLength));
         }) != 0) {

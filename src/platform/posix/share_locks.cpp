@@ -10,6 +10,10 @@
 // same open file description never conflict with each other, so the probe ignores our own
 // slots. The slots lie near the largest offset, far beyond any data, and the kernel drops them
 // when the last descriptor of the open file description is closed, also when a process dies.
+//
+// A fifth slot, "mapped", is held by every descriptor that backs a mapping: a file cut below a
+// live view would turn every later touch of that view into a bus error in whichever process
+// holds it, so the operations that shorten files probe this slot first and refuse.
 #include "platform/posix/share_locks.h"
 
 #include <fcntl.h>
@@ -29,6 +33,7 @@ constexpr int64_t kSlotHasRead = kSlotBase + 0;
 constexpr int64_t kSlotHasWrite = kSlotBase + 1;
 constexpr int64_t kSlotDenyRead = kSlotBase + 2;
 constexpr int64_t kSlotDenyWrite = kSlotBase + 3;
+constexpr int64_t kSlotMapped = kSlotBase + 4;
 
 bool lockSlot(int nFd, int64_t llSlot) {
     struct flock lock {};
@@ -111,5 +116,17 @@ bool takeShareSlots(int nFd, uint32_t nAccess, uint32_t nShare) {
 }
 
 void dropWriteSlot(int nFd) { unlockSlot(nFd, kSlotHasWrite); }
+
+bool holdMappedSlot(int nFd) { return lockSlot(nFd, kSlotMapped); }
+
+bool refuseIfMapped(int nFd) {
+    bool bHeld = false;
+    if (!probeSlot(nFd, kSlotMapped, &bHeld)) return false;
+    if (bHeld) {
+        setLastError(kErrorUserMappedFile);
+        return false;
+    }
+    return true;
+}
 
 }  // namespace qr::sys

@@ -23,4 +23,14 @@ bool takeShareSlots(int nFd, uint32_t nAccess, uint32_t nShare);
 // that refuse writers are then refused a little too long, never admitted wrongly).
 void dropWriteSlot(int nFd);
 
+// The "mapped" slot. Every descriptor that backs a mapping of a file holds a shared lock on it
+// for as long as the mapping or any of its views lives (the kernel drops it with the last
+// descriptor of that open file description, also when a process dies). holdMappedSlot takes it
+// through nFd (open for reading); false with the native code when the lock call fails.
+bool holdMappedSlot(int nFd);
+// Every operation that would shorten or empty a file asks first: false with
+// kErrorUserMappedFile when an open file description other than nFd's holds the slot (a mapping
+// of the file lives in some process), or with the native code when the probe fails.
+bool refuseIfMapped(int nFd);
+
 }  // namespace qr::sys

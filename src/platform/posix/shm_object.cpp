@@ -1,6 +1,9 @@
 // POSIX backend: named mapping objects under /dev/shm. Publication, lifetime and clean-up are
 // built on three facts: a linked name always carries a complete header, every live user holds a
-// shared flock, and so an exclusive flock that succeeds proves a name is a leftover.
+// shared flock, and so an exclusive flock that succeeds proves a name is a leftover. A creator
+// that still has work to do once the name is its own (growing the mapped file) holds a lock on
+// the header's first byte until it is done, and openers wait for that lock before they trust
+// the object.
 #include "platform/posix/shm_object.h"
 
 #include <fcntl.h>
@@ -16,7 +19,8 @@ namespace qr::sys::posix {
 
 namespace {
 
-constexpr char kMagic[8] = {'Q', 'R', 'M', 'A', 'P', 'O', 'B', '1'};
+constexpr char kMagic[8] = {'Q', 'R', 'M', 'A', 'P', 'O', 'B', '2'};
+constexpr uint32_t kFlagAppendNull = 1;
 
 // The header as stored at the start of every object file (native byte order: the objects never
 // leave the machine).
@@ -29,6 +33,7 @@ struct RawHeader {
     uint64_t nInode;
     uint32_t nNameLength;
     uint32_t nPathLength;
+    uint32_t nFlags;
     char szName[kMaxObjectName + 1];
     char szPath[4096];
 };
@@ -54,6 +59,23 @@ bool lockShared(int fd) {
     return true;
 }
 
+// The creator's lock: an open file description lock on the header's first byte, independent of
+// the flock. nType F_WRLCK (the creator takes it before linking), F_UNLCK (it is done), or F_RDLCK
+// with bWait (an opener waits until no creator holds it).
+bool creatorLock(int fd, short nType, bool bWait) {
+    struct flock lock {};
+    lock.l_type = nType;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 1;
+    while (::fcntl(fd, bWait ? F_OFD_SETLKW : F_OFD_SETLK, &lock) != 0)
+        if (!retryable(errno)) return false;
+    return true;
+}
+
+// Waits until the creator of fd's object has completed it.
+bool waitForCreator(int fd) { return creatorLock(fd, F_RDLCK, true) && creatorLock(fd, F_UNLCK, false); }
+
 // True when sPath names the file open as fd.
 bool sameFile(const std::string& sPath, int fd) {
     struct stat stPath{}, stFd{};
@@ -61,8 +83,9 @@ bool sameFile(const std::string& sPath, int fd) {
     return stPath.st_dev == stFd.st_dev && stPath.st_ino == stFd.st_ino;
 }
 
-// Removes sPath if it still names fd's file. Called only while holding fd's exclusive lock: no
-// one else can then remove or replace the name (both need that lock or an absent name).
+// Removes sPath if it still names fd's file. Called only while no one else can remove or replace
+// the name: holding fd's exclusive lock, or as its creator, whose shared lock keeps everyone else
+// from the exclusive one (removing or replacing a name needs that lock or an absent name).
 void unlinkIfSame(const std::string& sPath, int fd) {
     if (sameFile(sPath, fd)) ::unlink(sPath.c_str());
 }
@@ -72,6 +95,7 @@ bool readHeader(int fd, const std::string& sName, ObjectInfo& info) {
     const ssize_t n = ::pread(fd, &header, sizeof header, 0);
     if (n != static_cast<ssize_t>(sizeof header) || std::memcmp(header.szMagic, kMagic, sizeof kMagic) != 0 ||
         header.nNameLength > kMaxObjectName || header.nPathLength >= sizeof header.szPath ||
+        (header.nFlags & ~kFlagAppendNull) != 0 ||
         sName.size() != header.nNameLength || std::memcmp(header.szName, sName.data(), sName.size()) != 0 ||
         (header.nKind != static_cast<uint32_t>(ObjectKind::PageFile) &&
          header.nKind != static_cast<uint32_t>(ObjectKind::File)) ||
@@ -85,6 +109,7 @@ bool readHeader(int fd, const std::string& sName, ObjectInfo& info) {
     info.nDevice = header.nDevice;
     info.nInode = header.nInode;
     info.sFilePath.assign(header.szPath, header.nPathLength);
+    info.bAppendNull = (header.nFlags & kFlagAppendNull) != 0;
     return true;
 }
 
@@ -102,6 +127,7 @@ bool writeHeader(int fd, const std::string& sName, const ObjectInfo& info) {
     header.nInode = info.nInode;
     header.nNameLength = static_cast<uint32_t>(sName.size());
     header.nPathLength = static_cast<uint32_t>(info.sFilePath.size());
+    header.nFlags = info.bAppendNull ? kFlagAppendNull : 0;
     std::memcpy(header.szName, sName.data(), sName.size());
     std::memcpy(header.szPath, info.sFilePath.data(), info.sFilePath.size());
     const char* p = reinterpret_cast<const char*>(&header);
@@ -166,7 +192,7 @@ std::string objectPath(const std::string& sName) {
 SharedObject::~SharedObject() { release(); }
 
 SharedObject::SharedObject(SharedObject&& other) noexcept
-    : m_nFd(other.m_nFd), m_sPath(std::move(other.m_sPath)), m_info(std::move(other.m_info)) {
+    : m_nFd(other.m_nFd), m_sPath(std::move(other.m_sPath)), m_info(std::move(other.m_info)), m_nOwner(other.m_nOwner) {
     other.m_nFd = -1;
     other.m_sPath.clear();
 }
@@ -177,6 +203,7 @@ SharedObject& SharedObject::operator=(SharedObject&& other) noexcept {
         m_nFd = other.m_nFd;
         m_sPath = std::move(other.m_sPath);
         m_info = std::move(other.m_info);
+        m_nOwner = other.m_nOwner;
         other.m_nFd = -1;
         other.m_sPath.clear();
     }
@@ -225,6 +252,15 @@ bool SharedObject::open(const std::string& sName) {
             ::close(fd);
             continue;
         }
+        // Its creator may still be completing it; one that fails removes the name again.
+        if (!waitForCreator(fd)) {
+            closeKeepingErrno(fd);
+            return false;
+        }
+        if (!sameFile(sPath, fd)) {
+            ::close(fd);
+            continue;
+        }
         ObjectInfo info;
         if (!readHeader(fd, sName, info)) {
             closeKeepingErrno(fd);
@@ -233,13 +269,14 @@ bool SharedObject::open(const std::string& sName) {
         m_nFd = fd;
         m_sPath = sPath;
         m_info = std::move(info);
+        m_nOwner = ::getpid();
         return true;
     }
     errno = EAGAIN;
     return false;
 }
 
-bool SharedObject::create(const std::string& sName, const ObjectInfo& info) {
+bool SharedObject::create(const std::string& sName, const ObjectInfo& info, const std::function<int()>& fnInitialise) {
     release();
     if (sName.size() > kMaxObjectName) {
         errno = ENAMETOOLONG;
@@ -263,7 +300,7 @@ bool SharedObject::create(const std::string& sName, const ObjectInfo& info) {
             return false;
         }
     }
-    if (!lockShared(fd)) {
+    if (!lockShared(fd) || (fnInitialise && !creatorLock(fd, F_WRLCK, false))) {
         closeKeepingErrno(fd);
         return false;
     }
@@ -275,9 +312,25 @@ bool SharedObject::create(const std::string& sName, const ObjectInfo& info) {
             return false;
         }
     }
+    if (fnInitialise) {
+        if (const int nErr = fnInitialise(); nErr != 0) {
+            if (!sPath.empty()) unlinkIfSame(sPath, fd);
+            ::close(fd);  // drops the creator's lock: waiting openers find the name gone
+            errno = nErr;
+            return false;
+        }
+        if (!creatorLock(fd, F_UNLCK, false)) {
+            const int nErr = errno;
+            if (!sPath.empty()) unlinkIfSame(sPath, fd);
+            ::close(fd);
+            errno = nErr;
+            return false;
+        }
+    }
     m_nFd = fd;
     m_sPath = std::move(sPath);
     m_info = info;
+    m_nOwner = ::getpid();
     return true;
 }
 
@@ -286,11 +339,15 @@ void SharedObject::release() {
     const int nSaved = errno;
     // The last holder removes the name. The conversion may lose the shared lock on the way (it is
     // not atomic); we are leaving anyway, and a newcomer that slipped in keeps the name alive.
-    if (!m_sPath.empty() && ::flock(m_nFd, LOCK_EX | LOCK_NB) == 0) unlinkIfSame(m_sPath, m_nFd);
+    // A forked child shares the parent's open file description and so the parent's very lock:
+    // converting it would succeed and end the parent's object, so the child only closes its copy.
+    if (!m_sPath.empty() && m_nOwner == ::getpid() && ::flock(m_nFd, LOCK_EX | LOCK_NB) == 0)
+        unlinkIfSame(m_sPath, m_nFd);
     ::close(m_nFd);
     m_nFd = -1;
     m_sPath.clear();
     m_info = ObjectInfo{};
+    m_nOwner = 0;
     errno = nSaved;
 }
 

@@ -3,7 +3,10 @@
 // leftovers of processes that died.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace qr::sys::posix {
@@ -25,6 +28,7 @@ struct ObjectInfo {
     uint64_t nDevice = 0;      // file-backed: the file's device and inode
     uint64_t nInode = 0;
     std::string sFilePath;     // file-backed: the file's path
+    bool bAppendNull = false;  // created in append-null mode (two terminator bytes after the data)
 };
 
 // The file name an object name gets under kObjectFolder: "qrcore-<uid>-" followed by the name with
@@ -36,6 +40,11 @@ std::string objectPath(const std::string& sName);
 
 // One process's hold on a named object: an open descriptor with a shared flock, which keeps the
 // object alive. Moving only.
+//
+// The hold belongs to the process that took it. A child forked without exec inherits the
+// descriptor, and with it the very open file description whose flock the parent holds: the
+// child's copy may only be closed (release does nothing else there), never converted to an
+// exclusive lock or used to remove the name, or the child would end the parent's object.
 class SharedObject {
 public:
     SharedObject() = default;
@@ -52,8 +61,14 @@ public:
     // Publishes a new object sName (or, for an empty name, makes an unnamed one) with info; the
     // data of a page-file object is reserved and zero. EEXIST when the name is taken (by a live
     // object); the caller then opens it. Other failures set errno.
-    bool create(const std::string& sName, const ObjectInfo& info);
-    // Drops the hold; the last holder of a named object removes its name.
+    //
+    // fnInitialise, when given, runs once the name is known to be this creator's (after the
+    // link), while openers of the name wait for it; it returns 0, or an errno value, and then
+    // the name is removed again and create fails with that value. A file mapping grows its file
+    // there, so that a creator that loses the name to another never touches its file.
+    bool create(const std::string& sName, const ObjectInfo& info, const std::function<int()>& fnInitialise = {});
+    // Drops the hold; the last holder of a named object removes its name. In a forked child that
+    // did not take the hold itself, only the child's descriptor is closed.
     void release();
 
     bool valid() const { return m_nFd >= 0; }
@@ -64,6 +79,7 @@ private:
     int m_nFd = -1;
     std::string m_sPath;  // "" for an unnamed object
     ObjectInfo m_info;
+    pid_t m_nOwner = 0;   // the process that took the hold
 };
 
 }  // namespace qr::sys::posix
