@@ -5,19 +5,16 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "mapfile_support.h"
@@ -29,31 +26,11 @@ namespace {
 
 using mftest::MapFileTest;
 using mftest::Probe;
+using qrtest::runForked;
 
 int64_t fileSize(const std::string& sPath) {
     struct stat st{};
     return ::stat(sPath.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
-}
-
-// Runs fnBody in a forked child (no exec) and returns its exit status; -1 when it did not end
-// within nMilliseconds (it is killed then) or ended by a signal.
-int runForked(const std::function<int()>& fnBody, int nMilliseconds) {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const pid_t pid = ::fork();
-    if (pid < 0) return -2;
-    if (pid == 0) ::_exit(fnBody());
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMilliseconds);
-    int nStatus = 0;
-    while (::waitpid(pid, &nStatus, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &nStatus, 0);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
 }
 
 // Changes the working folder for its lifetime.

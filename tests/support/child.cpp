@@ -8,8 +8,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <thread>
 
 namespace qrtest {
 
@@ -85,6 +88,25 @@ ChildResult runChild(const std::string& sProgram, const std::vector<std::string>
     result.bExited = WIFEXITED(nWait);
     result.nStatus = result.bExited ? WEXITSTATUS(nWait) : -1;
     return result;
+}
+
+int runForked(const std::function<int()>& fnBody, int nMilliseconds) {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    const pid_t pid = ::fork();
+    if (pid < 0) return -2;
+    if (pid == 0) ::_exit(fnBody());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nMilliseconds);
+    int nStatus = 0;
+    while (::waitpid(pid, &nStatus, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &nStatus, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
 }
 
 std::string testBinaryDir() {
