@@ -17,7 +17,16 @@
  * caller's: it is never reallocated or freed. Opening operations (Open, Create, CreateTempFile,
  * CreateMemFile, both Initialize forms) do not release what the object held before: close first.
  * What an opening operation leaves in place (a buffer that a memory file held before Open, a
- * handle held before CreateMemFile) stays the object's, and its Close releases it as well. */
+ * handle held before CreateMemFile) stays the object's, and its Close releases it as well.
+ *
+ * Forked children: a child made by fork() without exec holds copies of the parent's objects.
+ * Their handles reach the parent's own open files: the child shares the file pointer, and its
+ * writes and seeks land in the parent's file; the parent's sharing holds until the child execs or
+ * ends (see fileapi.h). A memory file's buffer is the child's own copy. A temporary file belongs
+ * to the process that created it: a child that closes or destroys its copy of a CTempFile or of
+ * a temporary CxFile, or simply ends (exit() runs its destructors), only closes its own handle
+ * (Close reports success) and never deletes the parent's file, which the parent's own Close
+ * deletes as before. A temporary file the child creates itself is the child's. */
 #ifndef QRCORE_FILE_H
 #define QRCORE_FILE_H
 
@@ -100,12 +109,13 @@ public:
     /* Writes m_nFileSize zero bytes at the file pointer (it does not seek first), in pieces of at
      * most 1,024,000 bytes. False as soon as a piece writes nothing (error of QR_Write). */
     bool InitTempFile();
-    /* Releases what this object holds: closes its handle (a temporary file is then deleted) and
-     * frees its own buffer, or only lets go of them while another copy holds them. Leaves kind,
-     * name, position and sizes; the handle becomes the invalid-handle value and the buffer
-     * pointer null, except that a caller's buffer stays attached. False when the handle could
-     * not be closed (error of QR_CloseFile; a temporary file is then kept) or the temporary file
-     * could not be deleted (1000000). */
+    /* Releases what this object holds: closes its handle (a temporary file is then deleted, but
+     * only by the process that created it: see Forked children above) and frees its own buffer,
+     * or only lets go of them while another copy holds them. Leaves kind, name, position and
+     * sizes; the handle becomes the invalid-handle value and the buffer pointer null, except that
+     * a caller's buffer stays attached. False when the handle could not be closed (error of
+     * QR_CloseFile; a temporary file is then kept) or the temporary file could not be deleted
+     * (1000000). */
     bool Close();
 
     bool SeekToBegin();
@@ -156,6 +166,7 @@ private:
     bool releaseHandle();
 
     int64_t m_nReserved;            /* bytes really allocated at m_pBuffer (>= m_nBufferSize) */
+    uint32_t m_nOwnerProcess;       /* process that opened m_hFile; only it deletes a temp file */
     mutable CxFile* m_pSharePrev;   /* ring of the copies sharing handle and buffer */
     mutable CxFile* m_pShareNext;
 };
@@ -199,7 +210,8 @@ public:
     uint32_t Read(void* pBuffer, uint32_t nCount);
     uint32_t Write(const void* pBuffer, uint32_t nCount);
     /* Closes the handle and deletes the file, or only lets go of them while another copy holds
-     * them. Stores no error number of its own; a file that cannot be deleted stays. Afterwards
+     * them; in a process other than the creator (a forked child) it only closes that process's
+     * handle. Stores no error number of its own; a file that cannot be deleted stays. Afterwards
      * the handle is the invalid-handle value and nothing is released again. */
     void Close();
 
@@ -219,6 +231,7 @@ private:
     bool leaveShare();
 
     bool m_bOwnsFile;                 /* the file at m_strFileName is this object's to delete */
+    uint32_t m_nOwnerProcess;         /* the process that created it: the only one that deletes it */
     mutable CTempFile* m_pSharePrev;  /* ring of the copies sharing the file */
     mutable CTempFile* m_pShareNext;
 };

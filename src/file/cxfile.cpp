@@ -58,6 +58,7 @@ CxFile::CxFile()
       m_nPos(0),
       m_nFileSize(0),
       m_nReserved(0),
+      m_nOwnerProcess(qr::sys::currentProcessId()),
       m_pSharePrev(this),
       m_pShareNext(this) {
     Initialize(QR_DiskFile);
@@ -74,6 +75,7 @@ CxFile::CxFile(const CxFile& src)
       m_nPos(src.m_nPos),
       m_nFileSize(src.m_nFileSize),
       m_nReserved(src.m_nReserved),
+      m_nOwnerProcess(src.m_nOwnerProcess),
       m_pSharePrev(this),
       m_pShareNext(this) {
     std::memcpy(m_szFileName, src.m_szFileName, sizeof m_szFileName);
@@ -95,6 +97,7 @@ CxFile& CxFile::operator=(const CxFile& src) {
     m_nPos = src.m_nPos;
     m_nFileSize = src.m_nFileSize;
     m_nReserved = src.m_nReserved;
+    m_nOwnerProcess = src.m_nOwnerProcess;
     joinShare(src);
     return *this;
 }
@@ -155,6 +158,7 @@ bool CxFile::Open(const char* szFileName, bool bReadOnly) {
     if (!QR_OpenFile(&hFile, szFileName, bReadOnly ? kModeReadOnly : kModeReadWrite)) return false;
     dropShared();
     adoptHandle(*this, hFile, szFileName, QR_DiskFile);
+    m_nOwnerProcess = qr::sys::currentProcessId();
     return true;
 }
 
@@ -164,6 +168,7 @@ bool CxFile::Create(const char* szFileName) {
     if (!QR_NewFile(&hFile, szFileName, kModeReadWrite)) return false;
     dropShared();
     adoptHandle(*this, hFile, szFileName, QR_DiskFile);
+    m_nOwnerProcess = qr::sys::currentProcessId();
     m_bReadOnly = false;
     return true;
 }
@@ -197,6 +202,7 @@ bool CxFile::CreateTempFile(const char* szPrefix, int64_t nSize) {
     }
     dropShared();
     adoptHandle(*this, hFile, sPath.c_str(), QR_DiskFile);
+    m_nOwnerProcess = qr::sys::currentProcessId();
     m_bReadOnly = false;
     // A failed reservation leaves an open plain disk file, which Close closes without deleting.
     if (!QR_Seek(m_hFile, nSize, 0)) return false;
@@ -214,11 +220,18 @@ bool CxFile::InitTempFile() { return qr::writeZeros(m_hFile, m_nFileSize); }
 // Closes the last holder's handle; a temporary file is then deleted. The handle is forgotten
 // even when closing fails: the system may have released it already, and closing it again could
 // hit a handle that was given out anew.
+//
+// A child made by fork() without exec holds copies of its parent's objects, whose handles reach
+// the parent's very open files. A temporary file is the process's that opened it (the opening
+// operations record their process, and copies keep it): in any other process Close closes only
+// that process's handle and never deletes the file, whether the child closes its copy, destroys
+// it or just ends through exit().
 bool CxFile::releaseHandle() {
     const bool bClosed = QR_CloseFile(m_hFile);
     m_hFile = qr::sys::kInvalidHandle;
     if (!bClosed) return false;  // a temporary file that is still open is kept
-    if (m_nFileType == QR_TempFile && !qr::sys::deleteFile(m_szFileName)) {
+    if (m_nFileType != QR_TempFile || m_nOwnerProcess != qr::sys::currentProcessId()) return true;
+    if (!qr::sys::deleteFile(m_szFileName)) {
         qr::setError(qr::kErrSystem);
         return false;
     }

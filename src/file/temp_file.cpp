@@ -8,26 +8,46 @@
 #include "qrcore/fileapi.h"
 
 CTempFile::CTempFile()
-    : m_hFile(qr::sys::kInvalidHandle), m_nFileSize(0), m_bOwnsFile(false), m_pSharePrev(this), m_pShareNext(this) {
+    : m_hFile(qr::sys::kInvalidHandle),
+      m_nFileSize(0),
+      m_bOwnsFile(false),
+      m_nOwnerProcess(qr::sys::currentProcessId()),
+      m_pSharePrev(this),
+      m_pShareNext(this) {
     Create(0);
 }
 
 CTempFile::CTempFile(const char* szPrefix)
-    : m_hFile(qr::sys::kInvalidHandle), m_nFileSize(0), m_bOwnsFile(false), m_pSharePrev(this), m_pShareNext(this) {
+    : m_hFile(qr::sys::kInvalidHandle),
+      m_nFileSize(0),
+      m_bOwnsFile(false),
+      m_nOwnerProcess(qr::sys::currentProcessId()),
+      m_pSharePrev(this),
+      m_pShareNext(this) {
     m_strFileName = MakeTempFileName(szPrefix);
     m_bOwnsFile = !m_strFileName.empty();
     Create(0);
 }
 
 CTempFile::CTempFile(const char* szPrefix, int64_t nSize)
-    : m_hFile(qr::sys::kInvalidHandle), m_nFileSize(0), m_bOwnsFile(false), m_pSharePrev(this), m_pShareNext(this) {
+    : m_hFile(qr::sys::kInvalidHandle),
+      m_nFileSize(0),
+      m_bOwnsFile(false),
+      m_nOwnerProcess(qr::sys::currentProcessId()),
+      m_pSharePrev(this),
+      m_pShareNext(this) {
     m_strFileName = MakeTempFileName(szPrefix);
     m_bOwnsFile = !m_strFileName.empty();
     Create(nSize);
 }
 
 CTempFile::CTempFile(int64_t nSize)
-    : m_hFile(qr::sys::kInvalidHandle), m_nFileSize(0), m_bOwnsFile(false), m_pSharePrev(this), m_pShareNext(this) {
+    : m_hFile(qr::sys::kInvalidHandle),
+      m_nFileSize(0),
+      m_bOwnsFile(false),
+      m_nOwnerProcess(qr::sys::currentProcessId()),
+      m_pSharePrev(this),
+      m_pShareNext(this) {
     Create(nSize);
 }
 
@@ -36,6 +56,7 @@ CTempFile::CTempFile(const CTempFile& src)
       m_strFileName(src.m_strFileName),
       m_nFileSize(src.m_nFileSize),
       m_bOwnsFile(src.m_bOwnsFile),
+      m_nOwnerProcess(src.m_nOwnerProcess),
       m_pSharePrev(this),
       m_pShareNext(this) {
     joinShare(src);
@@ -48,6 +69,7 @@ CTempFile& CTempFile::operator=(const CTempFile& src) {
     m_strFileName = src.m_strFileName;
     m_nFileSize = src.m_nFileSize;
     m_bOwnsFile = src.m_bOwnsFile;
+    m_nOwnerProcess = src.m_nOwnerProcess;
     joinShare(src);
     return *this;
 }
@@ -107,6 +129,11 @@ uint32_t CTempFile::Read(void* pBuffer, uint32_t nCount) { return QR_Read(m_hFil
 
 uint32_t CTempFile::Write(const void* pBuffer, uint32_t nCount) { return QR_Write(m_hFile, pBuffer, nCount); }
 
+// A child made by fork() without exec holds copies of its parent's objects, whose handles reach
+// the parent's very open file. The file is the creating process's alone (each constructor records
+// its own process, and copies keep the creator's): in any other process Close closes only that
+// process's handle and never deletes the file, whether the child closes its copy, destroys it or
+// just ends through exit().
 void CTempFile::Close() {
     if (leaveShare()) {
         // Another copy still holds the file: let go of it.
@@ -118,6 +145,6 @@ void CTempFile::Close() {
     // the error that made it fail.
     if (qr::sys::isValidHandle(m_hFile)) QR_CloseFile(m_hFile);
     m_hFile = qr::sys::kInvalidHandle;
-    if (m_bOwnsFile) qr::sys::deleteFile(m_strFileName.c_str());
+    if (m_bOwnsFile && m_nOwnerProcess == qr::sys::currentProcessId()) qr::sys::deleteFile(m_strFileName.c_str());
     m_bOwnsFile = false;
 }

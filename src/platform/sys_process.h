@@ -13,6 +13,11 @@ std::string executablePath();
 // executable when the library is linked into it); empty when it cannot be found.
 std::string libraryPath();
 
+// The calling process's id (never 0). A child made by fork() has an id of its own, so an object
+// that records the id of the process that created what it holds can tell a copy that a forked
+// child inherited from its creator's. On Windows there is no fork: every copy is the creator's.
+uint32_t currentProcessId();
+
 // Ends the process with the standard library's exit (static destructors and atexit run).
 [[noreturn]] void exitProcess(int nStatus);
 

@@ -1,6 +1,9 @@
 // File objects: temporary files of CxFile and CTempFile: names in the folder for temporary
-// files, reserved sizes, zero-filling in pieces, and the file gone after Close or destruction.
+// files, reserved sizes, zero-filling in pieces, the file gone after Close or destruction, and
+// forked children that let go of their copies.
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,6 +11,8 @@
 #include "platform/platform.h"
 #include "qrcore/error.h"
 #include "qrcore/file.h"
+#include "qrcore/fileapi.h"
+#include "support/child.h"
 #include "support/scratch.h"
 
 namespace filetest {
@@ -241,6 +246,88 @@ TEST_F(TempFiles, CloseDeletesOnceAndTheDestructorAddsNothing) {
     EXPECT_EQ(diskSize(sPath), 9) << "the destructor after Close deletes nothing";
     EXPECT_EQ(GetDllErrorNo(), 0);
     EXPECT_TRUE(notices.notices.empty());
+}
+
+// The temporary files a forked child inherits. Static, so that a child that ends through exit()
+// destroys its copies there, as a program's own static objects would be.
+std::unique_ptr<CTempFile> g_pTempFile;
+std::unique_ptr<CxFile> g_pCxFile;
+
+TEST_F(TempFiles, ForkedChildNeverDeletesTheParentsTemporaryFile) {
+    enum class End { Close, Destroy, Exit };
+    struct Row {
+        const char* szWhat;
+        bool bCxFile;
+        End end;
+    };
+    const Row rows[] = {
+        {"CTempFile, the child closes its copy", false, End::Close},
+        {"CTempFile, the child destroys its copy", false, End::Destroy},
+        {"CTempFile, the child exits", false, End::Exit},
+        {"CxFile, the child closes its copy", true, End::Close},
+        {"CxFile, the child destroys its copy", true, End::Destroy},
+        {"CxFile, the child exits", true, End::Exit},
+    };
+    constexpr uint32_t kSize = 1024000;
+    uint32_t nSeed = 10;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.szWhat);
+        const auto bytes = patternBytes(kSize, nSeed++);
+        std::string sPath;
+        if (row.bCxFile) {
+            g_pCxFile = std::make_unique<CxFile>();
+            ASSERT_TRUE(g_pCxFile->CreateTempFile("frk", kSize));
+            sPath = g_pCxFile->GetFileName();
+            ASSERT_TRUE(g_pCxFile->SeekToBegin());
+            ASSERT_EQ(g_pCxFile->Write(bytes.data(), kSize), kSize);
+        } else {
+            g_pTempFile = std::make_unique<CTempFile>("frk");
+            sPath = g_pTempFile->GetFileName();
+            ASSERT_TRUE(g_pTempFile->SeekToBegin());
+            ASSERT_EQ(g_pTempFile->Write(bytes.data(), kSize), kSize);
+        }
+
+        const int nStatus = qrtest::runForked([&] {
+            switch (row.end) {
+            case End::Close:
+                if (row.bCxFile) return g_pCxFile->Close() ? 0 : 1;
+                g_pTempFile->Close();
+                return 0;
+            case End::Destroy:
+                g_pCxFile.reset();
+                g_pTempFile.reset();
+                return 0;
+            case End::Exit:
+                std::exit(0);
+            }
+            return 2;
+        });
+        EXPECT_EQ(nStatus, 0);
+        EXPECT_EQ(qrtest::readFileBytes(sPath), bytes) << "the parent's file is gone or changed";
+        // The parent still holds it alone, and its handle still works.
+        void* hOther = qr::sys::kInvalidHandle;
+        EXPECT_FALSE(QR_OpenFile(&hOther, sPath.c_str(), 0x303)) << "the parent's sharing was dropped";
+        ReportError(0);
+        char back[5] = {};
+        if (row.bCxFile) {
+            ASSERT_TRUE(g_pCxFile->SeekToBegin());
+            EXPECT_EQ(g_pCxFile->Write("after", 5), 5u);
+            ASSERT_TRUE(g_pCxFile->Seek(-5, 1));
+            EXPECT_EQ(g_pCxFile->Read(back, 5), 5u);
+            EXPECT_TRUE(g_pCxFile->Close());
+        } else {
+            ASSERT_TRUE(g_pTempFile->SeekToBegin());
+            EXPECT_EQ(g_pTempFile->Write("after", 5), 5u);
+            ASSERT_TRUE(g_pTempFile->Seek(-5, 1));
+            EXPECT_EQ(g_pTempFile->Read(back, 5), 5u);
+            g_pTempFile.reset();
+        }
+        EXPECT_EQ(std::string(back, 5), "after");
+        EXPECT_EQ(diskSize(sPath), -1) << "the parent's own Close deletes it";
+        g_pCxFile.reset();
+        EXPECT_EQ(GetDllErrorNo(), 0);
+    }
+    EXPECT_TRUE(tempEntries().empty());
 }
 
 }  // namespace
