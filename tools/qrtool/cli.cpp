@@ -178,10 +178,16 @@ void Listing::row(const std::vector<Field>& fields) {
     } else {
         std::string sLine;
         if (m_llRows == 0 && m_bHeader) {
-            for (std::size_t i = 0; i < fields.size(); ++i) sLine += (i ? "\t" : "") + fields[i].sKey;
-            sLine += "\n";
+            for (std::size_t i = 0; i < fields.size(); ++i) {
+                if (i > 0) sLine += '\t';
+                sLine += fields[i].sKey;
+            }
+            sLine += '\n';
         }
-        for (std::size_t i = 0; i < fields.size(); ++i) sLine += (i ? "\t" : "") + fields[i].sValue;
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (i > 0) sLine += '\t';
+            sLine += fields[i].sValue;
+        }
         std::puts(sLine.c_str());
     }
     ++m_llRows;

@@ -52,6 +52,27 @@ void forEachValue(const std::vector<std::string>& args, const std::function<void
 // JSON text for s, with its quotes.
 std::string jsonString(const std::string& s);
 
+// The numbers joined by szSeparator: "8,6,6". Each piece is appended in place: a literal
+// prepended to a temporary string ("," + std::to_string(...)) makes g++ 12 at -O3 warn
+// (-Wrestrict) falsely.
+template <typename T>
+std::string joinNumbers(const std::vector<T>& values, const char* szSeparator) {
+    std::string s;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        if (i > 0) s += szSeparator;
+        s += std::to_string(values[i]);
+    }
+    return s;
+}
+// The same inside brackets: "[8, 6, 6]".
+template <typename T>
+std::string jsonNumbers(const std::vector<T>& values) {
+    std::string s = "[";
+    s += joinNumbers(values, ", ");
+    s += ']';
+    return s;
+}
+
 // "1.5 GiB" style, for progress and summaries.
 std::string humanSize(int64_t llBytes);
 

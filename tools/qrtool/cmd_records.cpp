@@ -23,15 +23,8 @@ struct Layout {
     std::vector<int64_t> starts;  // the first kMaxStarts line numbers where a run begins
 };
 
-std::string jsonNumbers(const std::vector<int64_t>& values) {
-    std::string s = "[";
-    for (std::size_t i = 0; i < values.size(); ++i) s += (i ? ", " : "") + std::to_string(values[i]);
-    return s + "]";
-}
-
-std::string joinNumbers(const std::vector<int64_t>& values, int64_t llTotal) {
-    std::string s;
-    for (std::size_t i = 0; i < values.size(); ++i) s += (i ? "," : "") + std::to_string(values[i]);
+std::string joinStarts(const std::vector<int64_t>& values, int64_t llTotal) {
+    std::string s = joinNumbers(values, ",");
     if (llTotal > static_cast<int64_t>(values.size())) s += ",...";
     return s;
 }
@@ -88,13 +81,13 @@ int runColumns(const Options& options, const Args& args) {
                          options.bJson ? rawJson("widths", jsonWidths(layout.widths)) : text("widths", joinWidths(layout.widths)),
                          number("records", layout.llRecords), number("runs", layout.llRuns),
                          options.bJson ? rawJson("starts", jsonNumbers(layout.starts))
-                                       : text("starts", joinNumbers(layout.starts, layout.llRuns))});
+                                       : text("starts", joinStarts(layout.starts, layout.llRuns))});
         }
         if (other.llRecords > 0)
             listing.row({text("layout", "other"), number("columns", 0), text("widths", ""), number("records", other.llRecords),
                          number("runs", other.llRuns),
                          options.bJson ? rawJson("starts", jsonNumbers(other.starts))
-                                       : text("starts", joinNumbers(other.starts, other.llRuns))});
+                                       : text("starts", joinStarts(other.starts, other.llRuns))});
     }
     if (llTooLong > 0)
         std::fprintf(stderr, "qrtool: columns: %lld lines longer than 1 MiB were cut\n", static_cast<long long>(llTooLong));

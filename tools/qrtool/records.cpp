@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "cli.h"
 #include "qrcore/util.h"
 
 namespace qrtool {
@@ -46,17 +47,9 @@ std::vector<int32_t> columnWidths(const std::string& sRecord) {
     return widths;
 }
 
-std::string joinWidths(const std::vector<int32_t>& widths) {
-    std::string s;
-    for (std::size_t i = 0; i < widths.size(); ++i) s += (i ? "," : "") + std::to_string(widths[i]);
-    return s;
-}
+std::string joinWidths(const std::vector<int32_t>& widths) { return joinNumbers(widths, ","); }
 
-std::string jsonWidths(const std::vector<int32_t>& widths) {
-    std::string s = "[";
-    for (std::size_t i = 0; i < widths.size(); ++i) s += (i ? ", " : "") + std::to_string(widths[i]);
-    return s + "]";
-}
+std::string jsonWidths(const std::vector<int32_t>& widths) { return jsonNumbers(widths); }
 
 std::FILE* openInput(const std::string& sPath) {
     if (sPath == "-") return stdin;
