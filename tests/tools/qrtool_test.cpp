@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -315,6 +317,119 @@ TEST(Qrtool, Conversions) {
     EXPECT_EQ(r.sStdout, "3412\t1234\n0x01\t1\n0A\t10\n");
     r = tool({"bcd", "123"});
     EXPECT_EQ(r.nStatus, 2);
+}
+
+// Runs a shell script with the tool as $0 and the given words as $1, $2, ...: for redirections
+// that the child helper cannot make.
+qrtest::ChildResult shell(const std::string& sScript, const std::vector<std::string>& words = {}) {
+    std::vector<std::string> args{"-c", sScript, QRTOOL_PATH};
+    args.insert(args.end(), words.begin(), words.end());
+    return qrtest::runChild("/bin/sh", args);
+}
+
+// Names of the tool's temporary files left in a folder (there should be none).
+std::vector<std::string> leftovers(const std::string& sDir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(sDir)) {
+        const std::string sName = entry.path().filename().string();
+        if (sName.rfind(".qrtool-", 0) == 0) names.push_back(sName);
+    }
+    return names;
+}
+
+std::string readText(const std::string& sPath) {
+    const std::vector<unsigned char> bytes = qrtest::readFileBytes(sPath);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A conversion's OUT is created or replaced only with consent, never when it is the input
+// itself, and a failed conversion leaves OUT as it was.
+TEST(Qrtool, ConversionOutputIsReplacedOnlySafely) {
+    const std::string sText = "Hello\n", sEbcdic = "\xC8\x85\x93\x93\x96\x40", sOld = "old contents";
+    enum Out { Missing, Old };
+    const struct {
+        const char* szCase;
+        Out out;
+        std::vector<std::string> args;  // IN, OUT, options; "IN"/"OUT" stand for the files
+        int nStatus;
+        const char* szMessage;
+        const char* szOutAfter;  // null: OUT must not exist
+    } rows[] = {
+        {"a new OUT is created", Missing, {"IN", "OUT"}, 0, "", "EBCDIC"},
+        {"an existing OUT is kept without --yes", Old, {"IN", "OUT"}, 1, "not overwritten", "OLD"},
+        {"--yes replaces OUT", Old, {"--yes", "IN", "OUT"}, 0, "", "EBCDIC"},
+        {"IN = OUT", Old, {"--yes", "IN", "IN"}, 1, "same file", "OLD"},
+        {"IN = OUT spelt differently", Old, {"--yes", "IN", "DIR/./in.txt"}, 1, "same file", "OLD"},
+        {"OUT a hard link to IN", Old, {"--yes", "IN", "HARDLINK"}, 1, "same file", "OLD"},
+        {"OUT a symbolic link to IN", Old, {"--yes", "IN", "SYMLINK"}, 1, "same file", "OLD"},
+        {"IN a folder: no OUT", Missing, {"--yes", "DIR", "OUT"}, 1, "ascii2ebcdic: ", nullptr},
+        {"OUT in a missing folder", Missing, {"--yes", "IN", "DIR/none/out.ebc"}, 1, "ascii2ebcdic: ", nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szCase);
+        qrtest::ScratchDir dir;
+        const std::string sIn = dir.file("in.txt"), sOut = dir.file("out.ebc");
+        qrtest::writeFileText(sIn, sText);
+        if (row.out == Old) qrtest::writeFileText(sOut, sOld);
+        ASSERT_EQ(::link(sIn.c_str(), dir.file("hard").c_str()), 0);
+        ASSERT_EQ(::symlink("in.txt", dir.file("soft").c_str()), 0);
+        std::vector<std::string> args{"ascii2ebcdic"};
+        for (const std::string& sArg : row.args) {
+            if (sArg == "IN") args.push_back(sIn);
+            else if (sArg == "OUT") args.push_back(sOut);
+            else if (sArg == "HARDLINK") args.push_back(dir.file("hard"));
+            else if (sArg == "SYMLINK") args.push_back(dir.file("soft"));
+            else if (sArg.rfind("DIR", 0) == 0) args.push_back(dir.path() + sArg.substr(3));
+            else args.insert(args.begin(), sArg);  // an option
+        }
+        const auto r = tool(args);
+        EXPECT_EQ(r.nStatus, row.nStatus) << r.sStderr;
+        EXPECT_NE(r.sStderr.find(row.szMessage), std::string::npos) << r.sStderr;
+        EXPECT_EQ(readText(sIn), sText);  // the input is never touched
+        const std::string sExpected = row.szOutAfter == nullptr ? "" : std::string(row.szOutAfter) == "EBCDIC" ? sEbcdic : sOld;
+        EXPECT_EQ(qrtest::fileExists(sOut), row.szOutAfter != nullptr);
+        if (row.szOutAfter != nullptr) {
+            EXPECT_EQ(readText(sOut), sExpected);
+        }
+        EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
+    }
+}
+
+// Every write error ends the run with status 1 and a message: standard output on a full disk,
+// closed, or a pipe whose reader has gone; OUT on a file system that refuses to grow it (which
+// also leaves OUT as it was); and output that would land in the input.
+TEST(Qrtool, WriteErrorsFailTheRun) {
+    qrtest::ScratchDir dir;
+    const std::string sBig = dir.file("big.txt"), sOut = dir.file("out.ebc"), sIn = dir.file("in.txt");
+    qrtest::writeFileText(sBig, std::string(1 << 20, 'x'));
+    const struct {
+        const char* szScript;  // $0 the tool, $1 a 1 MiB text, $2 an existing OUT, $3 a small IN
+        const char* szMessage;
+    } rows[] = {
+        {"exec \"$0\" line encode AL0123 > /dev/full", "No space left on device"},
+        {"exec \"$0\" line encode AL0123 >&-", "Bad file descriptor"},
+        {"{ \"$0\" ebcdic2ascii \"$1\"; echo status=$? >&2; } | true", "Broken pipe"},
+        {"{ \"$0\" view \"$1\" 0 1M; echo status=$? >&2; } | true", "Broken pipe"},
+        {"trap '' XFSZ; ulimit -f 4; exec \"$0\" --yes ascii2ebcdic \"$1\" \"$2\"", "File too large"},
+        {"exec \"$0\" --yes ascii2ebcdic - \"$2\" < \"$2\"", "same file"},
+        {"exec \"$0\" ascii2ebcdic \"$3\" >> \"$3\"", "same file"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szScript);
+        qrtest::writeFileText(sOut, "old contents");
+        qrtest::writeFileText(sIn, "small input\n");
+        const auto r = shell(row.szScript, {sBig, sOut, sIn});
+        const bool bPiped = std::strstr(row.szScript, "| true") != nullptr;
+        if (bPiped) {  // the shell's status is that of the reader; the tool's is printed
+            EXPECT_NE(r.sStderr.find("status=1"), std::string::npos) << r.sStderr;
+        } else {
+            EXPECT_EQ(r.nStatus, 1) << r.sStderr;
+        }
+        EXPECT_NE(r.sStderr.find(row.szMessage), std::string::npos) << r.sStderr;
+        EXPECT_TRUE(readText(sOut) == "old contents");  // (no dump of a converted megabyte)
+        EXPECT_EQ(readText(sIn), "small input\n");
+        EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
+    }
 }
 
 }  // namespace

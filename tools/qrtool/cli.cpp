@@ -1,18 +1,64 @@
 // qrtool: option parsing, number and size parsing, output helpers and the notice handler.
 #include "cli.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
-
-#include <unistd.h>
 
 #include "qrcore/error.h"
 #include "qrcore/notice.h"
+#include "tool_os.h"
 
 namespace qrtool {
+
+namespace {
+int g_nOutputError = 0;  // errno of the first failed write to standard output; -1 cause unknown
+
+void noteOutputFailure() {
+    if (g_nOutputError == 0) g_nOutputError = errno != 0 ? errno : -1;
+}
+}  // namespace
+
+void writeOut(const char* pData, std::size_t nBytes) {
+    if (g_nOutputError != 0 || nBytes == 0) return;
+    errno = 0;
+    if (std::fwrite(pData, 1, nBytes, stdout) != nBytes) noteOutputFailure();
+}
+
+void writeOut(const std::string& s) { writeOut(s.data(), s.size()); }
+
+void printOut(const char* szFormat, ...) {
+    if (g_nOutputError != 0) return;
+    std::va_list args;
+    va_start(args, szFormat);
+    errno = 0;
+    const int n = std::vfprintf(stdout, szFormat, args);
+    va_end(args);
+    if (n < 0) noteOutputFailure();
+}
+
+bool outputFailed() { return g_nOutputError != 0 || std::ferror(stdout) != 0; }
+
+int finishOutput(int nStatus) {
+    errno = 0;
+    if (std::fflush(stdout) != 0) noteOutputFailure();
+    if (std::ferror(stdout) != 0) noteOutputFailure();
+    errno = 0;
+    if (std::fclose(stdout) != 0) noteOutputFailure();  // a file system may report only here
+    if (g_nOutputError == 0) return nStatus;
+    return fail(kExitFailed, std::string("standard output: ") +
+                                 (g_nOutputError > 0 ? std::strerror(g_nOutputError) : "write error"));
+}
+
+bool equalsIgnoreCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
 
 int fail(int nStatus, const std::string& sWhat) {
     std::fprintf(stderr, "qrtool: %s\n", sWhat.c_str());
@@ -132,7 +178,7 @@ bool g_bYes = false;
 bool handleNotice(QR_NoticeKind kind, const char* szCaption, const char* szText, void*) {
     if (kind != QR_NoticeQuestion) return true;  // errors are reported once, by the command
     if (g_bYes) return true;
-    if (::isatty(STDIN_FILENO) != 1 || ::isatty(STDERR_FILENO) != 1) return false;
+    if (!os::isTerminal(os::Stream::In) || !os::isTerminal(os::Stream::Err)) return false;
     std::fprintf(stderr, "%s: %s [y/N] ", szCaption, szText);
     std::fflush(stderr);
     char szAnswer[64] = "";
@@ -174,7 +220,8 @@ void Listing::row(const std::vector<Field>& fields) {
             if (i > 0) sLine += ", ";
             sLine += jsonString(fields[i].sKey) + ": " + (fields[i].bNumber ? fields[i].sValue : jsonString(fields[i].sValue));
         }
-        std::fputs((sLine + "}").c_str(), stdout);
+        sLine += '}';
+        writeOut(sLine);
     } else {
         std::string sLine;
         if (m_llRows == 0 && m_bHeader) {
@@ -188,13 +235,14 @@ void Listing::row(const std::vector<Field>& fields) {
             if (i > 0) sLine += '\t';
             sLine += fields[i].sValue;
         }
-        std::puts(sLine.c_str());
+        sLine += '\n';
+        writeOut(sLine);
     }
     ++m_llRows;
 }
 
 Listing::~Listing() {
-    if (m_bJson) std::fputs(m_llRows == 0 ? "[]\n" : "\n]\n", stdout);
+    if (m_bJson) writeOut(m_llRows == 0 ? "[]\n" : "\n]\n");
 }
 
 }  // namespace qrtool

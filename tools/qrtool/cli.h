@@ -31,6 +31,23 @@ struct Command {
 
 const std::vector<Command>& commands();
 
+// Standard output. Every write is checked: after the first failure (a full disk, a closed
+// output, a pipe whose reader has gone) nothing more is written, the cause is kept, and the run
+// ends with kExitFailed and a message (finishOutput). Long outputs ask outputFailed() to stop.
+void writeOut(const char* pData, std::size_t nBytes);
+void writeOut(const std::string& s);
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void printOut(const char* szFormat, ...);
+bool outputFailed();
+// Writes out and closes standard output (both checked) at the end of a run. Returns nStatus, or
+// kExitFailed after a message when anything written to standard output was lost.
+int finishOutput(int nStatus);
+
+// Case-insensitive equality of ASCII letters.
+bool equalsIgnoreCase(const std::string& a, const std::string& b);
+
 // Prints "qrtool: <what>" on standard error and returns the status.
 int fail(int nStatus, const std::string& sWhat);
 // For a failed library call: "qrtool: <what>: <last message> (error N)" and kExitFailed.

@@ -1,11 +1,10 @@
 // qrtool: in-place edits of large files (insert, remove, move, zero) through the space functions.
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "commands.h"
 #include "qrcore/error.h"
 #include "qrcore/fileapi.h"
+#include "tool_os.h"
 
 namespace qrtool {
 
@@ -49,7 +48,7 @@ int edit(const char* szVerb, const Args& args, std::size_t nNumbers,
     if (!QR_OpenFile(&hFile, sFile.c_str(), 3)) return failLibrary(sUsage + sFile);
 
     Progress progress{szVerb};
-    const bool bTerminal = ::isatty(STDERR_FILENO) == 1;
+    const bool bTerminal = os::isTerminal(os::Stream::Err);
     if (bTerminal) QR_SetProgressHook(&showProgress, &progress);
     ReportError(0);
     const bool bDone = pfnEdit(hFile, llValues);
@@ -59,7 +58,8 @@ int edit(const char* szVerb, const Args& args, std::size_t nNumbers,
         if (progress.nLastPercent >= 0) std::fputs("\n", stderr);
     }
     const std::string sFailure = bDone ? "" : libraryError();
-    QR_CloseFile(hFile);
+    ReportError(0);
+    if (!QR_CloseFile(hFile) && bDone) return failLibrary(sUsage + sFile);
     if (!bDone) {
         if (lError == 0)
             return fail(kExitFailed, sUsage + sFile + ": the range does not fit the file (size " +
@@ -67,7 +67,7 @@ int edit(const char* szVerb, const Args& args, std::size_t nNumbers,
         return fail(kExitFailed, sUsage + sFile + ": " + sFailure);
     }
     const auto llAfter = static_cast<int64_t>(std::filesystem::file_size(sFile, ec));
-    std::printf("%s: %s: %lld -> %lld bytes\n", szVerb, sFile.c_str(), static_cast<long long>(llBefore),
+    printOut("%s: %s: %lld -> %lld bytes\n", szVerb, sFile.c_str(), static_cast<long long>(llBefore),
                 static_cast<long long>(llAfter));
     return kExitOk;
 }

@@ -31,7 +31,11 @@ bool writeThroughLibrary(const std::string& sPath, const void* pData, std::size_
         nBytes -= nChunk;
     }
     if (!bOk) failLibrary("sample: " + sPath);
-    QR_CloseFile(hFile);
+    ReportError(0);
+    if (!QR_CloseFile(hFile) && bOk) {  // a close can be the first to report lost data
+        failLibrary("sample: " + sPath);
+        return false;
+    }
     return bOk;
 }
 
@@ -123,11 +127,11 @@ int runSample(const Options&, const Args& args) {
     if (!writeThroughLibrary(sXyzPath, sXyz.data(), sXyz.size())) return kExitFailed;
     if (!writeThroughLibrary(sBinPath, records.data(), records.size() * sizeof(BinaryRecord))) return kExitFailed;
     if (!writeThroughLibrary(sEbcPath, ebcdic.data(), ebcdic.size() - 1)) return kExitFailed;
-    std::printf("%s\t%zu bytes\tXYZ text: %zu survey lines, %zu records\n", sXyzPath.c_str(), sXyz.size(),
+    printOut("%s\t%zu bytes\tXYZ text: %zu survey lines, %zu records\n", sXyzPath.c_str(), sXyz.size(),
                 sizeof kLines / sizeof kLines[0], records.size());
-    std::printf("%s\t%zu bytes\t%zu binary records of %zu bytes\n", sBinPath.c_str(), records.size() * sizeof(BinaryRecord),
+    printOut("%s\t%zu bytes\t%zu binary records of %zu bytes\n", sBinPath.c_str(), records.size() * sizeof(BinaryRecord),
                 records.size(), sizeof(BinaryRecord));
-    std::printf("%s\t%zu bytes\tEBCDIC text header, 40 cards of 80 columns\n", sEbcPath.c_str(), ebcdic.size() - 1);
+    printOut("%s\t%zu bytes\tEBCDIC text header, 40 cards of 80 columns\n", sEbcPath.c_str(), ebcdic.size() - 1);
     return kExitOk;
 }
 

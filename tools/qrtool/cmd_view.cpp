@@ -26,7 +26,7 @@ void dumpRow(int64_t llAddress, const unsigned char* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) szRow[nAt++] = (p[i] >= 0x20 && p[i] < 0x7f) ? static_cast<char>(p[i]) : '.';
     szRow[nAt++] = '|';
     szRow[nAt++] = '\n';
-    std::fwrite(szRow, 1, static_cast<std::size_t>(nAt), stdout);
+    writeOut(szRow, static_cast<std::size_t>(nAt));
 }
 
 }  // namespace
@@ -62,9 +62,10 @@ int runView(const Options&, const Args& args) {
         if (pBase == nullptr) return failLibrary("view: " + args[0]);
         // The view starts at the aligned offset at or before llPos.
         const unsigned char* pData = pBase + (llPos - map.GetMapViewStart());
-        for (int64_t i = 0; i < llLength; i += 16)
+        for (int64_t i = 0; i < llLength && !outputFailed(); i += 16)
             dumpRow(llPos + i, pData + i, static_cast<std::size_t>(std::min<int64_t>(16, llLength - i)));
         map.FreeView(1);
+        if (outputFailed()) break;  // reported once, at the end of the run
         llPos += llLength;
     }
     return kExitOk;

@@ -4,6 +4,13 @@
 
 namespace qrtool {
 
+// How a conversion treats its OUT.
+#define QRTOOL_OUTPUT_RULE                                                                                  \
+    "An existing OUT\n"                                                                              \
+    "is replaced only with --yes or when the user agrees at a terminal, and never when it is the\n" \
+    "input itself. OUT is written under a temporary name in its folder and takes its place only\n"   \
+    "when the whole conversion succeeded."
+
 const std::vector<Command>& commands() {
     static const std::vector<Command> s_commands = {
         {"line", "line names <-> line-number codes", "line encode|decode|split [VALUE...]\n"
@@ -42,9 +49,9 @@ const std::vector<Command>& commands() {
          "SecondToHMS or DegreeToRadian ('qrtool angle list' shows them all). Without values,\n"
          "one value per line is read from standard input.", &runAngle},
         {"ebcdic2ascii", "EBCDIC to ASCII", "ebcdic2ascii [IN [OUT]]\n"
-         "Converts a stream of any size; '-' or no name is standard input/output.", &runEbcdicToAscii},
+         "Converts a stream of any size; '-' or no name is standard input/output. " QRTOOL_OUTPUT_RULE, &runEbcdicToAscii},
         {"ascii2ebcdic", "ASCII to EBCDIC", "ascii2ebcdic [IN [OUT]]\n"
-         "Converts a stream of any size; '-' or no name is standard input/output.", &runAsciiToEbcdic},
+         "Converts a stream of any size; '-' or no name is standard input/output. " QRTOOL_OUTPUT_RULE, &runAsciiToEbcdic},
         {"bcd", "packed decimal bytes to a number", "bcd HEX...\n"
          "Reads packed BCD given as hexadecimal bytes, least significant byte first: 3412 -> 1234.",
          &runBcd},

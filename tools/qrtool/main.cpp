@@ -6,19 +6,20 @@
 #include <vector>
 
 #include "cli.h"
+#include "tool_os.h"
 
 namespace {
 
 void printToolHelp() {
-    std::printf(
+    qrtool::printOut(
         "Usage: qrtool [--yes] [--json] COMMAND [ARGUMENTS]\n"
         "\n"
         "Survey data from the shell, done by the QRCore library.\n"
         "\n"
         "Commands:\n");
     for (const qrtool::Command& command : qrtool::commands())
-        std::printf("  %-14s %s\n", command.szName, command.szSummary);
-    std::printf(
+        qrtool::printOut("  %-14s %s\n", command.szName, command.szSummary);
+    qrtool::printOut(
         "\n"
         "Options:\n"
         "  -y, --yes      answer yes when a file would be overwritten\n"
@@ -33,7 +34,9 @@ void printToolHelp() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
     qrtool::Options options;
     std::vector<std::string> args;
     bool bOptionsEnded = false;
@@ -50,7 +53,7 @@ int main(int argc, char** argv) {
         } else if (sArg == "-h" || sArg == "--help") {
             options.bHelp = true;
         } else if (sArg == "--version") {
-            std::printf("qrtool %s\n", QRTOOL_VERSION);
+            qrtool::printOut("qrtool %s\n", QRTOOL_VERSION);
             return qrtool::kExitOk;
         } else {
             return qrtool::fail(qrtool::kExitUsage, "unknown option '" + sArg + "' (see qrtool --help)");
@@ -69,11 +72,18 @@ int main(int argc, char** argv) {
     for (const qrtool::Command& command : qrtool::commands()) {
         if (sName != command.szName) continue;
         if (options.bHelp) {
-            std::printf("Usage: qrtool %s\n", command.szUsage);
+            qrtool::printOut("Usage: qrtool %s\n", command.szUsage);
             return qrtool::kExitOk;
         }
         qrtool::installNoticeHandler(options);
         return command.pfnRun(options, args);
     }
     return qrtool::fail(qrtool::kExitUsage, "unknown command '" + sName + "' (see qrtool --help)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qrtool::os::prepareStreams();
+    return qrtool::finishOutput(run(argc, argv));
 }
