@@ -24,6 +24,14 @@ qrtest::ChildResult tool(const std::vector<std::string>& args, const std::string
     return qrtest::runChild(QRTOOL_PATH, args, sStdin);
 }
 
+int64_t lineCode(const std::string& sName) {
+    std::vector<char> name(sName.begin(), sName.end());
+    name.push_back('\0');
+    int64_t llCode = 0;
+    EXPECT_TRUE(ToIntLineNo(name.data(), &llCode)) << sName;
+    return llCode;
+}
+
 std::vector<unsigned char> digits(std::size_t n) {
     std::vector<unsigned char> bytes(n);
     for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<unsigned char>('0' + i % 10);
@@ -184,6 +192,15 @@ TEST(Qrtool, ProgressIsShownAtATerminal) {
     const auto r = tool({"remove", sFile, "3", "1M"});
     EXPECT_EQ(r.nStatus, 0);
     EXPECT_EQ(r.sStderr, "");
+
+    // A long scan shows its progress too.
+    std::string sRecords;
+    while (sRecords.size() < (std::size_t{24} << 20)) sRecords += "  431900.00  6512000.00  1001  51234.50\n";
+    const std::string sXyz = dir.file("large.xyz");
+    qrtest::writeFileText(sXyz, "LINE L10\n" + sRecords);
+    const std::string sScanScreen = toolOnTerminal({"scan", sXyz}, nStatus);
+    EXPECT_EQ(nStatus, 0) << sScanScreen;
+    EXPECT_NE(sScanScreen.find("scan: 100% (24.0 MiB of 24.0 MiB)"), std::string::npos) << sScanScreen;
 }
 
 TEST(Qrtool, ViewDumpsTheRange) {
@@ -225,12 +242,12 @@ TEST(Qrtool, SampleScanAndColumns) {
 
     r = tool({"scan", dir.file("survey.xyz")});
     ASSERT_EQ(r.nStatus, 0) << r.sStderr;
-    EXPECT_EQ(r.sStdout.substr(0, r.sStdout.find('\n')), "line\tcode\tvalid\ttype\tarea\trecords\tfirst_line\twidths\tlayouts");
-    int64_t llCode = 0;
-    char szName[] = "AT0900";
-    ASSERT_TRUE(ToIntLineNo(szName, &llCode));
-    EXPECT_NE(r.sStdout.find("AT0900\t" + std::to_string(llCode) + "\tyes\tT\tA\t9\t"), std::string::npos) << r.sStdout;
-    EXPECT_EQ(std::count(r.sStdout.begin(), r.sStdout.end(), '\n'), 7);
+    EXPECT_EQ(r.sStdout.substr(0, r.sStdout.find("\nline\t")), "# channels: X Y FIDUCIAL FLIGHT MAG_NT ALT_M");
+    EXPECT_NE(r.sStdout.find("AT0900\t" + std::to_string(lineCode("AT0900")) + "\tyes\tT\tA\tAN02\t" +
+                             std::to_string(2 + (1 << 16) + (1 << 24)) + "\t9\t"),
+              std::string::npos)
+        << r.sStdout;
+    EXPECT_EQ(std::count(r.sStdout.begin(), r.sStdout.end(), '\n'), 8);
 
     // The EBCDIC header reads back as its cards.
     r = tool({"ebcdic2ascii", dir.file("header.ebc")});
@@ -269,16 +286,106 @@ TEST(Qrtool, ColumnsAndScanOnRaggedFiles) {
     EXPECT_NE(r.sStdout.find("\"widths\": [5, 5, 3], \"records\": 3, \"runs\": 2, \"starts\": [3, 8]"), std::string::npos)
         << r.sStdout;
 
-    r = tool({"scan", sFile});
-    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
-    EXPECT_NE(r.sStdout.find("L10\t"), std::string::npos);
-    EXPECT_NE(r.sStdout.find("\tyes\tL\t\t4\t2\t5,5,3\t3\n"), std::string::npos) << r.sStdout;
-    EXPECT_NE(r.sStdout.find("T20\t"), std::string::npos);
-    EXPECT_NE(r.sStdout.find("???\t-32767\tno\t"), std::string::npos) << r.sStdout;
-    EXPECT_NE(r.sStderr.find("1 of 3 line names did not decode"), std::string::npos) << r.sStderr;
-
     r = tool({"scan", dir.file("missing.xyz")});
     EXPECT_EQ(r.nStatus, 1);
+}
+
+// scan on a file in the conventions of XYZ exports: bare-number Line/Tie headers, flights and
+// channel names in comments, '*' nulls, tabs, CR LF ends, versioned names and two headers that
+// code to one number. The whole table is expected.
+TEST(Qrtool, ScanReadsXyzExportConventions) {
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("export.xyz");
+    qrtest::writeFileText(sFile,
+                          "/ Survey export, lines and ties\n"      // 1
+                          "/ X\tY\tFID\tMAG\n"                      // 2
+                          "//Flight 172\n"                          // 3
+                          "Line 17430\r\n"                          // 4
+                          "  431900.0\t6512000.0\t1001\t51234.5\r\n"  // 5
+                          "  431925.0 6512000.0 1002       *\r\n"  // 6
+                          "  431950.0 6512000.0 1003 51236.0\r\n"  // 7
+                          "Tie 9010\n"                              // 8
+                          "  432000.0 6511900.0 2001       *\n"     // 9
+                          "  432000.0 6511925.0 2002 51240.25\n"    // 10
+                          "/FLIGHT AN3\n"                           // 11
+                          "LINE L1010.2\n"                          // 12
+                          " 1 2 3 4\n"                              // 13
+                          "line 1010\n"                             // 14
+                          " 1 2 3 4\n"                              // 15
+                          "LINE L12A34\n"                           // 16
+                          " 5 6 7\n");                              // 17
+    const std::string sFlightAN3 = std::to_string(3 + (1 << 16) + (1 << 24));
+    const std::string sTable = "line\tcode\tvalid\ttype\tarea\tflight\tflight_code\trecords\tfirst_line\twidths\tlayouts\tnulls\tnote";
+    const std::vector<std::string> rows = {
+        "L17430\t" + std::to_string(lineCode("L17430")) + "\tyes\tL\t\t172\t172\t3\t4\t10,10,5,8\t1\tMAG=1\t",
+        "T9010\t" + std::to_string(lineCode("T9010")) + "\tyes\tT\t\t172\t172\t2\t8\t10,10,5,8\t2\tMAG=1\t",
+        "L1010.2\t" + std::to_string(lineCode("L1010")) + "\tno\tL\t\tAN03\t" + sFlightAN3 +
+            "\t1\t12\t2,2,2,2\t1\t\tcodes as L1010: '.2' after the number is not coded",
+        "L1010\t" + std::to_string(lineCode("L1010")) + "\tyes\tL\t\tAN03\t" + sFlightAN3 +
+            "\t1\t14\t2,2,2,2\t1\t\tsame code as L1010.2 (line 12)",
+        "L12A34\t" + std::to_string(lineCode("L12")) + "\tno\tL\t\tAN03\t" + sFlightAN3 +
+            "\t1\t16\t2,2,2\t1\t\tcodes as L0012: 'A34' after the number is not coded",
+    };
+    auto r = tool({"scan", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    std::string sExpected = "# channels: X Y FID MAG\n" + sTable + "\n";
+    for (const std::string& sRow : rows) sExpected += sRow + "\n";
+    EXPECT_EQ(r.sStdout, sExpected);
+    EXPECT_NE(r.sStderr.find("2 of 5 line names are not valid"), std::string::npos) << r.sStderr;
+    EXPECT_NE(r.sStderr.find("1 header line codes to the same number as an earlier one"), std::string::npos) << r.sStderr;
+
+    // --stats adds the range of every numeric column, named by the channels; nulls left out.
+    r = tool({"--stats", "scan", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    const std::string sRanges[] = {"X=431900..431950 Y=6512000..6512000 FID=1001..1003 MAG=51234.5..51236",
+                                   "X=432000..432000 Y=6511900..6511925 FID=2001..2002 MAG=51240.25..51240.25",
+                                   "X=1..1 Y=2..2 FID=3..3 MAG=4..4", "X=1..1 Y=2..2 FID=3..3 MAG=4..4",
+                                   "X=5..5 Y=6..6 FID=7..7"};
+    sExpected = "# channels: X Y FID MAG\n" + sTable + "\tranges\n";
+    for (std::size_t i = 0; i < rows.size(); ++i) sExpected += rows[i] + "\t" + sRanges[i] + "\n";
+    EXPECT_EQ(r.sStdout, sExpected);
+
+    // JSON: true/false for yes/no, the channels before the lines, nulls and ranges by channel.
+    r = tool({"--json", "--stats", "scan", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    for (const char* szPart : {"{\n  \"channels\": [\"X\", \"Y\", \"FID\", \"MAG\"],\n  \"lines\": [\n    {\"line\": \"L17430\"",
+                               "\"valid\": true", "\"valid\": false", "\"nulls\": {\"MAG\": 1}",
+                               "\"MAG\": {\"min\": 51240.25, \"max\": 51240.25}", "\"flight_code\": 172"})
+        EXPECT_NE(r.sStdout.find(szPart), std::string::npos) << szPart << "\n" << r.sStdout;
+}
+
+// A file that is not text is refused with a message, not listed as nothing.
+TEST(Qrtool, ScanRefusesBinaryFiles) {
+    std::string sSegyLike(3600, '\x40');
+    sSegyLike.replace(0, 3, "\xC3\xF1\x40");
+    for (std::size_t i = 3200; i < 3600; ++i) sSegyLike[i] = '\0';
+    std::string sHighBytes;
+    for (int i = 0; i < 5000; ++i) sHighBytes += static_cast<char>(0x80 + i % 0x40);
+    const struct {
+        const char* szCase;
+        std::string sContent;
+        bool bRefused;
+    } rows[] = {
+        {"zero bytes", std::string("LINE L1\n 1 2\n\0\0 3\n", 17), true},
+        {"mostly bytes that are not text", "LINE L1\n" + sHighBytes, true},
+        {"a tape header and zeros", sSegyLike, true},
+        {"UTF-8 text", "/ \xE6\xB5\x8B\xE7\xBA\xBF \xE8\xAF\xB4\xE6\x98\x8E\nLINE L1\n 1 2\n", false},
+        {"an empty file", "", false},
+    };
+    qrtest::ScratchDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szCase);
+        const std::string sFile = dir.file("data.xyz");
+        qrtest::writeFileText(sFile, row.sContent);
+        for (const char* szCommand : {"scan", "columns"}) {
+            const auto r = tool({szCommand, sFile});
+            EXPECT_EQ(r.nStatus, row.bRefused ? 1 : 0) << szCommand << ": " << r.sStderr;
+            EXPECT_EQ(r.sStderr.find("looks binary") != std::string::npos, row.bRefused) << r.sStderr;
+            if (row.bRefused) {
+                EXPECT_EQ(r.sStdout, "");
+            }
+        }
+    }
 }
 
 TEST(Qrtool, Conversions) {

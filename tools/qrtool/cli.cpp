@@ -213,17 +213,32 @@ bool LineReader::next(std::string& sLine, bool& bTooLong) {
 
 namespace qrtool {
 
-void Listing::row(const std::vector<Field>& fields) {
+Listing::Listing(const Options& options, bool bHeader, const std::vector<Field>& head, const char* szRowsKey)
+    : m_bJson(options.bJson), m_bHeader(bHeader), m_bObject(true) {
+    std::string s;
     if (m_bJson) {
-        std::string sLine = m_llRows == 0 ? "[\n  {" : ",\n  {";
+        s = "{\n";
+        for (const Field& f : head) s += "  " + jsonString(f.sKey) + ": " + f.sJson + ",\n";
+        s += "  " + jsonString(szRowsKey) + ": [";
+    } else {
+        for (const Field& f : head)
+            if (!f.sText.empty()) s += "# " + f.sKey + ": " + f.sText + "\n";
+    }
+    writeOut(s);
+}
+
+void Listing::row(const std::vector<Field>& fields) {
+    std::string sLine;
+    if (m_bJson) {
+        sLine = m_llRows == 0 ? (m_bObject ? "\n    {" : "[\n  {") : (m_bObject ? ",\n    {" : ",\n  {");
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (i > 0) sLine += ", ";
-            sLine += jsonString(fields[i].sKey) + ": " + (fields[i].bNumber ? fields[i].sValue : jsonString(fields[i].sValue));
+            sLine += jsonString(fields[i].sKey);
+            sLine += ": ";
+            sLine += fields[i].sJson;
         }
         sLine += '}';
-        writeOut(sLine);
     } else {
-        std::string sLine;
         if (m_llRows == 0 && m_bHeader) {
             for (std::size_t i = 0; i < fields.size(); ++i) {
                 if (i > 0) sLine += '\t';
@@ -233,16 +248,34 @@ void Listing::row(const std::vector<Field>& fields) {
         }
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (i > 0) sLine += '\t';
-            sLine += fields[i].sValue;
+            sLine += fields[i].sText;
         }
         sLine += '\n';
-        writeOut(sLine);
     }
+    writeOut(sLine);
     ++m_llRows;
 }
 
 Listing::~Listing() {
-    if (m_bJson) writeOut(m_llRows == 0 ? "[]\n" : "\n]\n");
+    if (!m_bJson) return;
+    if (m_bObject)
+        writeOut(m_llRows == 0 ? "]\n}\n" : "\n  ]\n}\n");
+    else
+        writeOut(m_llRows == 0 ? "[]\n" : "\n]\n");
+}
+
+void ProgressDisplay::show(int64_t llDone, int64_t llTotal) {
+    if (!m_bShow || llTotal <= 0) return;
+    const int nPercent = static_cast<int>(llDone * 100 / llTotal);
+    if (nPercent == m_nLastPercent) return;
+    m_nLastPercent = nPercent;
+    std::fprintf(stderr, "\r%s: %3d%% (%s of %s)", m_szVerb, nPercent, humanSize(llDone).c_str(), humanSize(llTotal).c_str());
+    std::fflush(stderr);
+}
+
+void ProgressDisplay::end() {
+    if (m_nLastPercent >= 0) std::fputs("\n", stderr);
+    m_nLastPercent = -1;
 }
 
 }  // namespace qrtool

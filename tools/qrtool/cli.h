@@ -19,6 +19,8 @@ struct Options {
     bool bYes = false;   // answer the overwrite question with OK
     bool bJson = false;  // listings as JSON
     bool bHelp = false;
+    bool bStats = false;   // scan: value ranges per line
+    bool bEbcdic = false;  // view: the text column through the EBCDIC table
 };
 
 // A command: its name, one-line summary, usage text and entry point (arguments after the name).
@@ -115,21 +117,41 @@ private:
 
 namespace qrtool {
 
-// One value of a listing: text or a number (JSON prints numbers without quotes).
+// One value of a listing, in its text form and its JSON form.
 struct Field {
     std::string sKey;
-    std::string sValue;
-    bool bNumber = false;
+    std::string sText;
+    std::string sJson;
 };
-inline Field text(std::string sKey, std::string sValue) { return {std::move(sKey), std::move(sValue), false}; }
-inline Field number(std::string sKey, long long llValue) { return {std::move(sKey), std::to_string(llValue), true}; }
-inline Field rawJson(std::string sKey, std::string sJson) { return {std::move(sKey), std::move(sJson), true}; }
+inline Field text(std::string sKey, std::string sValue) {
+    std::string sJson = jsonString(sValue);
+    return {std::move(sKey), std::move(sValue), std::move(sJson)};
+}
+inline Field number(std::string sKey, long long llValue) {
+    std::string s = std::to_string(llValue);
+    return {std::move(sKey), s, s};
+}
+// yes/no in text, true/false in JSON.
+inline Field boolean(std::string sKey, bool bValue) {
+    return {std::move(sKey), bValue ? "yes" : "no", bValue ? "true" : "false"};
+}
+// A value whose text is already valid JSON (a number, an array) and is shown as it is.
+inline Field rawJson(std::string sKey, std::string sJson) {
+    std::string sText = sJson;
+    return {std::move(sKey), std::move(sText), std::move(sJson)};
+}
+inline Field field(std::string sKey, std::string sText, std::string sJson) {
+    return {std::move(sKey), std::move(sText), std::move(sJson)};
+}
 
-// Rows printed as they come: tab-separated values (with a header line when asked), or one JSON
-// array of objects.
+// Rows printed as they come: tab-separated values (with a header line when asked), or JSON.
+// Without head fields the JSON is one array of objects; with them it is one object that holds
+// the head fields and then the rows as an array under szRowsKey, and the text form starts with
+// a "# key: value" line for each head field that has a text.
 class Listing {
 public:
     Listing(const Options& options, bool bHeader) : m_bJson(options.bJson), m_bHeader(bHeader) {}
+    Listing(const Options& options, bool bHeader, const std::vector<Field>& head, const char* szRowsKey);
     ~Listing();
     Listing(const Listing&) = delete;
     Listing& operator=(const Listing&) = delete;
@@ -138,7 +160,26 @@ public:
 private:
     bool m_bJson;
     bool m_bHeader;
+    bool m_bObject = false;
     int64_t m_llRows = 0;
+};
+
+// A progress display on standard error for long work, when bShow (standard error a terminal):
+// "\r<verb>:  45% (1.2 GiB of 2.9 GiB)", updated when the percentage changes, ended with a line
+// break.
+class ProgressDisplay {
+public:
+    ProgressDisplay(const char* szVerb, bool bShow) : m_szVerb(szVerb), m_bShow(bShow) {}
+    ~ProgressDisplay() { end(); }
+    ProgressDisplay(const ProgressDisplay&) = delete;
+    ProgressDisplay& operator=(const ProgressDisplay&) = delete;
+    void show(int64_t llDone, int64_t llTotal);
+    void end();
+
+private:
+    const char* m_szVerb;
+    bool m_bShow;
+    int m_nLastPercent = -1;
 };
 
 }  // namespace qrtool

@@ -10,21 +10,9 @@ namespace qrtool {
 
 namespace {
 
-struct Progress {
-    const char* szVerb;
-    int nLastPercent = -1;
-};
-
 // Shown only at a terminal; the library calls it at a bounded rate during long operations.
 void showProgress(int64_t llDone, int64_t llTotal, void* pContext) {
-    auto* pProgress = static_cast<Progress*>(pContext);
-    if (llTotal <= 0) return;
-    const int nPercent = static_cast<int>(llDone * 100 / llTotal);
-    if (nPercent == pProgress->nLastPercent) return;
-    pProgress->nLastPercent = nPercent;
-    std::fprintf(stderr, "\r%s: %3d%% (%s of %s)", pProgress->szVerb, nPercent, humanSize(llDone).c_str(),
-                 humanSize(llTotal).c_str());
-    std::fflush(stderr);
+    static_cast<ProgressDisplay*>(pContext)->show(llDone, llTotal);
 }
 
 // Parses the numbers, opens the file for reading and writing, runs the edit with a progress
@@ -47,16 +35,14 @@ int edit(const char* szVerb, const Args& args, std::size_t nNumbers,
     ReportError(0);
     if (!QR_OpenFile(&hFile, sFile.c_str(), 3)) return failLibrary(sUsage + sFile);
 
-    Progress progress{szVerb};
     const bool bTerminal = os::isTerminal(os::Stream::Err);
+    ProgressDisplay progress(szVerb, bTerminal);
     if (bTerminal) QR_SetProgressHook(&showProgress, &progress);
     ReportError(0);
     const bool bDone = pfnEdit(hFile, llValues);
     const int32_t lError = GetDllErrorNo();
-    if (bTerminal) {
-        QR_SetProgressHook(nullptr, nullptr);
-        if (progress.nLastPercent >= 0) std::fputs("\n", stderr);
-    }
+    if (bTerminal) QR_SetProgressHook(nullptr, nullptr);
+    progress.end();
     const std::string sFailure = bDone ? "" : libraryError();
     ReportError(0);
     if (!QR_CloseFile(hFile) && bDone) return failLibrary(sUsage + sFile);

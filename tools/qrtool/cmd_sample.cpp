@@ -74,8 +74,8 @@ int runSample(const Options&, const Args& args) {
 
     std::string sXyz =
         "/ QRCore sample survey: aeromagnetic, 100 m line spacing, 500 m tie spacing\n"
-        "/ columns: X  Y  FIDUCIAL  FLIGHT  MAG_NT  ALT_M\n"
-        "/\n";
+        "/\n"
+        "/ X  Y  FIDUCIAL  FLIGHT  MAG_NT  ALT_M\n";
     std::vector<BinaryRecord> records;
     int32_t lFiducial = 1000;
     for (std::size_t nLine = 0; nLine < sizeof kLines / sizeof kLines[0]; ++nLine) {
@@ -87,8 +87,10 @@ int runSample(const Options&, const Args& args) {
         int32_t lFlight = 0;
         ToIntFlightNo(flight.data(), &lFlight);
 
+        // The flight is named once, before its first line, and holds for the lines after it.
+        if (nLine == 0 || std::strcmp(line.szFlight, kLines[nLine - 1].szFlight) != 0)
+            sXyz += std::string("//Flight ") + line.szFlight + "\n";
         sXyz += std::string(line.szKeyword) + " " + line.szName + "\n";
-        sXyz += std::string("/ flight ") + line.szFlight + "\n";
         const double dRadians = DegreeToRadian(line.dHeading);
         const bool bTie = std::strcmp(line.szKeyword, "TIE") == 0;
         const double dStartX = bTie ? 432000.0 + 500.0 * static_cast<double>(nLine) : 431900.0;

@@ -11,6 +11,13 @@ namespace qrtool {
     "input itself. OUT is written under a temporary name in its folder and takes its place only\n"   \
     "when the whole conversion succeeded."
 
+// How columns and scan read a text file.
+#define QRTOOL_TEXT_RULES                                                                             \
+    "Fields are separated by blanks and tabs: the tool reads a tab as a blank before it analyses\n" \
+    "a record (the library's own record rule counts blanks only). Lines may end in LF or CR LF.\n"  \
+    "A file that looks binary (zero bytes, or mostly bytes that are not text, at its start) is\n"  \
+    "refused. Long scans show their progress when standard error is a terminal."
+
 const std::vector<Command>& commands() {
     static const std::vector<Command> s_commands = {
         {"line", "line names <-> line-number codes", "line encode|decode|split [VALUE...]\n"
@@ -37,13 +44,24 @@ const std::vector<Command>& commands() {
         {"columns", "column layouts of a blank-separated text file", "columns FILE\n"
          "Lists each distinct layout of column widths, how many records have it and the line\n"
          "numbers where runs of it start (at most 16 listed). Blank lines, comment lines\n"
-         "(starting with / or #) and survey-line headers (LINE name, TIE name) are skipped.", &runColumns},
-        {"scan", "survey lines of an XYZ file", "scan FILE\n"
-         "One row per survey line of an XYZ file (header lines such as 'LINE AL0123' or\n"
-         "'TIE T100', comment lines starting with / or #, blank-separated records): name,\n"
-         "line-number code, whether it decodes, type, area, record count, the line number of its\n"
-         "header, the column widths of its first record, and how many runs of different column\n"
-         "layouts its records form (1: all alike).", &runScan},
+         "(starting with / or #) and survey-line headers (LINE name, TIE name) are skipped.\n"
+         QRTOOL_TEXT_RULES, &runColumns},
+        {"scan", "survey lines of an XYZ file", "scan [--stats] FILE\n"
+         "One row per survey line of an XYZ file: name, line-number code, whether the name is\n"
+         "valid, type, area, flight, flight-number code, record count, the line number of its\n"
+         "header, the column widths of its first record, how many runs of different column\n"
+         "layouts its records form (1: all alike), the null values per column, and a note.\n"
+         "  Headers: 'LINE AL0123', 'TIE T100', or a bare number: 'Line 17430' and 'Tie 9010' are\n"
+         "    the lines L17430 and T9010 (keywords in any case). A name that does not come back\n"
+         "    from its code as the same text (L1010.2 codes as L1010) is not valid, and the note\n"
+         "    says why; headers that code to one number are noted, never merged.\n"
+         "  Flights: a comment '//Flight 172' (or '/ FLIGHT AN01', any case) holds for the lines\n"
+         "    after it (and for the line it follows directly, before that line's records).\n"
+         "  Channels: the last '/' comment before the first record that has as many words as the\n"
+         "    records have columns names the columns.\n"
+         "  Nulls: a field '*' is a null value.\n"
+         "  --stats adds each line's range (minimum..maximum) of every numeric column.\n"
+         QRTOOL_TEXT_RULES, &runScan},
         {"angle", "angle and time conversions", "angle CONVERSION [VALUE...]\n"
          "CONVERSION is one of the library's conversions, such as DMSToDegree, DegreeToDMS,\n"
          "SecondToHMS or DegreeToRadian ('qrtool angle list' shows them all). Without values,\n"

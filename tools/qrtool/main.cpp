@@ -50,6 +50,10 @@ int run(int argc, char** argv) {
             options.bYes = true;
         } else if (sArg == "--json") {
             options.bJson = true;
+        } else if (sArg == "--stats") {
+            options.bStats = true;
+        } else if (sArg == "--ebcdic") {
+            options.bEbcdic = true;
         } else if (sArg == "-h" || sArg == "--help") {
             options.bHelp = true;
         } else if (sArg == "--version") {

@@ -1,0 +1,410 @@
+// qrtool: the text scanner: lines, their kinds and record layouts in one pass over large blocks.
+#include "text_scanner.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "qrcore/error.h"
+#include "qrcore/fileapi.h"
+#include "qrcore/util.h"
+
+namespace qrtool {
+
+// ---- sources ---------------------------------------------------------------------------------
+
+namespace {
+std::string lastLibraryMessage() {
+    char szText[256] = "";
+    GetDllErrorString(szText, sizeof szText);
+    std::string sText = szText;
+    while (!sText.empty() && (sText.back() == '\n' || sText.back() == '\r')) sText.pop_back();
+    return (sText.empty() ? std::string("failed") : sText) + " (error " + std::to_string(GetDllErrorNo()) + ")";
+}
+}  // namespace
+
+FileSource::~FileSource() { close(); }
+
+bool FileSource::open(const std::string& sPath) {
+    if (sPath == "-") {
+        m_bStdin = true;
+        return true;
+    }
+    ReportError(0);
+    // Read access, sharing both: a scan never stands in the way of the file's other users.
+    if (!QR_OpenFile(&m_hFile, sPath.c_str(), 0x301)) {
+        m_hFile = nullptr;
+        m_sError = lastLibraryMessage();
+        return false;
+    }
+    std::error_code ec;
+    const auto nSize = std::filesystem::file_size(sPath, ec);
+    m_llSize = ec ? -1 : static_cast<int64_t>(nSize);
+    return true;
+}
+
+int64_t FileSource::read(char* p, std::size_t nBytes) {
+    if (m_bStdin) {
+        errno = 0;
+        const std::size_t n = std::fread(p, 1, nBytes, stdin);
+        if (n == 0 && std::ferror(stdin) != 0) {
+            m_sError = std::strerror(errno != 0 ? errno : EIO);
+            return -1;
+        }
+        return static_cast<int64_t>(n);
+    }
+    const auto nAsk = static_cast<uint32_t>(std::min<std::size_t>(nBytes, UINT32_MAX));
+    ReportError(0);
+    const uint32_t n = QR_Read(m_hFile, p, nAsk);
+    if (n == 0 && GetDllErrorNo() != 0) {
+        m_sError = lastLibraryMessage();
+        return -1;
+    }
+    return n;
+}
+
+bool FileSource::close() {
+    if (m_hFile == nullptr) return true;
+    void* hFile = m_hFile;
+    m_hFile = nullptr;
+    ReportError(0);
+    if (QR_CloseFile(hFile)) return true;
+    m_sError = lastLibraryMessage();
+    return false;
+}
+
+// ---- masks -----------------------------------------------------------------------------------
+
+namespace {
+
+// One bit per byte of the little-endian word w: set where the byte equals the byte in every
+// lane of kPattern (exact per byte: no borrow crosses a lane).
+inline uint64_t equalBytes(uint64_t w, uint64_t kPattern) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const uint64_t x = w ^ kPattern;
+    const uint64_t nonZero = (((x & kLow7) + kLow7) | x) & 0x8080808080808080ull;
+    return ((~nonZero & 0x8080808080808080ull) >> 7) * 0x0102040810204080ull >> 56;
+}
+
+constexpr uint64_t lanes(unsigned char c) { return 0x0101010101010101ull * c; }
+
+}  // namespace
+
+ChunkMasks chunkMasksPortable(const char* p) {
+    ChunkMasks masks;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (unsigned i = 0; i < 64; i += 8) {
+            uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            masks.llLineFeed |= equalBytes(w, lanes('\n')) << i;
+            masks.llBlank |= (equalBytes(w, lanes(' ')) | equalBytes(w, lanes('\t'))) << i;
+            masks.llReturn |= equalBytes(w, lanes('\r')) << i;
+        }
+    } else {
+        for (unsigned i = 0; i < 64; ++i) {
+            const uint64_t bit = uint64_t{1} << i;
+            if (p[i] == '\n') masks.llLineFeed |= bit;
+            if (p[i] == ' ' || p[i] == '\t') masks.llBlank |= bit;
+            if (p[i] == '\r') masks.llReturn |= bit;
+        }
+    }
+    return masks;
+}
+
+ChunkMasks chunkMasks(const char* p) {
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n'), blank = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'),
+                  cr = _mm_set1_epi8('\r');
+    ChunkMasks masks;
+    for (unsigned i = 0; i < 64; i += 16) {
+        __m128i v;
+        std::memcpy(&v, p + i, sizeof v);
+        const auto bits = [&](__m128i eq) {
+            return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq))) << i;
+        };
+        masks.llLineFeed |= bits(_mm_cmpeq_epi8(v, lf));
+        masks.llBlank |= bits(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, tab)));
+        masks.llReturn |= bits(_mm_cmpeq_epi8(v, cr));
+    }
+    return masks;
+#else
+    return chunkMasksPortable(p);
+#endif
+}
+
+// ---- lines -----------------------------------------------------------------------------------
+
+namespace {
+inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Case-insensitive comparison of [p, p + n) with an upper-case keyword.
+bool isKeyword(const char* p, std::size_t n, const char* szKeyword) {
+    const std::size_t nKeyword = std::strlen(szKeyword);
+    if (n != nKeyword) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        char c = p[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != szKeyword[i]) return false;
+    }
+    return true;
+}
+}  // namespace
+
+LineKind classify(const char* pText, const uint32_t* pEnds, std::size_t nFields, std::size_t nFirst) {
+    if (nFields == 0) return LineKind::Blank;
+    const char c = pText[nFirst];
+    if (c == '/' || c == '#') return LineKind::Comment;
+    if (nFields >= 2 && (c == 'L' || c == 'l' || c == 'T' || c == 't')) {
+        const std::size_t n = pEnds[0] - nFirst;
+        if (isKeyword(pText + nFirst, n, "LINE") || isKeyword(pText + nFirst, n, "TIE")) return LineKind::Header;
+    }
+    return LineKind::Record;
+}
+
+std::string headerName(const ScanLine& line) {
+    if (line.nFields < 2) return {};
+    std::size_t nStart = line.pEnds[0];
+    while (nStart < line.nLength && isBlank(line.pText[nStart])) ++nStart;
+    std::size_t nEnd = line.nLength;
+    while (nEnd > nStart && isBlank(line.pText[nEnd - 1])) --nEnd;
+    return std::string(line.pText + nStart, nEnd - nStart);
+}
+
+std::string headerKeyword(const ScanLine& line) {
+    if (line.nFields == 0) return {};
+    std::string s(line.pText + line.nFirst, line.pEnds[0] - line.nFirst);
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+std::string fieldText(const ScanLine& line, std::size_t k) {
+    if (k >= line.nFields) return {};
+    const std::size_t nEnd = line.pEnds[k];
+    std::size_t nStart = nEnd;
+    while (nStart > 0 && !isBlank(line.pText[nStart - 1])) --nStart;
+    return std::string(line.pText + nStart, nEnd - nStart);
+}
+
+bool looksBinary(const char* p, std::size_t nLength) {
+    std::size_t nOther = 0;
+    for (std::size_t i = 0; i < nLength;) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c == 0) return true;
+        if ((c >= 0x20 && c < 0x7F) || (c >= '\t' && c <= '\r')) {
+            ++i;
+            continue;
+        }
+        // A well-formed UTF-8 sequence counts as text (a sequence cut by the end of the block
+        // too).
+        std::size_t nMore = c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : 0;
+        std::size_t k = 1;
+        while (nMore > 0 && k <= nMore && i + k < nLength && (static_cast<unsigned char>(p[i + k]) & 0xC0) == 0x80) ++k;
+        if (nMore > 0 && (k == nMore + 1 || i + k == nLength)) {
+            i += k;
+            continue;
+        }
+        ++nOther;
+        ++i;
+    }
+    return nOther * 2 > nLength;
+}
+
+TextScanner::TextScanner(std::size_t nBlock, std::size_t nMaxLine)
+    : m_nBlock(std::max<std::size_t>(nBlock, 1)), m_nMaxLine(std::max<std::size_t>(nMaxLine, 1)) {
+    m_ends.reserve(256);
+    m_lastEnds.reserve(256);
+}
+
+void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut) {
+    ++m_llLine;
+    if (nLength > m_nMaxLine) {
+        // Only the start of an overlong line counts.
+        bCut = true;
+        nLength = m_nMaxLine;
+    }
+    if (nLength > 0 && pLine[nLength - 1] == '\r') --nLength;  // CR LF line end
+    if (bCut) {
+        // A field running over the cut ends there.
+        while (!m_ends.empty() && m_ends.back() > nLength) m_ends.pop_back();
+        if (nLength > 0 && !isBlank(pLine[nLength - 1]) && (m_ends.empty() || m_ends.back() != nLength))
+            m_ends.push_back(static_cast<uint32_t>(nLength));
+    }
+    ScanLine line;
+    line.pText = pLine;
+    line.nLength = nLength;
+    line.llNumber = m_llLine;
+    line.bCut = bCut;
+    line.pEnds = m_ends.data();
+    line.nFields = m_ends.size();
+    line.nFirst = nLength;
+    if (!m_ends.empty()) {
+        std::size_t i = 0;
+        while (isBlank(pLine[i])) ++i;
+        line.nFirst = i;
+    }
+    line.kind = classify(pLine, line.pEnds, line.nFields, line.nFirst);
+    if (line.kind == LineKind::Record) {
+        line.bSameLayout = m_bHaveRecord && m_ends == m_lastEnds;
+        if (!line.bSameLayout) {
+            m_lastEnds = m_ends;
+            m_bHaveRecord = true;
+        }
+    }
+    m_pVisitor->onLine(line);
+    m_ends.clear();
+}
+
+// Hands over every line of [p, p + nLength), which ends with a line feed and is followed by at
+// least 64 readable bytes. One pass over 64-byte chunks finds line feeds and field ends: a field
+// byte is anything but a blank, a tab, a line feed, and a carriage return right before a line
+// feed; a field ends where a field byte is followed by one that is not.
+void TextScanner::processRegion(const char* p, std::size_t nLength, bool bCut) {
+    std::size_t nLineStart = 0;
+    for (std::size_t nChunk = 0; nChunk < nLength; nChunk += 64) {
+        const ChunkMasks masks = chunkMasks(p + nChunk);
+        const std::size_t nRest = nLength - nChunk;
+        const uint64_t llValid = nRest >= 64 ? ~uint64_t{0} : (uint64_t{1} << nRest) - 1;
+        const bool bNextLineFeed = nRest > 64 && p[nChunk + 64] == '\n';
+        const uint64_t llLineFeed = masks.llLineFeed & llValid;
+        const uint64_t llLineEndReturn =
+            masks.llReturn & ((llLineFeed >> 1) | (static_cast<uint64_t>(bNextLineFeed) << 63));
+        const uint64_t llField = ~(masks.llBlank | llLineFeed | llLineEndReturn) & llValid;
+        bool bNextField = false;
+        if (nRest > 64) {
+            const char c = p[nChunk + 64];
+            // The chunk after this one is inside the region, which ends with a line feed, so a
+            // carriage return there has a byte after it.
+            bNextField = !isBlank(c) && c != '\n' && !(c == '\r' && p[nChunk + 65] == '\n');
+        }
+        const uint64_t llEnds = llField & ~((llField >> 1) | (static_cast<uint64_t>(bNextField) << 63));
+        uint64_t llEvents = llEnds | llLineFeed;
+        while (llEvents != 0) {
+            const int nBit = std::countr_zero(llEvents);
+            const std::size_t nPos = nChunk + static_cast<std::size_t>(nBit);
+            if ((llLineFeed >> nBit) & 1) {
+                finishLine(p + nLineStart, nPos - nLineStart, bCut);
+                nLineStart = nPos + 1;
+            } else if (nPos + 1 - nLineStart <= m_nMaxLine + 1) {
+                m_ends.push_back(static_cast<uint32_t>(nPos + 1 - nLineStart));
+            }
+            llEvents &= llEvents - 1;
+        }
+    }
+}
+
+ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t llProgressStep) {
+    m_pVisitor = &visitor;
+    m_llLine = 0;
+    m_bHaveRecord = false;
+    m_ends.clear();
+    constexpr std::size_t kPad = 128;            // readable bytes after the data (a chunk's tail)
+    constexpr std::size_t kFirstCheck = 1 << 16;  // bytes looked at for the text check
+    // Room for an overlong line's start plus a block; the part of a line not yet ended moves
+    // to the front of the buffer before the next block is read behind it.
+    const std::size_t nCapacity = m_nMaxLine + m_nBlock + 1;
+    std::vector<char> buffer(nCapacity + kPad);
+    std::size_t nHave = 0;
+    int64_t llRead = 0, llNextProgress = llProgressStep;
+    bool bChecked = false, bSkipping = false, bEnd = false;
+    while (!bEnd) {
+        const int64_t n = source.read(buffer.data() + nHave, std::min(m_nBlock, nCapacity - nHave));
+        if (n < 0) return ScanStatus::ReadError;
+        bEnd = n == 0;
+        llRead += n;
+        if (llRead >= llNextProgress) {
+            visitor.onProgress(llRead);
+            llNextProgress = llRead + llProgressStep;
+        }
+        const std::size_t nNew = static_cast<std::size_t>(n);
+        if (!bChecked) {
+            // Wait for a whole first block (or the end, or a full buffer) before judging.
+            nHave += nNew;
+            if (nHave < std::min(kFirstCheck, nCapacity) && !bEnd) continue;
+            if (looksBinary(buffer.data(), std::min(nHave, kFirstCheck))) return ScanStatus::Binary;
+            bChecked = true;
+        } else if (bSkipping) {
+            // The rest of an overlong line is read past.
+            const char* pNew = buffer.data() + nHave;
+            const char* pFeed = static_cast<const char*>(std::memchr(pNew, '\n', nNew));
+            if (pFeed == nullptr) continue;
+            const std::size_t nKeep = nNew - static_cast<std::size_t>(pFeed + 1 - pNew);
+            std::memmove(buffer.data(), pFeed + 1, nKeep);
+            nHave = nKeep;
+            bSkipping = false;
+        } else {
+            nHave += nNew;
+        }
+        // Every line that has its end is handed over; the unfinished one waits for more.
+        if (bEnd && nHave > 0 && buffer[nHave - 1] != '\n') buffer[nHave++] = '\n';  // no final line end
+        std::size_t nDone = nHave;
+        while (nDone > 0 && buffer[nDone - 1] != '\n') --nDone;
+        if (nDone > 0) {
+            processRegion(buffer.data(), nDone, false);
+            std::memmove(buffer.data(), buffer.data() + nDone, nHave - nDone);
+            nHave -= nDone;
+        } else if (nHave > m_nMaxLine) {
+            // A line longer than the limit: its start is looked at, the rest read past.
+            buffer[m_nMaxLine] = '\n';
+            processRegion(buffer.data(), m_nMaxLine + 1, true);
+            nHave = 0;
+            bSkipping = true;
+        }
+    }
+    return ScanStatus::Done;
+}
+
+// ---- layouts ---------------------------------------------------------------------------------
+
+std::vector<int32_t> recordWidths(const ScanLine& line) {
+    // The library's analysis of the record, with tabs read as blanks. A zero byte would end the
+    // library's text early, so it stands in as a field byte (a control character).
+    std::string sRecord(line.pText, line.nLength);
+    for (char& c : sRecord) {
+        if (c == '\t') c = ' ';
+        else if (c == '\0') c = '\x1a';
+    }
+    int32_t nCount = 0;
+    int32_t* pWidths = RecordFormatAnalyse(sRecord.c_str(), &nCount);
+    std::vector<int32_t> widths;
+    if (pWidths != nullptr) {
+        widths.assign(pWidths, pWidths + std::max<int32_t>(nCount, 0));
+        std::free(pWidths);
+    }
+    return widths;
+}
+
+void LayoutCollector::add(const ScanLine& line) {
+    std::size_t nLayout = m_nLast;
+    if (!line.bSameLayout || !m_bAny) {
+        m_lastWidths = recordWidths(line);
+        const auto it = std::lower_bound(m_index.begin(), m_index.end(), m_lastWidths,
+                                         [](const auto& entry, const std::vector<int32_t>& w) { return entry.first < w; });
+        if (it != m_index.end() && it->first == m_lastWidths) {
+            nLayout = it->second;
+        } else if (m_summary.layouts.size() < kMaxLayouts) {
+            nLayout = m_summary.layouts.size();
+            m_index.insert(it, {m_lastWidths, nLayout});
+            m_summary.layouts.push_back({m_lastWidths, 0, 0, {}});
+        } else {
+            nLayout = SIZE_MAX;
+        }
+    }
+    Layout& layout = nLayout == SIZE_MAX ? m_summary.other : m_summary.layouts[nLayout];
+    ++layout.llRecords;
+    if (!m_bAny || nLayout != m_nLast || nLayout == SIZE_MAX) {
+        ++layout.llRuns;
+        if (layout.starts.size() < kMaxStarts) layout.starts.push_back(line.llNumber);
+    }
+    m_nLast = nLayout;
+    m_bAny = true;
+}
+
+}  // namespace qrtool
