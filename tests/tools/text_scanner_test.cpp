@@ -205,16 +205,16 @@ TEST(TextScanner, VectorMasksMatchThePortableOnes) {
         char chunk[64];
         for (char& c : chunk) c = kBytes[rng() % sizeof kBytes];
         const qrtool::ChunkMasks vector = qrtool::chunkMasks(chunk), portable = qrtool::chunkMasksPortable(chunk);
-        uint64_t llLineFeed = 0, llBlank = 0, llReturn = 0;
+        uint64_t llLineFeed = 0, llBlank = 0, llStar = 0;
         for (unsigned i = 0; i < 64; ++i) {
             llLineFeed |= static_cast<uint64_t>(chunk[i] == '\n') << i;
             llBlank |= static_cast<uint64_t>(chunk[i] == ' ' || chunk[i] == '\t') << i;
-            llReturn |= static_cast<uint64_t>(chunk[i] == '\r') << i;
+            llStar |= static_cast<uint64_t>(chunk[i] == '*') << i;
         }
         for (const qrtool::ChunkMasks& masks : {vector, portable}) {
             EXPECT_EQ(masks.llLineFeed, llLineFeed);
             EXPECT_EQ(masks.llBlank, llBlank);
-            EXPECT_EQ(masks.llReturn, llReturn);
+            EXPECT_EQ(masks.llStar, llStar);
         }
     }
 }

@@ -1,5 +1,6 @@
 // qrtool: the columns and scan commands over blank-separated record files (XYZ survey text).
 #include <charconv>
+#include <cstring>
 #include <optional>
 #include <unordered_map>
 
@@ -12,28 +13,30 @@ namespace qrtool {
 
 namespace {
 
-// Runs the scanner over sPath with a progress display for long files at a terminal. Returns 0,
-// or the exit status after a message.
-int scanFile(const char* szCommand, const std::string& sPath, LineVisitor& visitor) {
+// A visitor that shows the scan's progress at a terminal, for long files (like the edits).
+class ProgressVisitor : public LineVisitor {
+public:
+    void onProgress(int64_t llDone) override {
+        if (m_pDisplay != nullptr) m_pDisplay->show(llDone, m_llTotal);
+    }
+    ProgressDisplay* m_pDisplay = nullptr;
+    int64_t m_llTotal = 0;
+};
+
+// Runs the scanner over sPath. Returns 0, or the exit status after a message.
+int scanFile(const char* szCommand, const std::string& sPath, ProgressVisitor& visitor) {
     const std::string sWhat = std::string(szCommand) + ": " + sPath + ": ";
     FileSource source;
     if (!source.open(sPath)) return fail(kExitFailed, sWhat + source.error());
     const int64_t llSize = source.size();
-    // Long scans show their progress, like the edits: about a hundred steps.
-    struct Progressing : LineVisitor {
-        LineVisitor& inner;
-        ProgressDisplay display;
-        int64_t llSize;
-        Progressing(LineVisitor& v, const char* szVerb, bool bShow, int64_t llTotal)
-            : inner(v), display(szVerb, bShow), llSize(llTotal) {}
-        void onLine(const ScanLine& line) override { inner.onLine(line); }
-        void onProgress(int64_t llDone) override { display.show(llDone, llSize); }
-    } progressing(visitor, szCommand, llSize >= (int64_t{16} << 20) && os::isTerminal(os::Stream::Err), llSize);
-
+    ProgressDisplay display(szCommand, llSize >= (int64_t{16} << 20) && os::isTerminal(os::Stream::Err));
+    visitor.m_pDisplay = &display;
+    visitor.m_llTotal = llSize;
     TextScanner scanner;
-    const ScanStatus status = scanner.run(source, progressing, std::max<int64_t>(llSize / 100, int64_t{1} << 20));
-    if (status == ScanStatus::Done) progressing.onProgress(llSize);
-    progressing.display.end();
+    const ScanStatus status = scanner.run(source, visitor, std::max<int64_t>(llSize / 100, int64_t{1} << 20));
+    if (status == ScanStatus::Done) visitor.onProgress(llSize);
+    display.end();
+    visitor.m_pDisplay = nullptr;
     if (status == ScanStatus::Binary)
         return fail(kExitFailed, sWhat + "looks binary (zero bytes, or mostly bytes that are not text, at its start): "
                                          "not a text file of records");
@@ -73,7 +76,7 @@ void warnCutLines(const char* szCommand, int64_t llCut) {
 
 // ---- columns ---------------------------------------------------------------------------------
 
-struct ColumnsVisitor : LineVisitor {
+struct ColumnsVisitor : ProgressVisitor {
     LayoutCollector layouts;
     ChannelFinder channels;
     int64_t llCutLines = 0;
@@ -145,7 +148,7 @@ struct SurveyLine {
     std::string sNote;
 };
 
-class ScanVisitor : public LineVisitor {
+class ScanVisitor : public ProgressVisitor {
 public:
     explicit ScanVisitor(const Options& options) : m_options(options) {}
 
@@ -226,6 +229,10 @@ private:
         if (current.llRecords == 0 || !line.bSameLayout) ++current.llLayouts;
         ++current.llRecords;
         // A field that is '*' alone is a null value.
+        if (!line.bStar) {
+            if (m_options.bStats) ranges(line);
+            return;
+        }
         for (std::size_t k = 0; k < line.nFields; ++k) {
             const std::size_t nEnd = line.pEnds[k];
             if (line.pText[nEnd - 1] != '*' || (nEnd >= 2 && line.pText[nEnd - 2] != ' ' && line.pText[nEnd - 2] != '\t'))

@@ -105,14 +105,14 @@ ChunkMasks chunkMasksPortable(const char* p) {
             std::memcpy(&w, p + i, 8);
             masks.llLineFeed |= equalBytes(w, lanes('\n')) << i;
             masks.llBlank |= (equalBytes(w, lanes(' ')) | equalBytes(w, lanes('\t'))) << i;
-            masks.llReturn |= equalBytes(w, lanes('\r')) << i;
+            masks.llStar |= equalBytes(w, lanes('*')) << i;
         }
     } else {
         for (unsigned i = 0; i < 64; ++i) {
             const uint64_t bit = uint64_t{1} << i;
             if (p[i] == '\n') masks.llLineFeed |= bit;
             if (p[i] == ' ' || p[i] == '\t') masks.llBlank |= bit;
-            if (p[i] == '\r') masks.llReturn |= bit;
+            if (p[i] == '*') masks.llStar |= bit;
         }
     }
     return masks;
@@ -121,7 +121,7 @@ ChunkMasks chunkMasksPortable(const char* p) {
 ChunkMasks chunkMasks(const char* p) {
 #if defined(__SSE2__)
     const __m128i lf = _mm_set1_epi8('\n'), blank = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'),
-                  cr = _mm_set1_epi8('\r');
+                  star = _mm_set1_epi8('*');
     ChunkMasks masks;
     for (unsigned i = 0; i < 64; i += 16) {
         __m128i v;
@@ -131,7 +131,7 @@ ChunkMasks chunkMasks(const char* p) {
         };
         masks.llLineFeed |= bits(_mm_cmpeq_epi8(v, lf));
         masks.llBlank |= bits(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, tab)));
-        masks.llReturn |= bits(_mm_cmpeq_epi8(v, cr));
+        masks.llStar |= bits(_mm_cmpeq_epi8(v, star));
     }
     return masks;
 #else
@@ -218,84 +218,111 @@ bool looksBinary(const char* p, std::size_t nLength) {
 }
 
 TextScanner::TextScanner(std::size_t nBlock, std::size_t nMaxLine)
-    : m_nBlock(std::max<std::size_t>(nBlock, 1)), m_nMaxLine(std::max<std::size_t>(nMaxLine, 1)) {
-    m_ends.reserve(256);
+    : m_nBlock(std::max<std::size_t>(nBlock, 1)),
+      m_nMaxLine(std::max<std::size_t>(nMaxLine, 1)),
+      m_ends(m_nMaxLine / 2 + 2) {
     m_lastEnds.reserve(256);
 }
 
-void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut) {
+void TextScanner::finishLine(const char* pLine, std::size_t nLength, std::size_t nEnds, bool bCut, bool bStar) {
     ++m_llLine;
+    uint32_t* pEnds = m_ends.data();
     if (nLength > m_nMaxLine) {
         // Only the start of an overlong line counts.
         bCut = true;
         nLength = m_nMaxLine;
     }
-    if (nLength > 0 && pLine[nLength - 1] == '\r') --nLength;  // CR LF line end
+    if (nLength > 0 && pLine[nLength - 1] == '\r') {
+        // A CR LF line end. The scan counted the CR as a field byte: the last field ends before
+        // it, or was the CR alone.
+        --nLength;
+        if (!bCut) {
+            if (nLength > 0 && !isBlank(pLine[nLength - 1]))
+                pEnds[nEnds - 1] = static_cast<uint32_t>(nLength);
+            else
+                --nEnds;
+        }
+    }
     if (bCut) {
         // A field running over the cut ends there.
-        while (!m_ends.empty() && m_ends.back() > nLength) m_ends.pop_back();
-        if (nLength > 0 && !isBlank(pLine[nLength - 1]) && (m_ends.empty() || m_ends.back() != nLength))
-            m_ends.push_back(static_cast<uint32_t>(nLength));
+        while (nEnds > 0 && pEnds[nEnds - 1] > nLength) --nEnds;
+        if (nLength > 0 && !isBlank(pLine[nLength - 1]) && (nEnds == 0 || pEnds[nEnds - 1] != nLength))
+            pEnds[nEnds++] = static_cast<uint32_t>(nLength);
     }
     ScanLine line;
     line.pText = pLine;
     line.nLength = nLength;
     line.llNumber = m_llLine;
     line.bCut = bCut;
-    line.pEnds = m_ends.data();
-    line.nFields = m_ends.size();
+    line.bStar = bStar;
+    line.pEnds = pEnds;
+    line.nFields = nEnds;
     line.nFirst = nLength;
-    if (!m_ends.empty()) {
+    if (nEnds > 0) {
         std::size_t i = 0;
         while (isBlank(pLine[i])) ++i;
         line.nFirst = i;
     }
-    line.kind = classify(pLine, line.pEnds, line.nFields, line.nFirst);
+    line.kind = classify(pLine, pEnds, nEnds, line.nFirst);
     if (line.kind == LineKind::Record) {
-        line.bSameLayout = m_bHaveRecord && m_ends == m_lastEnds;
-        if (!line.bSameLayout) {
-            m_lastEnds = m_ends;
+        const bool bSame = m_bHaveRecord && nEnds == m_lastEnds.size() &&
+                           std::memcmp(pEnds, m_lastEnds.data(), nEnds * sizeof(uint32_t)) == 0;
+        line.bSameLayout = bSame;
+        if (!bSame) {
+            m_lastEnds.assign(pEnds, pEnds + nEnds);
             m_bHaveRecord = true;
         }
     }
     m_pVisitor->onLine(line);
-    m_ends.clear();
 }
 
 // Hands over every line of [p, p + nLength), which ends with a line feed and is followed by at
 // least 64 readable bytes. One pass over 64-byte chunks finds line feeds and field ends: a field
-// byte is anything but a blank, a tab, a line feed, and a carriage return right before a line
-// feed; a field ends where a field byte is followed by one that is not.
+// byte is anything but a blank, a tab and a line feed (the CR of a CR LF end is set right per
+// line); a field ends where a field byte is followed by one that is not. The ends before each
+// line feed are written out in one tight loop, then the line is handed over.
 void TextScanner::processRegion(const char* p, std::size_t nLength, bool bCut) {
-    std::size_t nLineStart = 0;
+    uint32_t* const pEnds = m_ends.data();
+    const std::size_t nLimit = m_nMaxLine + 1;  // ends further out are dropped (the line is cut)
+    std::size_t nLineStart = 0, nEnds = 0;
+    bool bStar = false;
     for (std::size_t nChunk = 0; nChunk < nLength; nChunk += 64) {
         const ChunkMasks masks = chunkMasks(p + nChunk);
         const std::size_t nRest = nLength - nChunk;
         const uint64_t llValid = nRest >= 64 ? ~uint64_t{0} : (uint64_t{1} << nRest) - 1;
-        const bool bNextLineFeed = nRest > 64 && p[nChunk + 64] == '\n';
-        const uint64_t llLineFeed = masks.llLineFeed & llValid;
-        const uint64_t llLineEndReturn =
-            masks.llReturn & ((llLineFeed >> 1) | (static_cast<uint64_t>(bNextLineFeed) << 63));
-        const uint64_t llField = ~(masks.llBlank | llLineFeed | llLineEndReturn) & llValid;
-        bool bNextField = false;
-        if (nRest > 64) {
-            const char c = p[nChunk + 64];
-            // The chunk after this one is inside the region, which ends with a line feed, so a
-            // carriage return there has a byte after it.
-            bNextField = !isBlank(c) && c != '\n' && !(c == '\r' && p[nChunk + 65] == '\n');
-        }
-        const uint64_t llEnds = llField & ~((llField >> 1) | (static_cast<uint64_t>(bNextField) << 63));
-        uint64_t llEvents = llEnds | llLineFeed;
-        while (llEvents != 0) {
-            const int nBit = std::countr_zero(llEvents);
-            const std::size_t nPos = nChunk + static_cast<std::size_t>(nBit);
-            if ((llLineFeed >> nBit) & 1) {
-                finishLine(p + nLineStart, nPos - nLineStart, bCut);
-                nLineStart = nPos + 1;
-            } else if (nPos + 1 - nLineStart <= m_nMaxLine + 1) {
-                m_ends.push_back(static_cast<uint32_t>(nPos + 1 - nLineStart));
+        uint64_t llLineFeed = masks.llLineFeed & llValid;
+        const uint64_t llField = ~(masks.llBlank | llLineFeed) & llValid;
+        const char cNext = p[nChunk + 64];  // readable: the region is followed by 64 bytes or more
+        const bool bNextField = nRest > 64 && !isBlank(cNext) && cNext != '\n';
+        uint64_t llEnds = llField & ~((llField >> 1) | (static_cast<uint64_t>(bNextField) << 63));
+        uint64_t llStars = masks.llStar & llValid;
+        for (;;) {
+            // The ends (and stars) up to the next line feed belong to the line being read.
+            const uint64_t llBefore = llLineFeed != 0 ? (llLineFeed & (~llLineFeed + 1)) - 1 : ~uint64_t{0};
+            uint64_t llTake = llEnds & llBefore;
+            llEnds ^= llTake;
+            bStar = bStar || (llStars & llBefore) != 0;
+            llStars &= ~llBefore;
+            const std::size_t nBase = nChunk + 1 - nLineStart;  // end of bit 0, from the line start
+            if (nBase + 63 <= nLimit) {
+                while (llTake != 0) {
+                    pEnds[nEnds++] = static_cast<uint32_t>(nBase + static_cast<std::size_t>(std::countr_zero(llTake)));
+                    llTake &= llTake - 1;
+                }
+            } else {
+                while (llTake != 0) {
+                    const std::size_t nEnd = nBase + static_cast<std::size_t>(std::countr_zero(llTake));
+                    if (nEnd <= nLimit) pEnds[nEnds++] = static_cast<uint32_t>(nEnd);
+                    llTake &= llTake - 1;
+                }
             }
-            llEvents &= llEvents - 1;
+            if (llLineFeed == 0) break;
+            const std::size_t nPos = nChunk + static_cast<std::size_t>(std::countr_zero(llLineFeed));
+            finishLine(p + nLineStart, nPos - nLineStart, nEnds, bCut, bStar);
+            nEnds = 0;
+            bStar = false;
+            nLineStart = nPos + 1;
+            llLineFeed &= llLineFeed - 1;
         }
     }
 }
@@ -304,7 +331,6 @@ ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t ll
     m_pVisitor = &visitor;
     m_llLine = 0;
     m_bHaveRecord = false;
-    m_ends.clear();
     constexpr std::size_t kPad = 128;            // readable bytes after the data (a chunk's tail)
     constexpr std::size_t kFirstCheck = 1 << 16;  // bytes looked at for the text check
     // Room for an overlong line's start plus a block; the part of a line not yet ended moves
@@ -381,7 +407,7 @@ std::vector<int32_t> recordWidths(const ScanLine& line) {
     return widths;
 }
 
-void LayoutCollector::add(const ScanLine& line) {
+void LayoutCollector::addChanged(const ScanLine& line) {
     std::size_t nLayout = m_nLast;
     if (!line.bSameLayout || !m_bAny) {
         m_lastWidths = recordWidths(line);

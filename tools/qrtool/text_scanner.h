@@ -60,6 +60,7 @@ struct ScanLine {
     std::size_t nFirst = 0;  // position of the first field's first byte (nLength when none)
     // Records only: the field ends are those of the previous record of the file.
     bool bSameLayout = false;
+    bool bStar = false;  // the line holds a '*' (a field may be a null value)
 };
 
 // What a line is. Blank: no field. Comment: the first field starts with '/' or '#'. Header: the
@@ -96,13 +97,15 @@ public:
 
 private:
     void processRegion(const char* p, std::size_t nLength, bool bCut);
-    void finishLine(const char* pLine, std::size_t nLength, bool bCut);
+    void finishLine(const char* pLine, std::size_t nLength, std::size_t nEnds, bool bCut, bool bStar);
 
     std::size_t m_nBlock;
     std::size_t m_nMaxLine;
     LineVisitor* m_pVisitor = nullptr;
     int64_t m_llLine = 0;
-    std::vector<uint32_t> m_ends;      // field ends of the line being read
+    // Field ends of the line being read: room for every end a line can have below the limit
+    // (a field and its blank take two bytes), allocated once.
+    std::vector<uint32_t> m_ends;
     std::vector<uint32_t> m_lastEnds;  // field ends of the last record
     bool m_bHaveRecord = false;
 };
@@ -111,12 +114,12 @@ private:
 // ASCII (with tab, CR, LF, FF, VT) nor part of a well-formed UTF-8 sequence.
 bool looksBinary(const char* p, std::size_t nLength);
 
-// The bit masks of 64 bytes (bit j for byte j): line feeds, blanks or tabs, carriage returns.
-// (Exposed so that the tests can hold the vector form against the portable one.)
+// The bit masks of 64 bytes (bit j for byte j): line feeds, blanks or tabs, and stars. (Exposed
+// so that the tests can hold the vector form against the portable one.)
 struct ChunkMasks {
     uint64_t llLineFeed = 0;
     uint64_t llBlank = 0;
-    uint64_t llReturn = 0;
+    uint64_t llStar = 0;
 };
 ChunkMasks chunkMasks(const char* p);
 ChunkMasks chunkMasksPortable(const char* p);
@@ -145,12 +148,20 @@ inline constexpr std::size_t kMaxStarts = 16;
 // apart.
 class LayoutCollector {
 public:
-    void add(const ScanLine& line);
+    void add(const ScanLine& line) {
+        // Most records repeat the layout before them.
+        if (line.bSameLayout && m_nLast != SIZE_MAX) {
+            ++m_summary.layouts[m_nLast].llRecords;
+            return;
+        }
+        addChanged(line);
+    }
     const LayoutSummary& summary() const { return m_summary; }
     // The widths of the last record added.
     const std::vector<int32_t>& lastWidths() const { return m_lastWidths; }
 
 private:
+    void addChanged(const ScanLine& line);
     LayoutSummary m_summary;
     std::vector<std::pair<std::vector<int32_t>, std::size_t>> m_index;  // sorted by widths
     std::vector<int32_t> m_lastWidths;
