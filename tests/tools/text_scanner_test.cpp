@@ -53,6 +53,8 @@ struct Result {
     qrtool::LayoutSummary summary;
     int64_t llCut = 0;
     std::vector<std::pair<int64_t, Kind>> kinds;  // line number and kind of every non-blank line
+    std::vector<std::vector<int32_t>> widths;     // of every record
+    std::vector<bool> same;                       // every record: the widths of the record before
 };
 
 Result columns(const std::string& sFile, std::size_t nMaxLine) {
@@ -75,6 +77,8 @@ Result columns(const std::string& sFile, std::size_t nMaxLine) {
         if (kind != Kind::Blank) result.kinds.emplace_back(llLine, kind);
         if (kind != Kind::Record) continue;
         const std::vector<int32_t> w = widths(sLine);
+        result.same.push_back(!result.widths.empty() && result.widths.back() == w);
+        result.widths.push_back(w);
         std::size_t nLayout = SIZE_MAX;
         if (auto it = index.find(w); it != index.end()) {
             nLayout = it->second;
@@ -116,10 +120,18 @@ struct Collecting : qrtool::LineVisitor {
     qrtool::LayoutCollector layouts;
     int64_t llCut = 0;
     std::vector<std::pair<int64_t, reference::Kind>> kinds;
+    std::vector<std::vector<int32_t>> widths;  // from the field ends the scanner gives
+    std::vector<bool> same;
     void onLine(const qrtool::ScanLine& line) override {
         if (line.bCut) ++llCut;
         if (line.kind != qrtool::LineKind::Blank) kinds.emplace_back(line.llNumber, static_cast<reference::Kind>(line.kind));
-        if (line.kind == qrtool::LineKind::Record) layouts.add(line);
+        if (line.kind != qrtool::LineKind::Record) return;
+        std::vector<int32_t> w;
+        for (std::size_t k = 0, nPrev = 0; k < line.fields(); nPrev = line.ends()[k++])
+            w.push_back(static_cast<int32_t>(line.ends()[k] - nPrev));
+        widths.push_back(w);
+        same.push_back(line.bSameLayout);
+        layouts.add(line);
     }
 };
 
@@ -185,9 +197,12 @@ TEST(TextScanner, LayoutsAgreeWithTheLineByLineAnalysis) {
         StringSource source(sFile, nBlock);
         Collecting got;
         qrtool::TextScanner scanner(nBlock, nMaxLine);
+        scanner.useWideMasks(nRound % 2 == 0);  // both forms of the inner loop
         ASSERT_EQ(scanner.run(source, got), qrtool::ScanStatus::Done);
         EXPECT_EQ(got.kinds, want.kinds);
         EXPECT_EQ(got.llCut, want.llCut);
+        EXPECT_EQ(got.widths, want.widths);
+        EXPECT_EQ(got.same, want.same);
         const qrtool::LayoutSummary& summary = got.layouts.summary();
         ASSERT_EQ(summary.layouts.size(), want.summary.layouts.size());
         for (std::size_t i = 0; i < summary.layouts.size(); ++i) {
@@ -204,14 +219,15 @@ TEST(TextScanner, VectorMasksMatchThePortableOnes) {
     for (int nRound = 0; nRound < 20000; ++nRound) {
         char chunk[64];
         for (char& c : chunk) c = kBytes[rng() % sizeof kBytes];
-        const qrtool::ChunkMasks vector = qrtool::chunkMasks(chunk), portable = qrtool::chunkMasksPortable(chunk);
+        const qrtool::ChunkMasks vector = qrtool::chunkMasks(chunk), portable = qrtool::chunkMasksPortable(chunk),
+                                 wide = qrtool::chunkMasksWide(chunk);
         uint64_t llLineFeed = 0, llBlank = 0, llStar = 0;
         for (unsigned i = 0; i < 64; ++i) {
             llLineFeed |= static_cast<uint64_t>(chunk[i] == '\n') << i;
             llBlank |= static_cast<uint64_t>(chunk[i] == ' ' || chunk[i] == '\t') << i;
             llStar |= static_cast<uint64_t>(chunk[i] == '*') << i;
         }
-        for (const qrtool::ChunkMasks& masks : {vector, portable}) {
+        for (const qrtool::ChunkMasks& masks : {vector, portable, wide}) {
             EXPECT_EQ(masks.llLineFeed, llLineFeed);
             EXPECT_EQ(masks.llBlank, llBlank);
             EXPECT_EQ(masks.llStar, llStar);

@@ -85,7 +85,7 @@ struct ColumnsVisitor : ProgressVisitor {
         if (line.kind == LineKind::Comment) {
             channels.comment(line.pText, line.nLength);
         } else if (line.kind == LineKind::Record) {
-            channels.settle(line.nFields);
+            if (!channels.settled()) channels.settle(line.fields());
             layouts.add(line);
         }
     }
@@ -222,7 +222,7 @@ private:
             none.sReason = "records before the first header";
             startLine(none, line.llNumber, false);
         }
-        if (!m_channels.settled()) settle(line.nFields);
+        if (!m_channels.settled()) settle(line.fields());
         m_layouts.add(line);
         SurveyLine& current = m_current;
         if (current.llRecords == 0) current.widths = m_layouts.lastWidths();
@@ -233,8 +233,10 @@ private:
             if (m_options.bStats) ranges(line);
             return;
         }
-        for (std::size_t k = 0; k < line.nFields; ++k) {
-            const std::size_t nEnd = line.pEnds[k];
+        const uint32_t* pEnds = line.ends();
+        const std::size_t nFields = line.fields();
+        for (std::size_t k = 0; k < nFields; ++k) {
+            const std::size_t nEnd = pEnds[k];
             if (line.pText[nEnd - 1] != '*' || (nEnd >= 2 && line.pText[nEnd - 2] != ' ' && line.pText[nEnd - 2] != '\t'))
                 continue;
             if (current.nulls.size() <= k) current.nulls.resize(k + 1);
@@ -245,9 +247,11 @@ private:
 
     void ranges(const ScanLine& line) {
         std::vector<ColumnRange>& ranges = m_current.ranges;
-        if (ranges.size() < line.nFields) ranges.resize(line.nFields);
-        for (std::size_t k = 0; k < line.nFields; ++k) {
-            const std::size_t nEnd = line.pEnds[k];
+        const uint32_t* pEnds = line.ends();
+        const std::size_t nFields = line.fields();
+        if (ranges.size() < nFields) ranges.resize(nFields);
+        for (std::size_t k = 0; k < nFields; ++k) {
+            const std::size_t nEnd = pEnds[k];
             std::size_t nStart = nEnd;
             while (nStart > 0 && line.pText[nStart - 1] != ' ' && line.pText[nStart - 1] != '\t') --nStart;
             const char* pField = line.pText + nStart;

@@ -11,6 +11,14 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+// On x86 with GCC or Clang the scanner also has a 32-byte form of its inner loop, taken when
+// the processor has AVX2.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define QRTOOL_WIDE_MASKS 1
+#include <immintrin.h>
+#else
+#define QRTOOL_WIDE_MASKS 0
+#endif
 
 #include "qrcore/error.h"
 #include "qrcore/fileapi.h"
@@ -118,6 +126,43 @@ ChunkMasks chunkMasksPortable(const char* p) {
     return masks;
 }
 
+#if QRTOOL_WIDE_MASKS
+// The same with 32-byte vectors, for processors that have them (chosen at run time).
+__attribute__((target("avx2"))) inline ChunkMasks chunkMasksAvx2(const char* p) {
+    const __m256i lf = _mm256_set1_epi8('\n'), blank = _mm256_set1_epi8(' '), tab = _mm256_set1_epi8('\t'),
+                  star = _mm256_set1_epi8('*');
+    ChunkMasks masks;
+    for (unsigned i = 0; i < 64; i += 32) {
+        __m256i v;
+        std::memcpy(&v, p + i, sizeof v);
+        // (No lambda here: it would not share the function's target.)
+        const auto nLineFeed = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lf)));
+        const auto nBlank = static_cast<uint32_t>(
+            _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, blank), _mm256_cmpeq_epi8(v, tab))));
+        const auto nStar = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, star)));
+        masks.llLineFeed |= static_cast<uint64_t>(nLineFeed) << i;
+        masks.llBlank |= static_cast<uint64_t>(nBlank) << i;
+        masks.llStar |= static_cast<uint64_t>(nStar) << i;
+    }
+    return masks;
+}
+#endif
+
+bool wideMasksAvailable() {
+#if QRTOOL_WIDE_MASKS
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+ChunkMasks chunkMasksWide(const char* p) {
+#if QRTOOL_WIDE_MASKS
+    if (wideMasksAvailable()) return chunkMasksAvx2(p);
+#endif
+    return chunkMasks(p);
+}
+
 ChunkMasks chunkMasks(const char* p) {
 #if defined(__SSE2__)
     const __m128i lf = _mm_set1_epi8('\n'), blank = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'),
@@ -157,20 +202,38 @@ bool isKeyword(const char* p, std::size_t n, const char* szKeyword) {
 }
 }  // namespace
 
-LineKind classify(const char* pText, const uint32_t* pEnds, std::size_t nFields, std::size_t nFirst) {
-    if (nFields == 0) return LineKind::Blank;
-    const char c = pText[nFirst];
+std::size_t ScanLine::fields() const {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < nEndWords; ++i) n += static_cast<std::size_t>(std::popcount(pEndBits[i]));
+    return n;
+}
+
+const uint32_t* ScanLine::ends() const {
+    if (m_pEnds == nullptr) {
+        uint32_t* pOut = pEndsRoom;
+        for (std::size_t i = 0; i < nEndWords; ++i)
+            for (uint64_t w = pEndBits[i]; w != 0; w &= w - 1)
+                *pOut++ = static_cast<uint32_t>(64 * i + static_cast<std::size_t>(std::countr_zero(w)) + 1);
+        m_pEnds = pEndsRoom;
+    }
+    return m_pEnds;
+}
+
+LineKind classify(const ScanLine& line) {
+    if (line.nEndWords == 0) return LineKind::Blank;
+    const char c = line.pText[line.nFirst];
     if (c == '/' || c == '#') return LineKind::Comment;
-    if (nFields >= 2 && (c == 'L' || c == 'l' || c == 'T' || c == 't')) {
-        const std::size_t n = pEnds[0] - nFirst;
-        if (isKeyword(pText + nFirst, n, "LINE") || isKeyword(pText + nFirst, n, "TIE")) return LineKind::Header;
+    if ((c == 'L' || c == 'l' || c == 'T' || c == 't') && line.fields() >= 2) {
+        const std::size_t n = line.ends()[0] - line.nFirst;
+        if (isKeyword(line.pText + line.nFirst, n, "LINE") || isKeyword(line.pText + line.nFirst, n, "TIE"))
+            return LineKind::Header;
     }
     return LineKind::Record;
 }
 
 std::string headerName(const ScanLine& line) {
-    if (line.nFields < 2) return {};
-    std::size_t nStart = line.pEnds[0];
+    if (line.fields() < 2) return {};
+    std::size_t nStart = line.ends()[0];
     while (nStart < line.nLength && isBlank(line.pText[nStart])) ++nStart;
     std::size_t nEnd = line.nLength;
     while (nEnd > nStart && isBlank(line.pText[nEnd - 1])) --nEnd;
@@ -178,16 +241,16 @@ std::string headerName(const ScanLine& line) {
 }
 
 std::string headerKeyword(const ScanLine& line) {
-    if (line.nFields == 0) return {};
-    std::string s(line.pText + line.nFirst, line.pEnds[0] - line.nFirst);
+    if (line.fields() == 0) return {};
+    std::string s(line.pText + line.nFirst, line.ends()[0] - line.nFirst);
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return s;
 }
 
 std::string fieldText(const ScanLine& line, std::size_t k) {
-    if (k >= line.nFields) return {};
-    const std::size_t nEnd = line.pEnds[k];
+    if (k >= line.fields()) return {};
+    const std::size_t nEnd = line.ends()[k];
     std::size_t nStart = nEnd;
     while (nStart > 0 && !isBlank(line.pText[nStart - 1])) --nStart;
     return std::string(line.pText + nStart, nEnd - nStart);
@@ -220,13 +283,18 @@ bool looksBinary(const char* p, std::size_t nLength) {
 TextScanner::TextScanner(std::size_t nBlock, std::size_t nMaxLine)
     : m_nBlock(std::max<std::size_t>(nBlock, 1)),
       m_nMaxLine(std::max<std::size_t>(nMaxLine, 1)),
-      m_ends(m_nMaxLine / 2 + 2) {
-    m_lastEnds.reserve(256);
-}
+      m_bits(m_nMaxLine / 64 + 2),
+      m_ends(m_nMaxLine / 2 + 2),
+      m_bWide(wideMasksAvailable()) {}
 
-void TextScanner::finishLine(const char* pLine, std::size_t nLength, std::size_t nEnds, bool bCut, bool bStar) {
+namespace {
+inline void setBit(uint64_t* pBits, std::size_t k) { pBits[k / 64] |= uint64_t{1} << (k % 64); }
+inline void clearBit(uint64_t* pBits, std::size_t k) { pBits[k / 64] &= ~(uint64_t{1} << (k % 64)); }
+}  // namespace
+
+void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, bool bStar) {
     ++m_llLine;
-    uint32_t* pEnds = m_ends.data();
+    uint64_t* const pBits = m_bits.data();
     if (nLength > m_nMaxLine) {
         // Only the start of an overlong line counts.
         bCut = true;
@@ -237,57 +305,69 @@ void TextScanner::finishLine(const char* pLine, std::size_t nLength, std::size_t
         // it, or was the CR alone.
         --nLength;
         if (!bCut) {
-            if (nLength > 0 && !isBlank(pLine[nLength - 1]))
-                pEnds[nEnds - 1] = static_cast<uint32_t>(nLength);
-            else
-                --nEnds;
+            clearBit(pBits, nLength);
+            if (nLength > 0 && !isBlank(pLine[nLength - 1])) setBit(pBits, nLength - 1);
         }
     }
+    std::size_t nWords = (nLength + 63) / 64;
+    const std::size_t nTouched = std::max(m_nBitsUsed, nWords);  // the words to clear afterwards
     if (bCut) {
-        // A field running over the cut ends there.
-        while (nEnds > 0 && pEnds[nEnds - 1] > nLength) --nEnds;
-        if (nLength > 0 && !isBlank(pLine[nLength - 1]) && (nEnds == 0 || pEnds[nEnds - 1] != nLength))
-            pEnds[nEnds++] = static_cast<uint32_t>(nLength);
+        // Ends past the cut go; a field running over the cut ends there.
+        for (std::size_t i = nWords; i < m_nBitsUsed; ++i) pBits[i] = 0;
+        if (nLength % 64 != 0) pBits[nWords - 1] &= (uint64_t{1} << (nLength % 64)) - 1;
+        if (nLength > 0 && !isBlank(pLine[nLength - 1])) setBit(pBits, nLength - 1);
     }
+    while (nWords > 0 && pBits[nWords - 1] == 0) --nWords;
+
     ScanLine line;
     line.pText = pLine;
     line.nLength = nLength;
     line.llNumber = m_llLine;
     line.bCut = bCut;
     line.bStar = bStar;
-    line.pEnds = pEnds;
-    line.nFields = nEnds;
+    line.pEndBits = pBits;
+    line.nEndWords = nWords;
+    line.pEndsRoom = m_ends.data();
     line.nFirst = nLength;
-    if (nEnds > 0) {
+    if (nWords > 0) {
         std::size_t i = 0;
         while (isBlank(pLine[i])) ++i;
         line.nFirst = i;
     }
-    line.kind = classify(pLine, pEnds, nEnds, line.nFirst);
+    // Most lines are records that start with a digit or a sign.
+    const char cFirst = pLine[line.nFirst];
+    line.kind = nWords > 0 && ((cFirst >= '0' && cFirst <= '9') || cFirst == '-' || cFirst == '+') ? LineKind::Record
+                                                                                                : classify(line);
     if (line.kind == LineKind::Record) {
-        const bool bSame = m_bHaveRecord && nEnds == m_lastEnds.size() &&
-                           std::memcmp(pEnds, m_lastEnds.data(), nEnds * sizeof(uint32_t)) == 0;
+        const bool bSame = m_bHaveRecord && nWords == m_lastBits.size() &&
+                           std::memcmp(pBits, m_lastBits.data(), nWords * sizeof(uint64_t)) == 0;
         line.bSameLayout = bSame;
         if (!bSame) {
-            m_lastEnds.assign(pEnds, pEnds + nEnds);
+            m_lastBits.assign(pBits, pBits + nWords);
             m_bHaveRecord = true;
         }
     }
     m_pVisitor->onLine(line);
+    for (std::size_t i = 0; i < nTouched; ++i) pBits[i] = 0;
+    m_nBitsUsed = 0;
 }
 
 // Hands over every line of [p, p + nLength), which ends with a line feed and is followed by at
 // least 64 readable bytes. One pass over 64-byte chunks finds line feeds and field ends: a field
 // byte is anything but a blank, a tab and a line feed (the CR of a CR LF end is set right per
-// line); a field ends where a field byte is followed by one that is not. The ends before each
-// line feed are written out in one tight loop, then the line is handed over.
-void TextScanner::processRegion(const char* p, std::size_t nLength, bool bCut) {
-    uint32_t* const pEnds = m_ends.data();
-    const std::size_t nLimit = m_nMaxLine + 1;  // ends further out are dropped (the line is cut)
-    std::size_t nLineStart = 0, nEnds = 0;
+// line); a field ends where a field byte is followed by one that is not. The ends of each chunk
+// are shifted into the mask of the line they belong to, a word at a time.
+template <ChunkMasks (*Masks)(const char*)>
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline void TextScanner::scanRegion(const char* p, std::size_t nLength, bool bCut) {
+    uint64_t* const pBits = m_bits.data();
+    const std::size_t nMaxWords = m_bits.size() - 1;  // words of ends at or below the limit, and one spare
+    std::size_t nLineStart = 0;
     bool bStar = false;
     for (std::size_t nChunk = 0; nChunk < nLength; nChunk += 64) {
-        const ChunkMasks masks = chunkMasks(p + nChunk);
+        const ChunkMasks masks = Masks(p + nChunk);
         const std::size_t nRest = nLength - nChunk;
         const uint64_t llValid = nRest >= 64 ? ~uint64_t{0} : (uint64_t{1} << nRest) - 1;
         uint64_t llLineFeed = masks.llLineFeed & llValid;
@@ -296,36 +376,61 @@ void TextScanner::processRegion(const char* p, std::size_t nLength, bool bCut) {
         const bool bNextField = nRest > 64 && !isBlank(cNext) && cNext != '\n';
         uint64_t llEnds = llField & ~((llField >> 1) | (static_cast<uint64_t>(bNextField) << 63));
         uint64_t llStars = masks.llStar & llValid;
+        if (llLineFeed == 0) {
+            // The whole chunk belongs to the line being read.
+            addEnds(pBits, nMaxWords, llEnds, nChunk, nLineStart);
+            bStar = bStar || llStars != 0;
+            continue;
+        }
         for (;;) {
             // The ends (and stars) up to the next line feed belong to the line being read.
             const uint64_t llBefore = llLineFeed != 0 ? (llLineFeed & (~llLineFeed + 1)) - 1 : ~uint64_t{0};
-            uint64_t llTake = llEnds & llBefore;
+            const uint64_t llTake = llEnds & llBefore;
             llEnds ^= llTake;
             bStar = bStar || (llStars & llBefore) != 0;
             llStars &= ~llBefore;
-            const std::size_t nBase = nChunk + 1 - nLineStart;  // end of bit 0, from the line start
-            if (nBase + 63 <= nLimit) {
-                while (llTake != 0) {
-                    pEnds[nEnds++] = static_cast<uint32_t>(nBase + static_cast<std::size_t>(std::countr_zero(llTake)));
-                    llTake &= llTake - 1;
-                }
-            } else {
-                while (llTake != 0) {
-                    const std::size_t nEnd = nBase + static_cast<std::size_t>(std::countr_zero(llTake));
-                    if (nEnd <= nLimit) pEnds[nEnds++] = static_cast<uint32_t>(nEnd);
-                    llTake &= llTake - 1;
-                }
-            }
+            addEnds(pBits, nMaxWords, llTake, nChunk, nLineStart);
             if (llLineFeed == 0) break;
             const std::size_t nPos = nChunk + static_cast<std::size_t>(std::countr_zero(llLineFeed));
-            finishLine(p + nLineStart, nPos - nLineStart, nEnds, bCut, bStar);
-            nEnds = 0;
+            finishLine(p + nLineStart, nPos - nLineStart, bCut, bStar);
             bStar = false;
             nLineStart = nPos + 1;
             llLineFeed &= llLineFeed - 1;
         }
     }
 }
+
+// Bit b of the chunk at nChunk is bit nChunk + b - nLineStart of the line's mask.
+inline void TextScanner::addEnds(uint64_t* pBits, std::size_t nMaxWords, uint64_t llTake, std::size_t nChunk,
+                                 std::size_t nLineStart) {
+    if (llTake == 0) return;
+    if (nChunk < nLineStart) {
+        pBits[0] |= llTake >> (nLineStart - nChunk);
+        if (m_nBitsUsed == 0) m_nBitsUsed = 1;
+        return;
+    }
+    const std::size_t nShift = nChunk - nLineStart, q = nShift / 64, r = nShift % 64;
+    if (q >= nMaxWords) return;  // past the line limit
+    pBits[q] |= llTake << r;
+    if (r != 0) pBits[q + 1] |= llTake >> (64 - r);
+    m_nBitsUsed = std::max(m_nBitsUsed, q + 2);
+}
+
+void TextScanner::processRegion(const char* p, std::size_t nLength, bool bCut) {
+#if QRTOOL_WIDE_MASKS
+    if (m_bWide) {
+        scanRegionAvx2(p, nLength, bCut);
+        return;
+    }
+#endif
+    scanRegion<chunkMasks>(p, nLength, bCut);
+}
+
+#if QRTOOL_WIDE_MASKS
+__attribute__((target("avx2"))) void TextScanner::scanRegionAvx2(const char* p, std::size_t nLength, bool bCut) {
+    scanRegion<chunkMasksAvx2>(p, nLength, bCut);
+}
+#endif
 
 ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t llProgressStep) {
     m_pVisitor = &visitor;

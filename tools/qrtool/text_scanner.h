@@ -47,26 +47,38 @@ private:
 enum class LineKind { Blank, Comment, Header, Record };
 
 // One line as the scanner hands it over. The text stays valid only during the call.
+//
+// Fields are maximal runs of bytes other than blanks and tabs. The scanner keeps the field ends
+// as a bit mask over the line (bit k: a field ends just before position k + 1), which is all it
+// needs to tell whether a record repeats the layout of the record before it; the positions are
+// written out only when someone asks for them (ends()).
 struct ScanLine {
     const char* pText = nullptr;  // the line without its end (LF, or CR LF)
     std::size_t nLength = 0;
     int64_t llNumber = 0;  // 1 for the first line
     LineKind kind = LineKind::Blank;
     bool bCut = false;  // longer than the scanner's line limit: only its start was looked at
-    // Fields are maximal runs of bytes other than blanks and tabs. pEnds[k] is the position
-    // just after field k (so the column widths are the differences of successive ends).
-    const uint32_t* pEnds = nullptr;
-    std::size_t nFields = 0;
     std::size_t nFirst = 0;  // position of the first field's first byte (nLength when none)
     // Records only: the field ends are those of the previous record of the file.
     bool bSameLayout = false;
     bool bStar = false;  // the line holds a '*' (a field may be a null value)
+    const uint64_t* pEndBits = nullptr;  // the field-end mask, nEndWords words
+    std::size_t nEndWords = 0;
+
+    // The number of fields.
+    std::size_t fields() const;
+    // The position just after each field, in order (fields() of them): the column widths are
+    // the differences of successive ends.
+    const uint32_t* ends() const;
+
+    uint32_t* pEndsRoom = nullptr;  // where ends() writes (the scanner's buffer)
+private:
+    mutable const uint32_t* m_pEnds = nullptr;
 };
 
 // What a line is. Blank: no field. Comment: the first field starts with '/' or '#'. Header: the
 // first field is LINE or TIE (any case) and a name follows. Everything else is a record.
-// (Exposed for the scanner's tests.)
-LineKind classify(const char* pText, const uint32_t* pEnds, std::size_t nFields, std::size_t nFirst);
+LineKind classify(const ScanLine& line);
 
 // The name of a header line: from its second field to the end, trailing blanks and tabs removed.
 std::string headerName(const ScanLine& line);
@@ -74,6 +86,19 @@ std::string headerName(const ScanLine& line);
 std::string headerKeyword(const ScanLine& line);
 // Field k of a line.
 std::string fieldText(const ScanLine& line, std::size_t k);
+
+// The bit masks of 64 bytes (bit j for byte j): line feeds, blanks or tabs, and stars. (Exposed
+// so that the tests can hold the vector form against the portable one.)
+struct ChunkMasks {
+    uint64_t llLineFeed = 0;
+    uint64_t llBlank = 0;
+    uint64_t llStar = 0;
+};
+ChunkMasks chunkMasks(const char* p);
+ChunkMasks chunkMasksPortable(const char* p);
+// With 32-byte vectors where the processor has them (else chunkMasks).
+ChunkMasks chunkMasksWide(const char* p);
+bool wideMasksAvailable();
 
 class LineVisitor {
 public:
@@ -94,35 +119,37 @@ class TextScanner {
 public:
     explicit TextScanner(std::size_t nBlock = std::size_t{1} << 20, std::size_t nMaxLine = std::size_t{1} << 20);
     ScanStatus run(ByteSource& source, LineVisitor& visitor, int64_t llProgressStep = int64_t{64} << 20);
+    // Whether the 32-byte form is used (where the processor has it; on by default). For tests.
+    void useWideMasks(bool bWide) { m_bWide = bWide && wideMasksAvailable(); }
 
 private:
     void processRegion(const char* p, std::size_t nLength, bool bCut);
-    void finishLine(const char* pLine, std::size_t nLength, std::size_t nEnds, bool bCut, bool bStar);
+    template <ChunkMasks (*Masks)(const char*)>
+    void scanRegion(const char* p, std::size_t nLength, bool bCut);
+    void scanRegionAvx2(const char* p, std::size_t nLength, bool bCut);
+    void addEnds(uint64_t* pBits, std::size_t nMaxWords, uint64_t llTake, std::size_t nChunk, std::size_t nLineStart);
+    void finishLine(const char* pLine, std::size_t nLength, bool bCut, bool bStar);
 
     std::size_t m_nBlock;
     std::size_t m_nMaxLine;
     LineVisitor* m_pVisitor = nullptr;
     int64_t m_llLine = 0;
-    // Field ends of the line being read: room for every end a line can have below the limit
-    // (a field and its blank take two bytes), allocated once.
-    std::vector<uint32_t> m_ends;
-    std::vector<uint32_t> m_lastEnds;  // field ends of the last record
+    // The field-end mask of the line being read (bits past the line limit are not kept), and
+    // how many of its words have been touched.
+    std::vector<uint64_t> m_bits;
+    std::size_t m_nBitsUsed = 0;
+    std::vector<uint64_t> m_lastBits;  // the mask of the last record, without zero words at its end
     bool m_bHaveRecord = false;
+    // Room for the positions of every end a line can have below the limit (a field and its
+    // blank take two bytes), allocated once.
+    std::vector<uint32_t> m_ends;
+    bool m_bWide;  // the processor has 32-byte vectors
 };
 
 // True when the bytes look binary: a zero byte, or more than half of them neither printable
 // ASCII (with tab, CR, LF, FF, VT) nor part of a well-formed UTF-8 sequence.
 bool looksBinary(const char* p, std::size_t nLength);
 
-// The bit masks of 64 bytes (bit j for byte j): line feeds, blanks or tabs, and stars. (Exposed
-// so that the tests can hold the vector form against the portable one.)
-struct ChunkMasks {
-    uint64_t llLineFeed = 0;
-    uint64_t llBlank = 0;
-    uint64_t llStar = 0;
-};
-ChunkMasks chunkMasks(const char* p);
-ChunkMasks chunkMasksPortable(const char* p);
 
 // ---- column layouts ------------------------------------------------------------------------
 
