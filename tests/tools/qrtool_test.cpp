@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "qrcore/convert.h"
 #include "qrcore/survey.h"
 #include "support/child.h"
 #include "support/scratch.h"
@@ -219,6 +220,19 @@ TEST(Qrtool, ViewDumpsTheRange) {
     r = tool({"view", sFile, "69998", "1M"});
     ASSERT_EQ(r.nStatus, 0) << r.sStderr;
     EXPECT_EQ(std::count(r.sStdout.begin(), r.sStdout.end(), '\n'), 1);
+    // Hexadecimal offsets and sizes give the same dump.
+    const std::string sDecimal = tool({"view", sFile, "65540", "20"}).sStdout;
+    r = tool({"view", sFile, "0x10004", "0X14"});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_EQ(r.sStdout, sDecimal);
+    r = tool({"view", sFile, "0x1G", "1"});
+    EXPECT_EQ(r.nStatus, 2);
+    // --ebcdic reads the text column through the EBCDIC table.
+    const std::string sHeader = dir.file("header.ebc");
+    qrtest::writeFileBytes(sHeader, {0xC3, 0xF1, 0x40, 0xC8, 0x85, 0x93, 0x93, 0x96, 0x4A, 0x00});
+    r = tool({"--ebcdic", "view", sHeader, "0", "10"});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_NE(r.sStdout.find("|C1 Hello..|"), std::string::npos) << r.sStdout;
     r = tool({"view", sFile, "70000", "1"});
     EXPECT_EQ(r.nStatus, 1);
     r = tool({"view", dir.file("none"), "0", "1"});
@@ -537,6 +551,128 @@ TEST(Qrtool, WriteErrorsFailTheRun) {
         EXPECT_EQ(readText(sIn), "small input\n");
         EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
     }
+}
+
+// A SEG-Y file written the way the format lays it out: a textual header (EBCDIC or ASCII), a
+// binary header in the chosen byte order (with or without the byte-order constant of newer
+// revisions), extended textual headers, and traces of 4-byte samples (format 5).
+struct SegySpec {
+    bool bLittle = false;
+    bool bOrderConstant = false;
+    bool bEbcdic = true;
+    int nExtended = 0;        // written; announced as nAnnounced
+    int nAnnounced = 0;
+    bool bEndStanza = false;  // the last extended header ends the list ("((SEG: EndText))")
+    int nTraces = 0;
+    int nSamples = 0;
+    int nExtra = 0;           // bytes after the last whole trace
+};
+
+std::vector<unsigned char> segyFile(const SegySpec& spec) {
+    const auto textHeader = [&](const std::string& sFirst, bool bEnd) {
+        std::string sText;
+        for (int nCard = 1; nCard <= 40; ++nCard) {
+            std::string sCard = "C" + std::to_string(nCard) + (nCard < 10 ? "  " : " ");
+            sCard += nCard == 1 ? sFirst : nCard == 40 && bEnd ? "((SEG: EndText))" : "";
+            sCard.resize(80, ' ');
+            sText += sCard;
+        }
+        std::vector<unsigned char> bytes(sText.begin(), sText.end());
+        if (spec.bEbcdic) {
+            std::vector<char> ebcdic(sText.begin(), sText.end());
+            ebcdic.push_back('\0');
+            AsciiToEbcdic(ebcdic.data());
+            bytes.assign(ebcdic.begin(), ebcdic.end() - 1);
+        }
+        return bytes;
+    };
+    std::vector<unsigned char> file = textHeader("CLIENT QRCORE TEST LINE 17", false);
+    std::vector<unsigned char> binary(400, 0);
+    const auto put = [&](std::size_t nOffset, uint32_t nValue, int nBytes) {
+        for (int i = 0; i < nBytes; ++i) {
+            const int nShift = 8 * (spec.bLittle ? i : nBytes - 1 - i);
+            binary[nOffset + static_cast<std::size_t>(i)] = static_cast<unsigned char>(nValue >> nShift);
+        }
+    };
+    put(0, 4711, 4);                // job
+    put(4, 17, 4);                  // line
+    put(8, 3, 4);                   // reel
+    put(12, 24, 2);                 // traces per ensemble
+    put(16, 2000, 2);               // sample interval (microseconds)
+    put(20, static_cast<uint32_t>(spec.nSamples), 2);
+    put(24, 5, 2);                  // 4-byte IEEE floating point
+    put(54, 1, 2);                  // meters
+    if (spec.bOrderConstant) put(96, 0x01020304, 4);
+    put(300, spec.bOrderConstant ? 0x0200 : 0x0100, 2);
+    put(302, 1, 2);                 // fixed-length traces
+    put(304, static_cast<uint32_t>(static_cast<uint16_t>(spec.nAnnounced)), 2);
+    file.insert(file.end(), binary.begin(), binary.end());
+    for (int i = 1; i <= spec.nExtended; ++i) {
+        const std::vector<unsigned char> extended =
+            textHeader("EXTENDED HEADER " + std::to_string(i), spec.bEndStanza && i == spec.nExtended);
+        file.insert(file.end(), extended.begin(), extended.end());
+    }
+    file.resize(file.size() + static_cast<std::size_t>(spec.nTraces) * (240 + 4 * static_cast<std::size_t>(spec.nSamples)) +
+                    static_cast<std::size_t>(spec.nExtra),
+                0);
+    return file;
+}
+
+TEST(Qrtool, SegyHeadersOfBothByteOrders) {
+    const struct {
+        const char* szCase;
+        SegySpec spec;
+        const char* szByteOrder;
+        const char* szRevision;
+        int nTraces;
+        bool bWhole;
+    } rows[] = {
+        {"big-endian, EBCDIC", {false, false, true, 0, 0, false, 10, 100, 0}, "big-endian", "1.0", 10, true},
+        {"little-endian with the constant, ASCII, 2 extended", {true, true, false, 2, 2, false, 7, 50, 0}, "little-endian", "2.0", 7, true},
+        {"little-endian without the constant", {true, false, true, 0, 0, false, 3, 8, 0}, "little-endian", "1.0", 3, true},
+        {"big-endian, 1 extended, 100 bytes over", {false, false, true, 1, 1, false, 5, 25, 100}, "big-endian", "1.0", 5, false},
+        {"open count of extended headers", {false, true, true, 2, -1, true, 4, 10, 0}, "big-endian", "2.0", 4, true},
+    };
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("line17.sgy");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szCase);
+        qrtest::writeFileBytes(sFile, segyFile(row.spec));
+        auto r = tool({"--json", "segy", sFile});
+        ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+        const std::string sEncoding = row.spec.bEbcdic ? "EBCDIC" : "ASCII";
+        for (const std::string& sPart :
+             {"\"byte_order\": \"" + std::string(row.szByteOrder) + "\"", "\"text_encoding\": \"" + sEncoding + "\"",
+              std::string("\"job_id\": 4711,"), std::string("\"line_number\": 17,"), std::string("\"reel_number\": 3,"),
+              std::string("\"traces_per_ensemble\": 24,"), std::string("\"sample_interval_us\": 2000,"),
+              "\"samples_per_trace\": " + std::to_string(row.spec.nSamples) + ",", std::string("\"format_code\": 5,"),
+              std::string("\"format\": \"4-byte IEEE floating point\","), std::string("\"measurement_system\": \"meters\","),
+              "\"revision\": \"" + std::string(row.szRevision) + "\",", std::string("\"fixed_length_traces\": true,"),
+              "\"extended_headers\": " + std::to_string(row.spec.nAnnounced) + ",",
+              "\"trace_bytes\": " + std::to_string(240 + 4 * row.spec.nSamples) + ",",
+              "\"traces\": " + std::to_string(row.nTraces) + ",", "\"whole_traces\": " + std::string(row.bWhole ? "true" : "false"),
+              std::string("\"textual_header\": [\"C1  CLIENT QRCORE TEST LINE 17")})
+            EXPECT_NE(r.sStdout.find(sPart), std::string::npos) << sPart << "\n" << r.sStdout.substr(0, 1200);
+        // Every extended header that is there is shown, each as 40 cards.
+        std::size_t nShown = 0;
+        for (std::size_t nAt = 0; (nAt = r.sStdout.find("C1  EXTENDED HEADER ", nAt)) != std::string::npos; ++nAt) ++nShown;
+        EXPECT_EQ(nShown, static_cast<std::size_t>(row.spec.nExtended));
+        EXPECT_EQ(r.sStderr.find("not a whole number of traces") == std::string::npos, row.bWhole) << r.sStderr;
+    }
+
+    // The text form: the header as 40 lines of 80 columns, then the binary header's fields.
+    qrtest::writeFileBytes(sFile, segyFile(rows[0].spec));
+    auto r = tool({"segy", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_NE(r.sStdout.find("\nTextual header (EBCDIC):\nC1  CLIENT QRCORE TEST LINE 17" + std::string(50, ' ') + "\nC2 "),
+              std::string::npos)
+        << r.sStdout.substr(0, 400);
+    EXPECT_NE(r.sStdout.find("\n  traces                         10\n"), std::string::npos) << r.sStdout;
+
+    qrtest::writeFileBytes(sFile, std::vector<unsigned char>(3599, 0x40));
+    r = tool({"segy", sFile});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_NE(r.sStderr.find("too short"), std::string::npos) << r.sStderr;
 }
 
 }  // namespace

@@ -91,6 +91,18 @@ bool parseInt64(const std::string& sText, int64_t& llValue) {
 }
 
 bool parseSize(const std::string& sText, int64_t& llValue) {
+    if (sText.size() > 2 && sText[0] == '0' && (sText[1] == 'x' || sText[1] == 'X')) {
+        // Hexadecimal, as dumps show offsets: 0x0C80.
+        uint64_t llHex = 0;
+        for (std::size_t i = 2; i < sText.size(); ++i) {
+            const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(sText[i])));
+            const int nDigit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (nDigit < 0 || llHex > (static_cast<uint64_t>(INT64_MAX) >> 4)) return false;
+            llHex = llHex << 4 | static_cast<uint64_t>(nDigit);
+        }
+        llValue = static_cast<int64_t>(llHex);
+        return true;
+    }
     std::size_t nDigits = 0;
     while (nDigits < sText.size() && sText[nDigits] >= '0' && sText[nDigits] <= '9') ++nDigits;
     if (nDigits == 0) return false;

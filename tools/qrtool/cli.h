@@ -60,7 +60,8 @@ std::string libraryError();
 // Whole decimal integer (optional sign); false on anything else, including overflow.
 bool parseInt64(const std::string& sText, int64_t& llValue);
 // A byte count or position: decimal with an optional binary suffix K, M, G or T (any case,
-// optionally followed by "iB" or "B"): "4K" = 4096. Not negative. False on anything else.
+// optionally followed by "iB" or "B"): "4K" = 4096; or hexadecimal after "0x": "0x0C80" = 3200.
+// Not negative. False on anything else.
 bool parseSize(const std::string& sText, int64_t& llValue);
 bool parseDouble(const std::string& sText, double& dValue);
 

@@ -39,8 +39,10 @@ const std::vector<Command>& commands() {
          "Copies LENGTH bytes from SRC to DST as if through a buffer (ranges may overlap).", &runMove},
         {"zero", "overwrite a range of a file with zeros", "zero FILE POS SIZE\n"
          "Writes SIZE zero bytes from POS on (the file grows if the range runs past its end).", &runZero},
-        {"view", "hex and text dump of a range, through a mapped view", "view FILE OFFSET SIZE\n"
-         "Dumps SIZE bytes from OFFSET (cut at the end of the file).", &runView},
+        {"view", "hex and text dump of a range, through a mapped view", "view [--ebcdic] FILE OFFSET SIZE\n"
+         "Dumps SIZE bytes from OFFSET (cut at the end of the file). OFFSET and SIZE may be\n"
+         "hexadecimal (0x0C80) or take the suffixes K, M, G, T. --ebcdic shows the text column\n"
+         "through the EBCDIC table (tape headers, SEG-Y textual headers).", &runView},
         {"columns", "column layouts of a blank-separated text file", "columns FILE\n"
          "Lists each distinct layout of column widths, how many records have it and the line\n"
          "numbers where runs of it start (at most 16 listed). Blank lines, comment lines\n"
@@ -62,6 +64,15 @@ const std::vector<Command>& commands() {
          "  Nulls: a field '*' is a null value.\n"
          "  --stats adds each line's range (minimum..maximum) of every numeric column.\n"
          QRTOOL_TEXT_RULES, &runScan},
+        {"segy", "the headers and trace count of a SEG-Y file", "segy FILE\n"
+         "Shows the 3200-byte textual header as 40 lines of 80 columns (EBCDIC is detected and\n"
+         "converted through the library's table; an ASCII header is shown as it is), the extended\n"
+         "textual headers the binary header announces, and the binary header's main fields (job,\n"
+         "line and reel numbers, traces per ensemble, sample interval, samples per trace, data\n"
+         "sample format, measurement system, revision, fixed-length flag, extended header count)\n"
+         "in the file's byte order (big-endian; little-endian files are detected). The number of\n"
+         "traces follows from the file size; a size that is not a whole number of traces is\n"
+         "reported. --json gives all of it as one object.", &runSegy},
         {"angle", "angle and time conversions", "angle CONVERSION [VALUE...]\n"
          "CONVERSION is one of the library's conversions, such as DMSToDegree, DegreeToDMS,\n"
          "SecondToHMS or DegreeToRadian ('qrtool angle list' shows them all). Without values,\n"

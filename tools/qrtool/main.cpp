@@ -24,10 +24,13 @@ void printToolHelp() {
         "Options:\n"
         "  -y, --yes      answer yes when a file would be overwritten\n"
         "      --json     print listings as JSON\n"
+        "      --stats    scan: the range of every numeric column per survey line\n"
+        "      --ebcdic   view: the text column read through the EBCDIC table\n"
         "  -h, --help     show this help, or a command's help after its name\n"
         "      --version  show the version\n"
         "\n"
-        "Sizes and positions take the suffixes K, M, G and T (powers of 1024): 4K, 1M, 2G.\n"
+        "Sizes and positions take the suffixes K, M, G and T (powers of 1024): 4K, 1M, 2G, or\n"
+        "are hexadecimal after 0x: 0x0C80.\n"
         "Exit status: 0 done, 1 the work failed, 2 the command line was wrong.\n"
         "Run 'qrtool COMMAND --help' for a command's arguments.\n");
 }
