@@ -33,6 +33,14 @@ int64_t lineCode(const std::string& sName) {
     return llCode;
 }
 
+// Runs a shell script with the tool as $0 and the given words as $1, $2, ...: for redirections
+// that the child helper cannot make.
+qrtest::ChildResult shell(const std::string& sScript, const std::vector<std::string>& words = {}) {
+    std::vector<std::string> args{"-c", sScript, QRTOOL_PATH};
+    args.insert(args.end(), words.begin(), words.end());
+    return qrtest::runChild("/bin/sh", args);
+}
+
 std::vector<unsigned char> digits(std::size_t n) {
     std::vector<unsigned char> bytes(n);
     for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<unsigned char>('0' + i % 10);
@@ -43,11 +51,11 @@ TEST(Qrtool, HelpVersionAndUsageErrors) {
     auto r = tool({"--help"});
     EXPECT_EQ(r.nStatus, 0);
     for (const char* szCommand : {"line", "flight", "insert", "remove", "move", "zero", "view", "columns", "scan",
-                                  "angle", "ebcdic2ascii", "ascii2ebcdic", "bcd", "sample"})
+                                  "segy", "angle", "ebcdic2ascii", "ascii2ebcdic", "bcd", "sample"})
         EXPECT_NE(r.sStdout.find(std::string("  ") + szCommand + " "), std::string::npos) << szCommand;
     r = tool({"insert", "--help"});
     EXPECT_EQ(r.nStatus, 0);
-    EXPECT_NE(r.sStdout.find("insert FILE POS SIZE"), std::string::npos);
+    EXPECT_NE(r.sStdout.find("insert FILE POS|END SIZE"), std::string::npos);
     r = tool({"--version"});
     EXPECT_EQ(r.nStatus, 0);
     EXPECT_EQ(r.sStdout.rfind("qrtool ", 0), 0u);
@@ -132,9 +140,9 @@ TEST(Qrtool, InPlaceEditsAreByteExact) {
 
     // Refusals leave the file as it was.
     const std::vector<unsigned char> before = model;
-    r = tool({"insert", sFile, std::to_string(model.size()), "10"});
+    r = tool({"insert", sFile, std::to_string(model.size() + 1), "10"});
     EXPECT_EQ(r.nStatus, 1);
-    r = tool({"remove", sFile, std::to_string(model.size() - 5), "5"});
+    r = tool({"remove", sFile, std::to_string(model.size() - 5), "6"});
     EXPECT_EQ(r.nStatus, 1);
     r = tool({"insert", sFile, "10", "4X"});
     EXPECT_EQ(r.nStatus, 2);
@@ -149,6 +157,55 @@ TEST(Qrtool, InPlaceEditsAreByteExact) {
     EXPECT_EQ(r.nStatus, 1);
     EXPECT_NE(r.sStderr.find("(error 1000000)"), std::string::npos) << r.sStderr;
     EXPECT_NE(r.sStderr.find("No such file"), std::string::npos) << r.sStderr;
+}
+
+// Edits at the very end of a file, which the library's space functions refuse, are served by
+// the tool: insert at END (or at the size) appends, remove of a range that ends at the end cuts;
+// a range that really does not fit is refused with the file's size. Byte-exact against a model.
+TEST(Qrtool, EditsAtTheEndOfAFile) {
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("tail.bin");
+    std::vector<unsigned char> model = digits(5000);
+    qrtest::writeFileBytes(sFile, model);
+    const auto size = [&] { return std::to_string(model.size()); };
+    const struct {
+        const char* szCase;
+        std::function<std::vector<std::string>()> args;
+        std::function<void()> apply;  // what the edit does to the model; null: refused
+        const char* szMessage;
+    } rows[] = {
+        {"insert END appends", [&] { return std::vector<std::string>{"insert", sFile, "END", "100"}; },
+         [&] { model.insert(model.end(), 100, 0); }, "5000 -> 5100 bytes"},
+        {"insert at the size appends", [&] { return std::vector<std::string>{"insert", sFile, size(), "1K"}; },
+         [&] { model.insert(model.end(), 1024, 0); }, "5100 -> 6124 bytes"},
+        {"insert end of nothing", [&] { return std::vector<std::string>{"insert", sFile, "end", "0"}; }, [] {},
+         "6124 -> 6124 bytes"},
+        {"remove up to the end cuts", [&] { return std::vector<std::string>{"remove", sFile, "6000", "124"}; },
+         [&] { model.resize(6000); }, "6124 -> 6000 bytes"},
+        {"insert past the end", [&] { return std::vector<std::string>{"insert", sFile, "6001", "1"}; }, nullptr,
+         "position 6001 does not fit the file (size 6000 bytes)"},
+        {"remove past the end", [&] { return std::vector<std::string>{"remove", sFile, "5990", "11"}; }, nullptr,
+         "the range 5990 .. 6001 does not fit the file (size 6000 bytes)"},
+        {"remove everything", [&] { return std::vector<std::string>{"remove", sFile, "0", size()}; },
+         [&] { model.clear(); }, "6000 -> 0 bytes"},
+        {"insert END into an empty file", [&] { return std::vector<std::string>{"insert", sFile, "END", "3"}; },
+         [&] { model.assign(3, 0); }, "0 -> 3 bytes"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szCase);
+        const auto r = tool(row.args());
+        EXPECT_EQ(r.nStatus, row.apply ? 0 : 1) << r.sStderr;
+        EXPECT_NE((row.apply ? r.sStdout : r.sStderr).find(row.szMessage), std::string::npos) << r.sStdout << r.sStderr;
+        if (row.apply) row.apply();
+        EXPECT_TRUE(qrtest::readFileBytes(sFile) == model);
+    }
+    // An append that the file system stops part-way leaves the file at its old size.
+    model = digits(1000);
+    qrtest::writeFileBytes(sFile, model);
+    const auto r = shell("trap '' XFSZ; ulimit -f 8; exec \"$0\" insert \"$1\" END 1M", {sFile});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_NE(r.sStderr.find("File too large (error 1000000); the file is back at its 1000 bytes"), std::string::npos) << r.sStderr;
+    EXPECT_TRUE(qrtest::readFileBytes(sFile) == model);
 }
 
 // Runs the tool on a pseudo-terminal (standard input, output and error all a terminal) and
@@ -438,14 +495,6 @@ TEST(Qrtool, Conversions) {
     EXPECT_EQ(r.sStdout, "3412\t1234\n0x01\t1\n0A\t10\n");
     r = tool({"bcd", "123"});
     EXPECT_EQ(r.nStatus, 2);
-}
-
-// Runs a shell script with the tool as $0 and the given words as $1, $2, ...: for redirections
-// that the child helper cannot make.
-qrtest::ChildResult shell(const std::string& sScript, const std::vector<std::string>& words = {}) {
-    std::vector<std::string> args{"-c", sScript, QRTOOL_PATH};
-    args.insert(args.end(), words.begin(), words.end());
-    return qrtest::runChild("/bin/sh", args);
 }
 
 // Names of the tool's temporary files left in a folder (there should be none).

@@ -29,12 +29,12 @@ const std::vector<Command>& commands() {
          "  encode NAME...  the flight-number code of each flight name\n"
          "  decode CODE...  the flight name of each code\n"
          "Without values, one value per line is read from standard input.", &runFlight},
-        {"insert", "insert zero bytes into a file in place", "insert FILE POS SIZE\n"
-         "Inserts SIZE zero bytes before the byte at POS; the file grows by SIZE. POS must lie\n"
-         "inside the file.", &runInsert},
+        {"insert", "insert zero bytes into a file in place", "insert FILE POS|END SIZE\n"
+         "Inserts SIZE zero bytes before the byte at POS; the file grows by SIZE. POS END (or the\n"
+         "file's size) appends SIZE zero bytes; a POS past the end is refused.", &runInsert},
         {"remove", "remove a range of a file in place", "remove FILE POS SIZE\n"
-         "Removes the SIZE bytes that start at POS; the file shrinks by SIZE. The range must end\n"
-         "before the end of the file.", &runRemove},
+         "Removes the SIZE bytes that start at POS; the file shrinks by SIZE. A range that ends at\n"
+         "the end of the file cuts the file at POS; a range past the end is refused.", &runRemove},
         {"move", "move a block inside a file", "move FILE SRC DST LENGTH\n"
          "Copies LENGTH bytes from SRC to DST as if through a buffer (ranges may overlap).", &runMove},
         {"zero", "overwrite a range of a file with zeros", "zero FILE POS SIZE\n"
