@@ -56,6 +56,12 @@ TEST(Qrtool, HelpVersionAndUsageErrors) {
     r = tool({"insert", "--help"});
     EXPECT_EQ(r.nStatus, 0);
     EXPECT_NE(r.sStdout.find("insert FILE POS|END SIZE"), std::string::npos);
+    // The line-name rules are stated where users look for them.
+    r = tool({"line", "--help"});
+    EXPECT_EQ(r.nStatus, 0);
+    for (const char* szRule : {"L B T R S P D", "AA..DW", "0 to 2147483647", "Blanks anywhere are ignored",
+                               "L1010.2 codes as\nL1010", "at\nleast four digits, zero-padded (L12 -> L0012"})
+        EXPECT_NE(r.sStdout.find(szRule), std::string::npos) << szRule;
     r = tool({"--version"});
     EXPECT_EQ(r.nStatus, 0);
     EXPECT_EQ(r.sStdout.rfind("qrtool ", 0), 0u);

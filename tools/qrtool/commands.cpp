@@ -22,13 +22,30 @@ const std::vector<Command>& commands() {
     static const std::vector<Command> s_commands = {
         {"line", "line names <-> line-number codes", "line encode|decode|split [VALUE...]\n"
          "  encode NAME...  the line-number code of each line name (AL0123 -> 1103806595195)\n"
-         "  decode CODE...  the line name of each code\n"
+         "  decode CODE...  the line name of each code (1103806595195 -> AL0123)\n"
          "  split VALUE...  number, type and area of each name or code\n"
-         "Without values, one value per line is read from standard input.", &runLine},
+         "Without values, one value per line is read from standard input.\n"
+         "\n"
+         "A line name is an optional area, a type letter and a number, with nothing between them:\n"
+         "  area    none, one letter A..Z, or two letters AA..DW (area codes 1 to 127)\n"
+         "  type    one of L B T R S P D (for example L for a survey line, T for a tie line)\n"
+         "  number  0 to 2147483647; a name may also be a bare number (no type, no area)\n"
+         "  or one of the keywords RESET (-1), NEXTIND (0) and DUMMY (-32767), in capitals.\n"
+         "Blanks anywhere are ignored and letters may be of either case (al 123 = AL123). Only the\n"
+         "leading digits of the number count: what follows them is ignored, so L1010.2 codes as\n"
+         "L1010 and L12A34 as L12 ('scan' marks such names as not valid).\n"
+         "decode and split write names as the codec does, always the same way: the number with at\n"
+         "least four digits, zero-padded (L12 -> L0012, 17430 -> 17430, L123456 -> L123456).",
+         &runLine},
         {"flight", "flight names <-> flight-number codes", "flight encode|decode [VALUE...]\n"
-         "  encode NAME...  the flight-number code of each flight name\n"
+         "  encode NAME...  the flight-number code of each flight name (AAS5 -> 453115909)\n"
          "  decode CODE...  the flight name of each code\n"
-         "Without values, one value per line is read from standard input.", &runFlight},
+         "Without values, one value per line is read from standard input.\n"
+         "\n"
+         "A flight name is an optional area (as for lines), a type letter N S C T or I, and a\n"
+         "number 0 to 65535; or RESET, NEXTIND or DUMMY. Blanks are ignored, letters may be of\n"
+         "either case. decode writes the number with at least two digits (AAS5 -> AAS05).",
+         &runFlight},
         {"insert", "insert zero bytes into a file in place", "insert FILE POS|END SIZE\n"
          "Inserts SIZE zero bytes before the byte at POS; the file grows by SIZE. POS END (or the\n"
          "file's size) appends SIZE zero bytes; a POS past the end is refused.", &runInsert},
