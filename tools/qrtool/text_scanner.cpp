@@ -284,7 +284,7 @@ TextScanner::TextScanner(std::size_t nBlock, std::size_t nMaxLine)
     : m_nBlock(std::max<std::size_t>(nBlock, 1)),
       m_nMaxLine(std::max<std::size_t>(nMaxLine, 1)),
       m_bits(m_nMaxLine / 64 + 2),
-      m_ends(m_nMaxLine / 2 + 2),
+      m_ends(new uint32_t[m_nMaxLine / 2 + 2]),
       m_bWide(wideMasksAvailable()) {}
 
 namespace {
@@ -327,7 +327,7 @@ void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, 
     line.bStar = bStar;
     line.pEndBits = pBits;
     line.nEndWords = nWords;
-    line.pEndsRoom = m_ends.data();
+    line.pEndsRoom = m_ends.get();
     line.nFirst = nLength;
     if (nWords > 0) {
         std::size_t i = 0;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -141,8 +142,8 @@ private:
     std::vector<uint64_t> m_lastBits;  // the mask of the last record, without zero words at its end
     bool m_bHaveRecord = false;
     // Room for the positions of every end a line can have below the limit (a field and its
-    // blank take two bytes), allocated once.
-    std::vector<uint32_t> m_ends;
+    // blank take two bytes), allocated once and left untouched until positions are asked for.
+    std::unique_ptr<uint32_t[]> m_ends;
     bool m_bWide;  // the processor has 32-byte vectors
 };
 
