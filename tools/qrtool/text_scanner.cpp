@@ -339,8 +339,9 @@ void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, 
     line.kind = nWords > 0 && ((cFirst >= '0' && cFirst <= '9') || cFirst == '-' || cFirst == '+') ? LineKind::Record
                                                                                                 : classify(line);
     if (line.kind == LineKind::Record) {
-        const bool bSame = m_bHaveRecord && nWords == m_lastBits.size() &&
-                           std::memcmp(pBits, m_lastBits.data(), nWords * sizeof(uint64_t)) == 0;
+        // Compared in line: most masks are a word or two, too short to be worth a call.
+        bool bSame = m_bHaveRecord && nWords == m_lastBits.size();
+        for (std::size_t i = 0; bSame && i < nWords; ++i) bSame = pBits[i] == m_lastBits[i];
         line.bSameLayout = bSame;
         if (!bSame) {
             m_lastBits.assign(pBits, pBits + nWords);
