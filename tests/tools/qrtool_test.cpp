@@ -611,7 +611,7 @@ TEST(Qrtool, WriteErrorsFailTheRun) {
 // A SEG-Y file written the way the format lays it out: a textual header (EBCDIC or ASCII), a
 // binary header in the chosen byte order (with or without the byte-order constant of newer
 // revisions), extended textual headers, and traces of 4-byte samples (format 5).
-struct SegySpec {
+struct SegyShape {
     bool bLittle = false;
     bool bOrderConstant = false;
     bool bEbcdic = true;
@@ -623,7 +623,7 @@ struct SegySpec {
     int nExtra = 0;           // bytes after the last whole trace
 };
 
-std::vector<unsigned char> segyFile(const SegySpec& spec) {
+std::vector<unsigned char> segyFile(const SegyShape& shape) {
     const auto textHeader = [&](const std::string& sFirst, bool bEnd) {
         std::string sText;
         for (int nCard = 1; nCard <= 40; ++nCard) {
@@ -633,7 +633,7 @@ std::vector<unsigned char> segyFile(const SegySpec& spec) {
             sText += sCard;
         }
         std::vector<unsigned char> bytes(sText.begin(), sText.end());
-        if (spec.bEbcdic) {
+        if (shape.bEbcdic) {
             std::vector<char> ebcdic(sText.begin(), sText.end());
             ebcdic.push_back('\0');
             AsciiToEbcdic(ebcdic.data());
@@ -645,7 +645,7 @@ std::vector<unsigned char> segyFile(const SegySpec& spec) {
     std::vector<unsigned char> binary(400, 0);
     const auto put = [&](std::size_t nOffset, uint32_t nValue, int nBytes) {
         for (int i = 0; i < nBytes; ++i) {
-            const int nShift = 8 * (spec.bLittle ? i : nBytes - 1 - i);
+            const int nShift = 8 * (shape.bLittle ? i : nBytes - 1 - i);
             binary[nOffset + static_cast<std::size_t>(i)] = static_cast<unsigned char>(nValue >> nShift);
         }
     };
@@ -654,21 +654,21 @@ std::vector<unsigned char> segyFile(const SegySpec& spec) {
     put(8, 3, 4);                   // reel
     put(12, 24, 2);                 // traces per ensemble
     put(16, 2000, 2);               // sample interval (microseconds)
-    put(20, static_cast<uint32_t>(spec.nSamples), 2);
+    put(20, static_cast<uint32_t>(shape.nSamples), 2);
     put(24, 5, 2);                  // 4-byte IEEE floating point
     put(54, 1, 2);                  // meters
-    if (spec.bOrderConstant) put(96, 0x01020304, 4);
-    put(300, spec.bOrderConstant ? 0x0200 : 0x0100, 2);
+    if (shape.bOrderConstant) put(96, 0x01020304, 4);
+    put(300, shape.bOrderConstant ? 0x0200 : 0x0100, 2);
     put(302, 1, 2);                 // fixed-length traces
-    put(304, static_cast<uint32_t>(static_cast<uint16_t>(spec.nAnnounced)), 2);
+    put(304, static_cast<uint32_t>(static_cast<uint16_t>(shape.nAnnounced)), 2);
     file.insert(file.end(), binary.begin(), binary.end());
-    for (int i = 1; i <= spec.nExtended; ++i) {
+    for (int i = 1; i <= shape.nExtended; ++i) {
         const std::vector<unsigned char> extended =
-            textHeader("EXTENDED HEADER " + std::to_string(i), spec.bEndStanza && i == spec.nExtended);
+            textHeader("EXTENDED HEADER " + std::to_string(i), shape.bEndStanza && i == shape.nExtended);
         file.insert(file.end(), extended.begin(), extended.end());
     }
-    file.resize(file.size() + static_cast<std::size_t>(spec.nTraces) * (240 + 4 * static_cast<std::size_t>(spec.nSamples)) +
-                    static_cast<std::size_t>(spec.nExtra),
+    file.resize(file.size() + static_cast<std::size_t>(shape.nTraces) * (240 + 4 * static_cast<std::size_t>(shape.nSamples)) +
+                    static_cast<std::size_t>(shape.nExtra),
                 0);
     return file;
 }
@@ -676,7 +676,7 @@ std::vector<unsigned char> segyFile(const SegySpec& spec) {
 TEST(Qrtool, SegyHeadersOfBothByteOrders) {
     const struct {
         const char* szCase;
-        SegySpec spec;
+        SegyShape shape;
         const char* szByteOrder;
         const char* szRevision;
         int nTraces;
@@ -692,31 +692,31 @@ TEST(Qrtool, SegyHeadersOfBothByteOrders) {
     const std::string sFile = dir.file("line17.sgy");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.szCase);
-        qrtest::writeFileBytes(sFile, segyFile(row.spec));
+        qrtest::writeFileBytes(sFile, segyFile(row.shape));
         auto r = tool({"--json", "segy", sFile});
         ASSERT_EQ(r.nStatus, 0) << r.sStderr;
-        const std::string sEncoding = row.spec.bEbcdic ? "EBCDIC" : "ASCII";
+        const std::string sEncoding = row.shape.bEbcdic ? "EBCDIC" : "ASCII";
         for (const std::string& sPart :
              {"\"byte_order\": \"" + std::string(row.szByteOrder) + "\"", "\"text_encoding\": \"" + sEncoding + "\"",
               std::string("\"job_id\": 4711,"), std::string("\"line_number\": 17,"), std::string("\"reel_number\": 3,"),
               std::string("\"traces_per_ensemble\": 24,"), std::string("\"sample_interval_us\": 2000,"),
-              "\"samples_per_trace\": " + std::to_string(row.spec.nSamples) + ",", std::string("\"format_code\": 5,"),
+              "\"samples_per_trace\": " + std::to_string(row.shape.nSamples) + ",", std::string("\"format_code\": 5,"),
               std::string("\"format\": \"4-byte IEEE floating point\","), std::string("\"measurement_system\": \"meters\","),
               "\"revision\": \"" + std::string(row.szRevision) + "\",", std::string("\"fixed_length_traces\": true,"),
-              "\"extended_headers\": " + std::to_string(row.spec.nAnnounced) + ",",
-              "\"trace_bytes\": " + std::to_string(240 + 4 * row.spec.nSamples) + ",",
+              "\"extended_headers\": " + std::to_string(row.shape.nAnnounced) + ",",
+              "\"trace_bytes\": " + std::to_string(240 + 4 * row.shape.nSamples) + ",",
               "\"traces\": " + std::to_string(row.nTraces) + ",", "\"whole_traces\": " + std::string(row.bWhole ? "true" : "false"),
               std::string("\"textual_header\": [\"C1  CLIENT QRCORE TEST LINE 17")})
             EXPECT_NE(r.sStdout.find(sPart), std::string::npos) << sPart << "\n" << r.sStdout.substr(0, 1200);
         // Every extended header that is there is shown, each as 40 cards.
         std::size_t nShown = 0;
         for (std::size_t nAt = 0; (nAt = r.sStdout.find("C1  EXTENDED HEADER ", nAt)) != std::string::npos; ++nAt) ++nShown;
-        EXPECT_EQ(nShown, static_cast<std::size_t>(row.spec.nExtended));
+        EXPECT_EQ(nShown, static_cast<std::size_t>(row.shape.nExtended));
         EXPECT_EQ(r.sStderr.find("not a whole number of traces") == std::string::npos, row.bWhole) << r.sStderr;
     }
 
     // The text form: the header as 40 lines of 80 columns, then the binary header's fields.
-    qrtest::writeFileBytes(sFile, segyFile(rows[0].spec));
+    qrtest::writeFileBytes(sFile, segyFile(rows[0].shape));
     auto r = tool({"segy", sFile});
     ASSERT_EQ(r.nStatus, 0) << r.sStderr;
     EXPECT_NE(r.sStdout.find("\nTextual header (EBCDIC):\nC1  CLIENT QRCORE TEST LINE 17" + std::string(50, ' ') + "\nC2 "),
