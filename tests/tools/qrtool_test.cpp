@@ -429,6 +429,14 @@ TEST(Qrtool, ScanReadsXyzExportConventions) {
                                "\"valid\": true", "\"valid\": false", "\"nulls\": {\"MAG\": 1}",
                                "\"MAG\": {\"min\": 51240.25, \"max\": 51240.25}", "\"flight_code\": 172"})
         EXPECT_NE(r.sStdout.find(szPart), std::string::npos) << szPart << "\n" << r.sStdout;
+
+    // Values without a size ("nan", "inf") have no range; the JSON stays JSON.
+    qrtest::writeFileText(sFile, "LINE L5\n 1 nan\n 2 3\n 4 -inf\n");
+    r = tool({"--json", "--stats", "scan", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_NE(r.sStdout.find("\"ranges\": {\"c1\": {\"min\": 1, \"max\": 4}, \"c2\": {\"min\": 3, \"max\": 3}}"),
+              std::string::npos)
+        << r.sStdout;
 }
 
 // A file that is not text is refused with a message, not listed as nothing.

@@ -1,5 +1,6 @@
 // qrtool: the columns and scan commands over blank-separated record files (XYZ survey text).
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <unordered_map>
@@ -130,6 +131,9 @@ std::string shortest(double d) {
     return std::string(szText, result.ptr);
 }
 
+// Nulls and ranges are kept for this many columns of a line at most.
+constexpr std::size_t kMaxColumns = 4096;
+
 struct ColumnRange {
     double dMin = 0, dMax = 0;
     int64_t llValues = 0;
@@ -211,7 +215,7 @@ private:
             if (!m_current.sNote.empty()) m_current.sNote += "; ";
             m_current.sNote += "same code as " + it->second.first + " (line " + std::to_string(it->second.second) + ")";
         } else if (m_codes.size() < (std::size_t{1} << 20)) {
-            m_codes.emplace(m_current.name.llCode, std::make_pair(m_current.name.sShown, llLineNumber));
+            m_codes.emplace(m_current.name.llCode, std::make_pair(m_current.name.sShown.substr(0, 64), llLineNumber));
         }
     }
 
@@ -234,7 +238,7 @@ private:
             return;
         }
         const uint32_t* pEnds = line.ends();
-        const std::size_t nFields = line.fields();
+        const std::size_t nFields = std::min(line.fields(), kMaxColumns);
         for (std::size_t k = 0; k < nFields; ++k) {
             const std::size_t nEnd = pEnds[k];
             if (line.pText[nEnd - 1] != '*' || (nEnd >= 2 && line.pText[nEnd - 2] != ' ' && line.pText[nEnd - 2] != '\t'))
@@ -248,7 +252,7 @@ private:
     void ranges(const ScanLine& line) {
         std::vector<ColumnRange>& ranges = m_current.ranges;
         const uint32_t* pEnds = line.ends();
-        const std::size_t nFields = line.fields();
+        const std::size_t nFields = std::min(line.fields(), kMaxColumns);
         if (ranges.size() < nFields) ranges.resize(nFields);
         for (std::size_t k = 0; k < nFields; ++k) {
             const std::size_t nEnd = pEnds[k];
@@ -265,6 +269,7 @@ private:
                 range.bText = true;
                 continue;
             }
+            if (!std::isfinite(d)) continue;  // "nan", "inf": no value to range over
             if (range.llValues == 0 || d < range.dMin) range.dMin = d;
             if (range.llValues == 0 || d > range.dMax) range.dMax = d;
             ++range.llValues;

@@ -114,8 +114,9 @@ void ChannelFinder::comment(const char* pText, std::size_t nLength) {
     if (flightComment(pText, nLength, flight)) return;  // names a flight, not the channels
     std::vector<std::string> words = slashCommentWords(pText, nLength);
     // Bounded: a header of a few thousand channels is plenty.
-    if (words.empty() || words.size() > 4096) return;
-    if (m_byCount.size() < 256 || m_byCount.count(words.size()) > 0) m_byCount[words.size()] = std::move(words);
+    // Bounded: channel lines of up to 4096 names and 64 KiB, for up to 64 different counts.
+    if (words.empty() || words.size() > 4096 || nLength > (std::size_t{64} << 10)) return;
+    if (m_byCount.size() < 64 || m_byCount.count(words.size()) > 0) m_byCount[words.size()] = std::move(words);
 }
 
 void ChannelFinder::settle(std::size_t nColumns) {

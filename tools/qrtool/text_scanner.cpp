@@ -517,16 +517,20 @@ void LayoutCollector::addChanged(const ScanLine& line) {
     std::size_t nLayout = m_nLast;
     if (!line.bSameLayout || !m_bAny) {
         m_lastWidths = recordWidths(line);
-        const auto it = std::lower_bound(m_index.begin(), m_index.end(), m_lastWidths,
-                                         [](const auto& entry, const std::vector<int32_t>& w) { return entry.first < w; });
-        if (it != m_index.end() && it->first == m_lastWidths) {
-            nLayout = it->second;
-        } else if (m_summary.layouts.size() < kMaxLayouts) {
+        // The layouts are found by a hash of their widths (FNV-1a), then compared whole.
+        uint64_t llHash = 0xcbf29ce484222325ull;
+        for (const int32_t w : m_lastWidths) llHash = (llHash ^ static_cast<uint32_t>(w)) * 0x100000001b3ull;
+        auto it = std::lower_bound(m_index.begin(), m_index.end(), std::make_pair(llHash, std::size_t{0}));
+        nLayout = SIZE_MAX;
+        for (auto at = it; at != m_index.end() && at->first == llHash; ++at)
+            if (m_summary.layouts[at->second].widths == m_lastWidths) nLayout = at->second;
+        // Memory stays bounded: kMaxLayouts layouts and kMaxStoredWidths widths in all.
+        if (nLayout == SIZE_MAX && m_summary.layouts.size() < kMaxLayouts &&
+            m_nStoredWidths + m_lastWidths.size() <= kMaxStoredWidths) {
             nLayout = m_summary.layouts.size();
-            m_index.insert(it, {m_lastWidths, nLayout});
+            m_index.insert(it, {llHash, nLayout});
             m_summary.layouts.push_back({m_lastWidths, 0, 0, {}});
-        } else {
-            nLayout = SIZE_MAX;
+            m_nStoredWidths += m_lastWidths.size();
         }
     }
     Layout& layout = nLayout == SIZE_MAX ? m_summary.other : m_summary.layouts[nLayout];

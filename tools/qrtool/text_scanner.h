@@ -169,11 +169,13 @@ struct LayoutSummary {
     Layout other;                 // records of the layouts beyond kMaxLayouts
 };
 inline constexpr std::size_t kMaxLayouts = 4096;
+inline constexpr std::size_t kMaxStoredWidths = std::size_t{1} << 20;  // widths kept over all layouts
 inline constexpr std::size_t kMaxStarts = 16;
 
 // Collects the layouts of a file's records (a run: consecutive records of one layout, other
-// lines in between not counting). Memory stays bounded: at most kMaxLayouts layouts are told
-// apart.
+// lines in between not counting). Memory stays bounded: at most kMaxLayouts layouts, with at
+// most kMaxStoredWidths widths in all, are told apart; the records of any further layout count
+// under "other".
 class LayoutCollector {
 public:
     void add(const ScanLine& line) {
@@ -191,7 +193,8 @@ public:
 private:
     void addChanged(const ScanLine& line);
     LayoutSummary m_summary;
-    std::vector<std::pair<std::vector<int32_t>, std::size_t>> m_index;  // sorted by widths
+    std::vector<std::pair<uint64_t, std::size_t>> m_index;  // hash of the widths, layout; sorted
+    std::size_t m_nStoredWidths = 0;
     std::vector<int32_t> m_lastWidths;
     std::size_t m_nLast = SIZE_MAX;  // index of the last record's layout (SIZE_MAX: other)
     bool m_bAny = false;
