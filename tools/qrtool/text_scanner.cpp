@@ -295,6 +295,9 @@ inline void clearBit(uint64_t* pBits, std::size_t k) { pBits[k / 64] &= ~(uint64
 void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, bool bStar) {
     ++m_llLine;
     uint64_t* const pBits = m_bits.data();
+    // The mask words the scan may have written for this line (its ends lie within it), to be
+    // cleared afterwards.
+    const std::size_t nTouched = std::min(nLength / 64 + 2, m_bits.size());
     if (nLength > m_nMaxLine) {
         // Only the start of an overlong line counts.
         bCut = true;
@@ -310,10 +313,9 @@ void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, 
         }
     }
     std::size_t nWords = (nLength + 63) / 64;
-    const std::size_t nTouched = std::max(m_nBitsUsed, nWords);  // the words to clear afterwards
     if (bCut) {
         // Ends past the cut go; a field running over the cut ends there.
-        for (std::size_t i = nWords; i < m_nBitsUsed; ++i) pBits[i] = 0;
+        for (std::size_t i = nWords; i < nTouched; ++i) pBits[i] = 0;
         if (nLength % 64 != 0) pBits[nWords - 1] &= (uint64_t{1} << (nLength % 64)) - 1;
         if (nLength > 0 && !isBlank(pLine[nLength - 1])) setBit(pBits, nLength - 1);
     }
@@ -349,8 +351,13 @@ void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, 
         }
     }
     m_pVisitor->onLine(line);
-    for (std::size_t i = 0; i < nTouched; ++i) pBits[i] = 0;
-    m_nBitsUsed = 0;
+    // Most lines touch two words or three: cleared in line rather than by a call.
+    pBits[0] = 0;
+    pBits[1] = 0;
+    if (nTouched > 2) {
+        pBits[2] = 0;
+        if (nTouched > 3) std::fill(pBits + 3, pBits + nTouched, 0);
+    }
 }
 
 // Hands over every line of [p, p + nLength), which ends with a line feed and is followed by at
@@ -407,14 +414,12 @@ inline void TextScanner::addEnds(uint64_t* pBits, std::size_t nMaxWords, uint64_
     if (llTake == 0) return;
     if (nChunk < nLineStart) {
         pBits[0] |= llTake >> (nLineStart - nChunk);
-        if (m_nBitsUsed == 0) m_nBitsUsed = 1;
         return;
     }
     const std::size_t nShift = nChunk - nLineStart, q = nShift / 64, r = nShift % 64;
     if (q >= nMaxWords) return;  // past the line limit
     pBits[q] |= llTake << r;
     if (r != 0) pBits[q + 1] |= llTake >> (64 - r);
-    m_nBitsUsed = std::max(m_nBitsUsed, q + 2);
 }
 
 void TextScanner::processRegion(const char* p, std::size_t nLength, bool bCut) {

@@ -135,10 +135,9 @@ private:
     std::size_t m_nMaxLine;
     LineVisitor* m_pVisitor = nullptr;
     int64_t m_llLine = 0;
-    // The field-end mask of the line being read (bits past the line limit are not kept), and
-    // how many of its words have been touched.
+    // The field-end mask of the line being read (bits past the line limit are not kept); at
+    // least two words.
     std::vector<uint64_t> m_bits;
-    std::size_t m_nBitsUsed = 0;
     std::vector<uint64_t> m_lastBits;  // the mask of the last record, without zero words at its end
     bool m_bHaveRecord = false;
     // Room for the positions of every end a line can have below the limit (a field and its
