@@ -1,5 +1,6 @@
-# Installation: headers, the shared library, the default error list, a CMake package and a
-# pkg-config file, so other projects use QRCore like any other library.
+# Installation: headers, the shared library, the default error list and its English
+# translation, a CMake package and a pkg-config file, so other projects use QRCore like any
+# other library.
 include(CMakePackageConfigHelpers)
 
 install(TARGETS qrcore EXPORT qrcoreTargets
@@ -8,7 +9,7 @@ install(TARGETS qrcore EXPORT qrcoreTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY include/qrcore DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
-install(FILES ${QRCORE_ERROR_LIST} DESTINATION ${CMAKE_INSTALL_DATADIR}/qrcore)
+install(FILES ${QRCORE_ERROR_LIST} ${QRCORE_ERROR_LIST_EN} DESTINATION ${CMAKE_INSTALL_DATADIR}/qrcore)
 install(FILES ${QRCORE_ERROR_LIST} DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 set(QRCORE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qrcore)

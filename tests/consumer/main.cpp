@@ -1,5 +1,6 @@
 // A program of another project that uses the installed library.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <qrcore/qrcore.h>
@@ -9,8 +10,16 @@ static bool quiet(QR_NoticeKind, const char*, const char* szText, void*) {
     return true;
 }
 
-int main() {
+int main(int argc, char** argv) {
     QR_SetNoticeHandler(quiet, nullptr);
+    if (argc > 1) {
+        // The text of an error number, from the error list placed beside the program.
+        ReportError(std::atoi(argv[1]));
+        char szText[256];
+        GetDllErrorString(szText, sizeof szText);
+        std::printf("%d %s\n", GetDllErrorNo(), szText);
+        return 0;
+    }
     ReportErrorString("consumer-ok");
     char szText[64];
     GetDllErrorString(szText, sizeof szText);

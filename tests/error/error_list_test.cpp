@@ -131,4 +131,27 @@ TEST(ErrorList, CandidatesFollowTheSearchOrderWithoutRepeats) {
     EXPECT_EQ(qr::errorListCandidates("", sLib, std::string(60, 'd')).size(), 1u);
 }
 
+// The shipped lists: the English one translates every entry of the system's list, with the
+// same numbers in the same order, and each text reads back whole as one printable word.
+TEST(ErrorList, ShippedListsAgreeEntryForEntry) {
+    std::vector<_tagErrorItem> lists[2];
+    const char* szFiles[] = {QRCORE_DATA_DIR "/QuarrionError.inf", QRCORE_DATA_DIR "/QuarrionError.en.inf"};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(szFiles[i]);
+        std::FILE* pFile = std::fopen(szFiles[i], "r");
+        ASSERT_NE(pFile, nullptr);
+        EXPECT_EQ(qr::readErrorList(pFile, lists[i]), qr::ErrorListStatus::Ok);
+        std::fclose(pFile);
+    }
+    ASSERT_EQ(lists[0].size(), lists[1].size());
+    EXPECT_GE(lists[0].size(), 10u);
+    for (std::size_t k = 0; k < lists[0].size(); ++k) {
+        SCOPED_TRACE(lists[1][k].szErrorInfo);
+        EXPECT_EQ(lists[1][k].lErrorNo, lists[0][k].lErrorNo);
+        const std::string sText = lists[1][k].szErrorInfo;
+        EXPECT_FALSE(sText.empty());
+        for (const char c : sText) EXPECT_TRUE(c > 0x20 && c < 0x7F) << sText;
+    }
+}
+
 }  // namespace

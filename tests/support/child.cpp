@@ -30,6 +30,9 @@ ChildResult runChild(const std::string& sProgram, const std::vector<std::string>
     const pid_t pid = ::fork();
     if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
+        // The child starts as a shell would start it: a write to a closed pipe ends it by
+        // SIGPIPE unless it says otherwise (the parent ignores the signal for its own pipes).
+        ::signal(SIGPIPE, SIG_DFL);
         ::dup2(inPipe[0], 0);
         ::dup2(outPipe[1], 1);
         ::dup2(errPipe[1], 2);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "qrcore/convert.h"
 #include "qrcore/survey.h"
 #include "support/child.h"
 #include "support/scratch.h"
@@ -20,6 +23,22 @@ namespace {
 
 qrtest::ChildResult tool(const std::vector<std::string>& args, const std::string& sStdin = {}) {
     return qrtest::runChild(QRTOOL_PATH, args, sStdin);
+}
+
+int64_t lineCode(const std::string& sName) {
+    std::vector<char> name(sName.begin(), sName.end());
+    name.push_back('\0');
+    int64_t llCode = 0;
+    EXPECT_TRUE(ToIntLineNo(name.data(), &llCode)) << sName;
+    return llCode;
+}
+
+// Runs a shell script with the tool as $0 and the given words as $1, $2, ...: for redirections
+// that the child helper cannot make.
+qrtest::ChildResult shell(const std::string& sScript, const std::vector<std::string>& words = {}) {
+    std::vector<std::string> args{"-c", sScript, QRTOOL_PATH};
+    args.insert(args.end(), words.begin(), words.end());
+    return qrtest::runChild("/bin/sh", args);
 }
 
 std::vector<unsigned char> digits(std::size_t n) {
@@ -32,11 +51,17 @@ TEST(Qrtool, HelpVersionAndUsageErrors) {
     auto r = tool({"--help"});
     EXPECT_EQ(r.nStatus, 0);
     for (const char* szCommand : {"line", "flight", "insert", "remove", "move", "zero", "view", "columns", "scan",
-                                  "angle", "ebcdic2ascii", "ascii2ebcdic", "bcd", "sample"})
+                                  "segy", "angle", "ebcdic2ascii", "ascii2ebcdic", "bcd", "sample"})
         EXPECT_NE(r.sStdout.find(std::string("  ") + szCommand + " "), std::string::npos) << szCommand;
     r = tool({"insert", "--help"});
     EXPECT_EQ(r.nStatus, 0);
-    EXPECT_NE(r.sStdout.find("insert FILE POS SIZE"), std::string::npos);
+    EXPECT_NE(r.sStdout.find("insert FILE POS|END SIZE"), std::string::npos);
+    // The line-name rules are stated where users look for them.
+    r = tool({"line", "--help"});
+    EXPECT_EQ(r.nStatus, 0);
+    for (const char* szRule : {"L B T R S P D", "AA..DW", "0 to 2147483647", "Blanks anywhere are ignored",
+                               "L1010.2 codes as\nL1010", "at\nleast four digits, zero-padded (L12 -> L0012"})
+        EXPECT_NE(r.sStdout.find(szRule), std::string::npos) << szRule;
     r = tool({"--version"});
     EXPECT_EQ(r.nStatus, 0);
     EXPECT_EQ(r.sStdout.rfind("qrtool ", 0), 0u);
@@ -121,9 +146,9 @@ TEST(Qrtool, InPlaceEditsAreByteExact) {
 
     // Refusals leave the file as it was.
     const std::vector<unsigned char> before = model;
-    r = tool({"insert", sFile, std::to_string(model.size()), "10"});
+    r = tool({"insert", sFile, std::to_string(model.size() + 1), "10"});
     EXPECT_EQ(r.nStatus, 1);
-    r = tool({"remove", sFile, std::to_string(model.size() - 5), "5"});
+    r = tool({"remove", sFile, std::to_string(model.size() - 5), "6"});
     EXPECT_EQ(r.nStatus, 1);
     r = tool({"insert", sFile, "10", "4X"});
     EXPECT_EQ(r.nStatus, 2);
@@ -138,6 +163,55 @@ TEST(Qrtool, InPlaceEditsAreByteExact) {
     EXPECT_EQ(r.nStatus, 1);
     EXPECT_NE(r.sStderr.find("(error 1000000)"), std::string::npos) << r.sStderr;
     EXPECT_NE(r.sStderr.find("No such file"), std::string::npos) << r.sStderr;
+}
+
+// Edits at the very end of a file, which the library's space functions refuse, are served by
+// the tool: insert at END (or at the size) appends, remove of a range that ends at the end cuts;
+// a range that really does not fit is refused with the file's size. Byte-exact against a model.
+TEST(Qrtool, EditsAtTheEndOfAFile) {
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("tail.bin");
+    std::vector<unsigned char> model = digits(5000);
+    qrtest::writeFileBytes(sFile, model);
+    const auto size = [&] { return std::to_string(model.size()); };
+    const struct {
+        const char* szCase;
+        std::function<std::vector<std::string>()> args;
+        std::function<void()> apply;  // what the edit does to the model; null: refused
+        const char* szMessage;
+    } rows[] = {
+        {"insert END appends", [&] { return std::vector<std::string>{"insert", sFile, "END", "100"}; },
+         [&] { model.insert(model.end(), 100, 0); }, "5000 -> 5100 bytes"},
+        {"insert at the size appends", [&] { return std::vector<std::string>{"insert", sFile, size(), "1K"}; },
+         [&] { model.insert(model.end(), 1024, 0); }, "5100 -> 6124 bytes"},
+        {"insert end of nothing", [&] { return std::vector<std::string>{"insert", sFile, "end", "0"}; }, [] {},
+         "6124 -> 6124 bytes"},
+        {"remove up to the end cuts", [&] { return std::vector<std::string>{"remove", sFile, "6000", "124"}; },
+         [&] { model.resize(6000); }, "6124 -> 6000 bytes"},
+        {"insert past the end", [&] { return std::vector<std::string>{"insert", sFile, "6001", "1"}; }, nullptr,
+         "position 6001 does not fit the file (size 6000 bytes)"},
+        {"remove past the end", [&] { return std::vector<std::string>{"remove", sFile, "5990", "11"}; }, nullptr,
+         "the range 5990 .. 6001 does not fit the file (size 6000 bytes)"},
+        {"remove everything", [&] { return std::vector<std::string>{"remove", sFile, "0", size()}; },
+         [&] { model.clear(); }, "6000 -> 0 bytes"},
+        {"insert END into an empty file", [&] { return std::vector<std::string>{"insert", sFile, "END", "3"}; },
+         [&] { model.assign(3, 0); }, "0 -> 3 bytes"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szCase);
+        const auto r = tool(row.args());
+        EXPECT_EQ(r.nStatus, row.apply ? 0 : 1) << r.sStderr;
+        EXPECT_NE((row.apply ? r.sStdout : r.sStderr).find(row.szMessage), std::string::npos) << r.sStdout << r.sStderr;
+        if (row.apply) row.apply();
+        EXPECT_TRUE(qrtest::readFileBytes(sFile) == model);
+    }
+    // An append that the file system stops part-way leaves the file at its old size.
+    model = digits(1000);
+    qrtest::writeFileBytes(sFile, model);
+    const auto r = shell("trap '' XFSZ; ulimit -f 8; exec \"$0\" insert \"$1\" END 1M", {sFile});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_NE(r.sStderr.find("File too large (error 1000000); the file is back at its 1000 bytes"), std::string::npos) << r.sStderr;
+    EXPECT_TRUE(qrtest::readFileBytes(sFile) == model);
 }
 
 // Runs the tool on a pseudo-terminal (standard input, output and error all a terminal) and
@@ -182,6 +256,15 @@ TEST(Qrtool, ProgressIsShownAtATerminal) {
     const auto r = tool({"remove", sFile, "3", "1M"});
     EXPECT_EQ(r.nStatus, 0);
     EXPECT_EQ(r.sStderr, "");
+
+    // A long scan shows its progress too.
+    std::string sRecords;
+    while (sRecords.size() < (std::size_t{24} << 20)) sRecords += "  431900.00  6512000.00  1001  51234.50\n";
+    const std::string sXyz = dir.file("large.xyz");
+    qrtest::writeFileText(sXyz, "LINE L10\n" + sRecords);
+    const std::string sScanScreen = toolOnTerminal({"scan", sXyz}, nStatus);
+    EXPECT_EQ(nStatus, 0) << sScanScreen;
+    EXPECT_NE(sScanScreen.find("scan: 100% (24.0 MiB of 24.0 MiB)"), std::string::npos) << sScanScreen;
 }
 
 TEST(Qrtool, ViewDumpsTheRange) {
@@ -200,6 +283,19 @@ TEST(Qrtool, ViewDumpsTheRange) {
     r = tool({"view", sFile, "69998", "1M"});
     ASSERT_EQ(r.nStatus, 0) << r.sStderr;
     EXPECT_EQ(std::count(r.sStdout.begin(), r.sStdout.end(), '\n'), 1);
+    // Hexadecimal offsets and sizes give the same dump.
+    const std::string sDecimal = tool({"view", sFile, "65540", "20"}).sStdout;
+    r = tool({"view", sFile, "0x10004", "0X14"});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_EQ(r.sStdout, sDecimal);
+    r = tool({"view", sFile, "0x1G", "1"});
+    EXPECT_EQ(r.nStatus, 2);
+    // --ebcdic reads the text column through the EBCDIC table.
+    const std::string sHeader = dir.file("header.ebc");
+    qrtest::writeFileBytes(sHeader, {0xC3, 0xF1, 0x40, 0xC8, 0x85, 0x93, 0x93, 0x96, 0x4A, 0x00});
+    r = tool({"--ebcdic", "view", sHeader, "0", "10"});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_NE(r.sStdout.find("|C1 Hello..|"), std::string::npos) << r.sStdout;
     r = tool({"view", sFile, "70000", "1"});
     EXPECT_EQ(r.nStatus, 1);
     r = tool({"view", dir.file("none"), "0", "1"});
@@ -223,12 +319,12 @@ TEST(Qrtool, SampleScanAndColumns) {
 
     r = tool({"scan", dir.file("survey.xyz")});
     ASSERT_EQ(r.nStatus, 0) << r.sStderr;
-    EXPECT_EQ(r.sStdout.substr(0, r.sStdout.find('\n')), "line\tcode\tvalid\ttype\tarea\trecords\tfirst_line\twidths\tlayouts");
-    int64_t llCode = 0;
-    char szName[] = "AT0900";
-    ASSERT_TRUE(ToIntLineNo(szName, &llCode));
-    EXPECT_NE(r.sStdout.find("AT0900\t" + std::to_string(llCode) + "\tyes\tT\tA\t9\t"), std::string::npos) << r.sStdout;
-    EXPECT_EQ(std::count(r.sStdout.begin(), r.sStdout.end(), '\n'), 7);
+    EXPECT_EQ(r.sStdout.substr(0, r.sStdout.find("\nline\t")), "# channels: X Y FIDUCIAL FLIGHT MAG_NT ALT_M");
+    EXPECT_NE(r.sStdout.find("AT0900\t" + std::to_string(lineCode("AT0900")) + "\tyes\tT\tA\tAN02\t" +
+                             std::to_string(2 + (1 << 16) + (1 << 24)) + "\t9\t"),
+              std::string::npos)
+        << r.sStdout;
+    EXPECT_EQ(std::count(r.sStdout.begin(), r.sStdout.end(), '\n'), 8);
 
     // The EBCDIC header reads back as its cards.
     r = tool({"ebcdic2ascii", dir.file("header.ebc")});
@@ -267,16 +363,114 @@ TEST(Qrtool, ColumnsAndScanOnRaggedFiles) {
     EXPECT_NE(r.sStdout.find("\"widths\": [5, 5, 3], \"records\": 3, \"runs\": 2, \"starts\": [3, 8]"), std::string::npos)
         << r.sStdout;
 
-    r = tool({"scan", sFile});
-    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
-    EXPECT_NE(r.sStdout.find("L10\t"), std::string::npos);
-    EXPECT_NE(r.sStdout.find("\tyes\tL\t\t4\t2\t5,5,3\t3\n"), std::string::npos) << r.sStdout;
-    EXPECT_NE(r.sStdout.find("T20\t"), std::string::npos);
-    EXPECT_NE(r.sStdout.find("???\t-32767\tno\t"), std::string::npos) << r.sStdout;
-    EXPECT_NE(r.sStderr.find("1 of 3 line names did not decode"), std::string::npos) << r.sStderr;
-
     r = tool({"scan", dir.file("missing.xyz")});
     EXPECT_EQ(r.nStatus, 1);
+}
+
+// scan on a file in the conventions of XYZ exports: bare-number Line/Tie headers, flights and
+// channel names in comments, '*' nulls, tabs, CR LF ends, versioned names and two headers that
+// code to one number. The whole table is expected.
+TEST(Qrtool, ScanReadsXyzExportConventions) {
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("export.xyz");
+    qrtest::writeFileText(sFile,
+                          "/ Survey export, lines and ties\n"      // 1
+                          "/ X\tY\tFID\tMAG\n"                      // 2
+                          "//Flight 172\n"                          // 3
+                          "Line 17430\r\n"                          // 4
+                          "  431900.0\t6512000.0\t1001\t51234.5\r\n"  // 5
+                          "  431925.0 6512000.0 1002       *\r\n"  // 6
+                          "  431950.0 6512000.0 1003 51236.0\r\n"  // 7
+                          "Tie 9010\n"                              // 8
+                          "  432000.0 6511900.0 2001       *\n"     // 9
+                          "  432000.0 6511925.0 2002 51240.25\n"    // 10
+                          "/FLIGHT AN3\n"                           // 11
+                          "LINE L1010.2\n"                          // 12
+                          " 1 2 3 4\n"                              // 13
+                          "line 1010\n"                             // 14
+                          " 1 2 3 4\n"                              // 15
+                          "LINE L12A34\n"                           // 16
+                          " 5 6 7\n");                              // 17
+    const std::string sFlightAN3 = std::to_string(3 + (1 << 16) + (1 << 24));
+    const std::string sTable = "line\tcode\tvalid\ttype\tarea\tflight\tflight_code\trecords\tfirst_line\twidths\tlayouts\tnulls\tnote";
+    const std::vector<std::string> rows = {
+        "L17430\t" + std::to_string(lineCode("L17430")) + "\tyes\tL\t\t172\t172\t3\t4\t10,10,5,8\t1\tMAG=1\t",
+        "T9010\t" + std::to_string(lineCode("T9010")) + "\tyes\tT\t\t172\t172\t2\t8\t10,10,5,8\t2\tMAG=1\t",
+        "L1010.2\t" + std::to_string(lineCode("L1010")) + "\tno\tL\t\tAN03\t" + sFlightAN3 +
+            "\t1\t12\t2,2,2,2\t1\t\tcodes as L1010: '.2' after the number is not coded",
+        "L1010\t" + std::to_string(lineCode("L1010")) + "\tyes\tL\t\tAN03\t" + sFlightAN3 +
+            "\t1\t14\t2,2,2,2\t1\t\tsame code as L1010.2 (line 12)",
+        "L12A34\t" + std::to_string(lineCode("L12")) + "\tno\tL\t\tAN03\t" + sFlightAN3 +
+            "\t1\t16\t2,2,2\t1\t\tcodes as L0012: 'A34' after the number is not coded",
+    };
+    auto r = tool({"scan", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    std::string sExpected = "# channels: X Y FID MAG\n" + sTable + "\n";
+    for (const std::string& sRow : rows) sExpected += sRow + "\n";
+    EXPECT_EQ(r.sStdout, sExpected);
+    EXPECT_NE(r.sStderr.find("2 of 5 line names are not valid"), std::string::npos) << r.sStderr;
+    EXPECT_NE(r.sStderr.find("1 header line codes to the same number as an earlier one"), std::string::npos) << r.sStderr;
+
+    // --stats adds the range of every numeric column, named by the channels; nulls left out.
+    r = tool({"--stats", "scan", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    const std::string sRanges[] = {"X=431900..431950 Y=6512000..6512000 FID=1001..1003 MAG=51234.5..51236",
+                                   "X=432000..432000 Y=6511900..6511925 FID=2001..2002 MAG=51240.25..51240.25",
+                                   "X=1..1 Y=2..2 FID=3..3 MAG=4..4", "X=1..1 Y=2..2 FID=3..3 MAG=4..4",
+                                   "X=5..5 Y=6..6 FID=7..7"};
+    sExpected = "# channels: X Y FID MAG\n" + sTable + "\tranges\n";
+    for (std::size_t i = 0; i < rows.size(); ++i) sExpected += rows[i] + "\t" + sRanges[i] + "\n";
+    EXPECT_EQ(r.sStdout, sExpected);
+
+    // JSON: true/false for yes/no, the channels before the lines, nulls and ranges by channel.
+    r = tool({"--json", "--stats", "scan", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    for (const char* szPart : {"{\n  \"channels\": [\"X\", \"Y\", \"FID\", \"MAG\"],\n  \"lines\": [\n    {\"line\": \"L17430\"",
+                               "\"valid\": true", "\"valid\": false", "\"nulls\": {\"MAG\": 1}",
+                               "\"MAG\": {\"min\": 51240.25, \"max\": 51240.25}", "\"flight_code\": 172"})
+        EXPECT_NE(r.sStdout.find(szPart), std::string::npos) << szPart << "\n" << r.sStdout;
+
+    // Values without a size ("nan", "inf") have no range; the JSON stays JSON.
+    qrtest::writeFileText(sFile, "LINE L5\n 1 nan\n 2 3\n 4 -inf\n");
+    r = tool({"--json", "--stats", "scan", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_NE(r.sStdout.find("\"ranges\": {\"c1\": {\"min\": 1, \"max\": 4}, \"c2\": {\"min\": 3, \"max\": 3}}"),
+              std::string::npos)
+        << r.sStdout;
+}
+
+// A file that is not text is refused with a message, not listed as nothing.
+TEST(Qrtool, ScanRefusesBinaryFiles) {
+    std::string sSegyLike(3600, '\x40');
+    sSegyLike.replace(0, 3, "\xC3\xF1\x40");
+    for (std::size_t i = 3200; i < 3600; ++i) sSegyLike[i] = '\0';
+    std::string sHighBytes;
+    for (int i = 0; i < 5000; ++i) sHighBytes += static_cast<char>(0x80 + i % 0x40);
+    const struct {
+        const char* szCase;
+        std::string sContent;
+        bool bRefused;
+    } rows[] = {
+        {"zero bytes", std::string("LINE L1\n 1 2\n\0\0 3\n", 17), true},
+        {"mostly bytes that are not text", "LINE L1\n" + sHighBytes, true},
+        {"a tape header and zeros", sSegyLike, true},
+        {"UTF-8 text", "/ \xE6\xB5\x8B\xE7\xBA\xBF \xE8\xAF\xB4\xE6\x98\x8E\nLINE L1\n 1 2\n", false},
+        {"an empty file", "", false},
+    };
+    qrtest::ScratchDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szCase);
+        const std::string sFile = dir.file("data.xyz");
+        qrtest::writeFileText(sFile, row.sContent);
+        for (const char* szCommand : {"scan", "columns"}) {
+            const auto r = tool({szCommand, sFile});
+            EXPECT_EQ(r.nStatus, row.bRefused ? 1 : 0) << szCommand << ": " << r.sStderr;
+            EXPECT_EQ(r.sStderr.find("looks binary") != std::string::npos, row.bRefused) << r.sStderr;
+            if (row.bRefused) {
+                EXPECT_EQ(r.sStdout, "");
+            }
+        }
+    }
 }
 
 TEST(Qrtool, Conversions) {
@@ -315,6 +509,233 @@ TEST(Qrtool, Conversions) {
     EXPECT_EQ(r.sStdout, "3412\t1234\n0x01\t1\n0A\t10\n");
     r = tool({"bcd", "123"});
     EXPECT_EQ(r.nStatus, 2);
+}
+
+// Names of the tool's temporary files left in a folder (there should be none).
+std::vector<std::string> leftovers(const std::string& sDir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(sDir)) {
+        const std::string sName = entry.path().filename().string();
+        if (sName.rfind(".qrtool-", 0) == 0) names.push_back(sName);
+    }
+    return names;
+}
+
+std::string readText(const std::string& sPath) {
+    const std::vector<unsigned char> bytes = qrtest::readFileBytes(sPath);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A conversion's OUT is created or replaced only with consent, never when it is the input
+// itself, and a failed conversion leaves OUT as it was.
+TEST(Qrtool, ConversionOutputIsReplacedOnlySafely) {
+    const std::string sText = "Hello\n", sEbcdic = "\xC8\x85\x93\x93\x96\x40", sOld = "old contents";
+    enum Out { Missing, Old };
+    const struct {
+        const char* szCase;
+        Out out;
+        std::vector<std::string> args;  // IN, OUT, options; "IN"/"OUT" stand for the files
+        int nStatus;
+        const char* szMessage;
+        const char* szOutAfter;  // null: OUT must not exist
+    } rows[] = {
+        {"a new OUT is created", Missing, {"IN", "OUT"}, 0, "", "EBCDIC"},
+        {"an existing OUT is kept without --yes", Old, {"IN", "OUT"}, 1, "not overwritten", "OLD"},
+        {"--yes replaces OUT", Old, {"--yes", "IN", "OUT"}, 0, "", "EBCDIC"},
+        {"IN = OUT", Old, {"--yes", "IN", "IN"}, 1, "same file", "OLD"},
+        {"IN = OUT spelt differently", Old, {"--yes", "IN", "DIR/./in.txt"}, 1, "same file", "OLD"},
+        {"OUT a hard link to IN", Old, {"--yes", "IN", "HARDLINK"}, 1, "same file", "OLD"},
+        {"OUT a symbolic link to IN", Old, {"--yes", "IN", "SYMLINK"}, 1, "same file", "OLD"},
+        {"IN a folder: no OUT", Missing, {"--yes", "DIR", "OUT"}, 1, "ascii2ebcdic: ", nullptr},
+        {"OUT in a missing folder", Missing, {"--yes", "IN", "DIR/none/out.ebc"}, 1, "ascii2ebcdic: ", nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szCase);
+        qrtest::ScratchDir dir;
+        const std::string sIn = dir.file("in.txt"), sOut = dir.file("out.ebc");
+        qrtest::writeFileText(sIn, sText);
+        if (row.out == Old) qrtest::writeFileText(sOut, sOld);
+        ASSERT_EQ(::link(sIn.c_str(), dir.file("hard").c_str()), 0);
+        ASSERT_EQ(::symlink("in.txt", dir.file("soft").c_str()), 0);
+        std::vector<std::string> args{"ascii2ebcdic"};
+        for (const std::string& sArg : row.args) {
+            if (sArg == "IN") args.push_back(sIn);
+            else if (sArg == "OUT") args.push_back(sOut);
+            else if (sArg == "HARDLINK") args.push_back(dir.file("hard"));
+            else if (sArg == "SYMLINK") args.push_back(dir.file("soft"));
+            else if (sArg.rfind("DIR", 0) == 0) args.push_back(dir.path() + sArg.substr(3));
+            else args.insert(args.begin(), sArg);  // an option
+        }
+        const auto r = tool(args);
+        EXPECT_EQ(r.nStatus, row.nStatus) << r.sStderr;
+        EXPECT_NE(r.sStderr.find(row.szMessage), std::string::npos) << r.sStderr;
+        EXPECT_EQ(readText(sIn), sText);  // the input is never touched
+        const std::string sExpected = row.szOutAfter == nullptr ? "" : std::string(row.szOutAfter) == "EBCDIC" ? sEbcdic : sOld;
+        EXPECT_EQ(qrtest::fileExists(sOut), row.szOutAfter != nullptr);
+        if (row.szOutAfter != nullptr) {
+            EXPECT_EQ(readText(sOut), sExpected);
+        }
+        EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
+    }
+}
+
+// Every write error ends the run with status 1 and a message: standard output on a full disk,
+// closed, or a pipe whose reader has gone; OUT on a file system that refuses to grow it (which
+// also leaves OUT as it was); and output that would land in the input.
+TEST(Qrtool, WriteErrorsFailTheRun) {
+    qrtest::ScratchDir dir;
+    const std::string sBig = dir.file("big.txt"), sOut = dir.file("out.ebc"), sIn = dir.file("in.txt");
+    qrtest::writeFileText(sBig, std::string(1 << 20, 'x'));
+    const struct {
+        const char* szScript;  // $0 the tool, $1 a 1 MiB text, $2 an existing OUT, $3 a small IN
+        const char* szMessage;
+    } rows[] = {
+        {"exec \"$0\" line encode AL0123 > /dev/full", "No space left on device"},
+        {"exec \"$0\" line encode AL0123 >&-", "Bad file descriptor"},
+        {"{ \"$0\" ebcdic2ascii \"$1\"; echo status=$? >&2; } | true", "Broken pipe"},
+        {"{ \"$0\" view \"$1\" 0 1M; echo status=$? >&2; } | true", "Broken pipe"},
+        {"trap '' XFSZ; ulimit -f 4; exec \"$0\" --yes ascii2ebcdic \"$1\" \"$2\"", "File too large"},
+        {"exec \"$0\" --yes ascii2ebcdic - \"$2\" < \"$2\"", "same file"},
+        {"exec \"$0\" ascii2ebcdic \"$3\" >> \"$3\"", "same file"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szScript);
+        qrtest::writeFileText(sOut, "old contents");
+        qrtest::writeFileText(sIn, "small input\n");
+        const auto r = shell(row.szScript, {sBig, sOut, sIn});
+        const bool bPiped = std::strstr(row.szScript, "| true") != nullptr;
+        if (bPiped) {  // the shell's status is that of the reader; the tool's is printed
+            EXPECT_NE(r.sStderr.find("status=1"), std::string::npos) << r.sStderr;
+        } else {
+            EXPECT_EQ(r.nStatus, 1) << r.sStderr;
+        }
+        EXPECT_NE(r.sStderr.find(row.szMessage), std::string::npos) << r.sStderr;
+        EXPECT_TRUE(readText(sOut) == "old contents");  // (no dump of a converted megabyte)
+        EXPECT_EQ(readText(sIn), "small input\n");
+        EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
+    }
+}
+
+// A SEG-Y file written the way the format lays it out: a textual header (EBCDIC or ASCII), a
+// binary header in the chosen byte order (with or without the byte-order constant of newer
+// revisions), extended textual headers, and traces of 4-byte samples (format 5).
+struct SegyShape {
+    bool bLittle = false;
+    bool bOrderConstant = false;
+    bool bEbcdic = true;
+    int nExtended = 0;        // written; announced as nAnnounced
+    int nAnnounced = 0;
+    bool bEndStanza = false;  // the last extended header ends the list ("((SEG: EndText))")
+    int nTraces = 0;
+    int nSamples = 0;
+    int nExtra = 0;           // bytes after the last whole trace
+};
+
+std::vector<unsigned char> segyFile(const SegyShape& shape) {
+    const auto textHeader = [&](const std::string& sFirst, bool bEnd) {
+        std::string sText;
+        for (int nCard = 1; nCard <= 40; ++nCard) {
+            std::string sCard = "C" + std::to_string(nCard) + (nCard < 10 ? "  " : " ");
+            sCard += nCard == 1 ? sFirst : nCard == 40 && bEnd ? "((SEG: EndText))" : "";
+            sCard.resize(80, ' ');
+            sText += sCard;
+        }
+        std::vector<unsigned char> bytes(sText.begin(), sText.end());
+        if (shape.bEbcdic) {
+            std::vector<char> ebcdic(sText.begin(), sText.end());
+            ebcdic.push_back('\0');
+            AsciiToEbcdic(ebcdic.data());
+            bytes.assign(ebcdic.begin(), ebcdic.end() - 1);
+        }
+        return bytes;
+    };
+    std::vector<unsigned char> file = textHeader("CLIENT QRCORE TEST LINE 17", false);
+    std::vector<unsigned char> binary(400, 0);
+    const auto put = [&](std::size_t nOffset, uint32_t nValue, int nBytes) {
+        for (int i = 0; i < nBytes; ++i) {
+            const int nShift = 8 * (shape.bLittle ? i : nBytes - 1 - i);
+            binary[nOffset + static_cast<std::size_t>(i)] = static_cast<unsigned char>(nValue >> nShift);
+        }
+    };
+    put(0, 4711, 4);                // job
+    put(4, 17, 4);                  // line
+    put(8, 3, 4);                   // reel
+    put(12, 24, 2);                 // traces per ensemble
+    put(16, 2000, 2);               // sample interval (microseconds)
+    put(20, static_cast<uint32_t>(shape.nSamples), 2);
+    put(24, 5, 2);                  // 4-byte IEEE floating point
+    put(54, 1, 2);                  // meters
+    if (shape.bOrderConstant) put(96, 0x01020304, 4);
+    put(300, shape.bOrderConstant ? 0x0200 : 0x0100, 2);
+    put(302, 1, 2);                 // fixed-length traces
+    put(304, static_cast<uint32_t>(static_cast<uint16_t>(shape.nAnnounced)), 2);
+    file.insert(file.end(), binary.begin(), binary.end());
+    for (int i = 1; i <= shape.nExtended; ++i) {
+        const std::vector<unsigned char> extended =
+            textHeader("EXTENDED HEADER " + std::to_string(i), shape.bEndStanza && i == shape.nExtended);
+        file.insert(file.end(), extended.begin(), extended.end());
+    }
+    file.resize(file.size() + static_cast<std::size_t>(shape.nTraces) * (240 + 4 * static_cast<std::size_t>(shape.nSamples)) +
+                    static_cast<std::size_t>(shape.nExtra),
+                0);
+    return file;
+}
+
+TEST(Qrtool, SegyHeadersOfBothByteOrders) {
+    const struct {
+        const char* szCase;
+        SegyShape shape;
+        const char* szByteOrder;
+        const char* szRevision;
+        int nTraces;
+        bool bWhole;
+    } rows[] = {
+        {"big-endian, EBCDIC", {false, false, true, 0, 0, false, 10, 100, 0}, "big-endian", "1.0", 10, true},
+        {"little-endian with the constant, ASCII, 2 extended", {true, true, false, 2, 2, false, 7, 50, 0}, "little-endian", "2.0", 7, true},
+        {"little-endian without the constant", {true, false, true, 0, 0, false, 3, 8, 0}, "little-endian", "1.0", 3, true},
+        {"big-endian, 1 extended, 100 bytes over", {false, false, true, 1, 1, false, 5, 25, 100}, "big-endian", "1.0", 5, false},
+        {"open count of extended headers", {false, true, true, 2, -1, true, 4, 10, 0}, "big-endian", "2.0", 4, true},
+    };
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("line17.sgy");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szCase);
+        qrtest::writeFileBytes(sFile, segyFile(row.shape));
+        auto r = tool({"--json", "segy", sFile});
+        ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+        const std::string sEncoding = row.shape.bEbcdic ? "EBCDIC" : "ASCII";
+        for (const std::string& sPart :
+             {"\"byte_order\": \"" + std::string(row.szByteOrder) + "\"", "\"text_encoding\": \"" + sEncoding + "\"",
+              std::string("\"job_id\": 4711,"), std::string("\"line_number\": 17,"), std::string("\"reel_number\": 3,"),
+              std::string("\"traces_per_ensemble\": 24,"), std::string("\"sample_interval_us\": 2000,"),
+              "\"samples_per_trace\": " + std::to_string(row.shape.nSamples) + ",", std::string("\"format_code\": 5,"),
+              std::string("\"format\": \"4-byte IEEE floating point\","), std::string("\"measurement_system\": \"meters\","),
+              "\"revision\": \"" + std::string(row.szRevision) + "\",", std::string("\"fixed_length_traces\": true,"),
+              "\"extended_headers\": " + std::to_string(row.shape.nAnnounced) + ",",
+              "\"trace_bytes\": " + std::to_string(240 + 4 * row.shape.nSamples) + ",",
+              "\"traces\": " + std::to_string(row.nTraces) + ",", "\"whole_traces\": " + std::string(row.bWhole ? "true" : "false"),
+              std::string("\"textual_header\": [\"C1  CLIENT QRCORE TEST LINE 17")})
+            EXPECT_NE(r.sStdout.find(sPart), std::string::npos) << sPart << "\n" << r.sStdout.substr(0, 1200);
+        // Every extended header that is there is shown, each as 40 cards.
+        std::size_t nShown = 0;
+        for (std::size_t nAt = 0; (nAt = r.sStdout.find("C1  EXTENDED HEADER ", nAt)) != std::string::npos; ++nAt) ++nShown;
+        EXPECT_EQ(nShown, static_cast<std::size_t>(row.shape.nExtended));
+        EXPECT_EQ(r.sStderr.find("not a whole number of traces") == std::string::npos, row.bWhole) << r.sStderr;
+    }
+
+    // The text form: the header as 40 lines of 80 columns, then the binary header's fields.
+    qrtest::writeFileBytes(sFile, segyFile(rows[0].shape));
+    auto r = tool({"segy", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_NE(r.sStdout.find("\nTextual header (EBCDIC):\nC1  CLIENT QRCORE TEST LINE 17" + std::string(50, ' ') + "\nC2 "),
+              std::string::npos)
+        << r.sStdout.substr(0, 400);
+    EXPECT_NE(r.sStdout.find("\n  traces                         10\n"), std::string::npos) << r.sStdout;
+
+    qrtest::writeFileBytes(sFile, std::vector<unsigned char>(3599, 0x40));
+    r = tool({"segy", sFile});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_NE(r.sStderr.find("too short"), std::string::npos) << r.sStderr;
 }
 
 }  // namespace

@@ -147,4 +147,97 @@ TEST(RecordFormat, RandomRecordsAgreeWithTheirConstruction) {
     }
 }
 
+// The first implementation of both functions (two passes over the record, byte by byte), kept
+// as the reference that the faster one must match exactly.
+namespace reference {
+
+template <typename OnField>
+void forEachFieldEnd(const char* szRecord, OnField onField) {
+    std::size_t i = 0;
+    for (;;) {
+        while (szRecord[i] == ' ') ++i;
+        if (szRecord[i] == '\0') return;
+        while (szRecord[i] != ' ' && szRecord[i] != '\0') ++i;
+        onField(i);
+    }
+}
+
+std::vector<int32_t> analyse(const char* szRecord, int32_t& nCount, bool& bNull) {
+    bNull = true;
+    if (szRecord[0] == '\0') return {};
+    std::size_t nFields = 0;
+    forEachFieldEnd(szRecord, [&](std::size_t) { ++nFields; });
+    nCount = static_cast<int32_t>(nFields);
+    if (nFields == 0) return {};
+    std::vector<int32_t> widths;
+    std::size_t nPrevEnd = 0;
+    forEachFieldEnd(szRecord, [&](std::size_t nEnd) {
+        widths.push_back(static_cast<int32_t>(nEnd - nPrevEnd));
+        nPrevEnd = nEnd;
+    });
+    bNull = false;
+    return widths;
+}
+
+int32_t split(const char* szRecord, char* szBuffer) {
+    const std::size_t nLength = std::strlen(szRecord);
+    std::memmove(szBuffer, szRecord, nLength + 1);
+    int32_t nCount = 0;
+    std::size_t i = 0;
+    for (;;) {
+        while (szBuffer[i] == ' ') ++i;
+        if (szBuffer[i] == '\0') break;
+        while (szBuffer[i] != ' ' && szBuffer[i] != '\0') ++i;
+        ++nCount;
+        if (szBuffer[i] == '\0') break;
+        szBuffer[i++] = '\0';
+    }
+    return nCount;
+}
+
+}  // namespace reference
+
+// Random ragged records of every length up to a few machine words past 256 (so every alignment
+// and every word boundary is crossed), with runs of blanks and field characters of all kinds,
+// tabs and bytes above 0x7F included: the widths, the count, a null result and the split form
+// must be those of the reference, byte for byte.
+TEST(RecordFormat, AgreesWithTheReferenceOnRandomRaggedRecords) {
+    std::mt19937 rng(20240611);
+    for (int nRound = 0; nRound < 20000; ++nRound) {
+        const std::size_t nLength = rng() % 300;
+        const int nBlankRun = 1 + static_cast<int>(rng() % 6), nFieldRun = 1 + static_cast<int>(rng() % 12);
+        std::string sRecord;
+        bool bBlank = rng() % 2 == 0;
+        while (sRecord.size() < nLength) {
+            const std::size_t nRun = 1 + rng() % static_cast<unsigned>(bBlank ? nBlankRun : nFieldRun);
+            for (std::size_t i = 0; i < nRun && sRecord.size() < nLength; ++i) {
+                const char kFieldChars[] = {'1', '.', 'x', '*', '\t', '\x80', '\xff', '!', '~', '\x1f', '\x21'};
+                sRecord.push_back(bBlank ? ' ' : kFieldChars[rng() % sizeof kFieldChars]);
+            }
+            bBlank = !bBlank;
+        }
+        SCOPED_TRACE(::testing::PrintToString(sRecord));
+
+        int32_t nExpected = -5, nGot = -5;
+        bool bExpectedNull = false;
+        const std::vector<int32_t> expected = reference::analyse(sRecord.c_str(), nExpected, bExpectedNull);
+        int32_t* pWidths = RecordFormatAnalyse(sRecord.c_str(), &nGot);
+        EXPECT_EQ(pWidths == nullptr, bExpectedNull);
+        EXPECT_EQ(nGot, nExpected);
+        if (pWidths != nullptr) {
+            EXPECT_EQ(std::vector<int32_t>(pWidths, pWidths + nGot), expected);
+            std::free(pWidths);
+        }
+
+        std::vector<char> want(sRecord.size() + 1), got(sRecord.size() + 1);
+        EXPECT_EQ(SplitRecord(sRecord.c_str(), got.data()), reference::split(sRecord.c_str(), want.data()));
+        EXPECT_EQ(got, want);
+        // In place, as callers may split their own buffer.
+        std::vector<char> inPlace(sRecord.begin(), sRecord.end());
+        inPlace.push_back('\0');
+        EXPECT_EQ(SplitRecord(inPlace.data(), inPlace.data()), reference::split(sRecord.c_str(), want.data()));
+        EXPECT_EQ(inPlace, want);
+    }
+}
+
 }  // namespace

@@ -1,18 +1,64 @@
 // qrtool: option parsing, number and size parsing, output helpers and the notice handler.
 #include "cli.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
-
-#include <unistd.h>
 
 #include "qrcore/error.h"
 #include "qrcore/notice.h"
+#include "tool_os.h"
 
 namespace qrtool {
+
+namespace {
+int g_nOutputError = 0;  // errno of the first failed write to standard output; -1 cause unknown
+
+void noteOutputFailure() {
+    if (g_nOutputError == 0) g_nOutputError = errno != 0 ? errno : -1;
+}
+}  // namespace
+
+void writeOut(const char* pData, std::size_t nBytes) {
+    if (g_nOutputError != 0 || nBytes == 0) return;
+    errno = 0;
+    if (std::fwrite(pData, 1, nBytes, stdout) != nBytes) noteOutputFailure();
+}
+
+void writeOut(const std::string& s) { writeOut(s.data(), s.size()); }
+
+void printOut(const char* szFormat, ...) {
+    if (g_nOutputError != 0) return;
+    std::va_list args;
+    va_start(args, szFormat);
+    errno = 0;
+    const int n = std::vfprintf(stdout, szFormat, args);
+    va_end(args);
+    if (n < 0) noteOutputFailure();
+}
+
+bool outputFailed() { return g_nOutputError != 0 || std::ferror(stdout) != 0; }
+
+int finishOutput(int nStatus) {
+    errno = 0;
+    if (std::fflush(stdout) != 0) noteOutputFailure();
+    if (std::ferror(stdout) != 0) noteOutputFailure();
+    errno = 0;
+    if (std::fclose(stdout) != 0) noteOutputFailure();  // a file system may report only here
+    if (g_nOutputError == 0) return nStatus;
+    return fail(kExitFailed, std::string("standard output: ") +
+                                 (g_nOutputError > 0 ? std::strerror(g_nOutputError) : "write error"));
+}
+
+bool equalsIgnoreCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i]))) return false;
+    return true;
+}
 
 int fail(int nStatus, const std::string& sWhat) {
     std::fprintf(stderr, "qrtool: %s\n", sWhat.c_str());
@@ -45,6 +91,18 @@ bool parseInt64(const std::string& sText, int64_t& llValue) {
 }
 
 bool parseSize(const std::string& sText, int64_t& llValue) {
+    if (sText.size() > 2 && sText[0] == '0' && (sText[1] == 'x' || sText[1] == 'X')) {
+        // Hexadecimal, as dumps show offsets: 0x0C80.
+        uint64_t llHex = 0;
+        for (std::size_t i = 2; i < sText.size(); ++i) {
+            const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(sText[i])));
+            const int nDigit = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            if (nDigit < 0 || llHex > (static_cast<uint64_t>(INT64_MAX) >> 4)) return false;
+            llHex = llHex << 4 | static_cast<uint64_t>(nDigit);
+        }
+        llValue = static_cast<int64_t>(llHex);
+        return true;
+    }
     std::size_t nDigits = 0;
     while (nDigits < sText.size() && sText[nDigits] >= '0' && sText[nDigits] <= '9') ++nDigits;
     if (nDigits == 0) return false;
@@ -132,7 +190,7 @@ bool g_bYes = false;
 bool handleNotice(QR_NoticeKind kind, const char* szCaption, const char* szText, void*) {
     if (kind != QR_NoticeQuestion) return true;  // errors are reported once, by the command
     if (g_bYes) return true;
-    if (::isatty(STDIN_FILENO) != 1 || ::isatty(STDERR_FILENO) != 1) return false;
+    if (!os::isTerminal(os::Stream::In) || !os::isTerminal(os::Stream::Err)) return false;
     std::fprintf(stderr, "%s: %s [y/N] ", szCaption, szText);
     std::fflush(stderr);
     char szAnswer[64] = "";
@@ -167,28 +225,69 @@ bool LineReader::next(std::string& sLine, bool& bTooLong) {
 
 namespace qrtool {
 
-void Listing::row(const std::vector<Field>& fields) {
+Listing::Listing(const Options& options, bool bHeader, const std::vector<Field>& head, const char* szRowsKey)
+    : m_bJson(options.bJson), m_bHeader(bHeader), m_bObject(true) {
+    std::string s;
     if (m_bJson) {
-        std::string sLine = m_llRows == 0 ? "[\n  {" : ",\n  {";
+        s = "{\n";
+        for (const Field& f : head) s += "  " + jsonString(f.sKey) + ": " + f.sJson + ",\n";
+        s += "  " + jsonString(szRowsKey) + ": [";
+    } else {
+        for (const Field& f : head)
+            if (!f.sText.empty()) s += "# " + f.sKey + ": " + f.sText + "\n";
+    }
+    writeOut(s);
+}
+
+void Listing::row(const std::vector<Field>& fields) {
+    std::string sLine;
+    if (m_bJson) {
+        sLine = m_llRows == 0 ? (m_bObject ? "\n    {" : "[\n  {") : (m_bObject ? ",\n    {" : ",\n  {");
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (i > 0) sLine += ", ";
-            sLine += jsonString(fields[i].sKey) + ": " + (fields[i].bNumber ? fields[i].sValue : jsonString(fields[i].sValue));
+            sLine += jsonString(fields[i].sKey);
+            sLine += ": ";
+            sLine += fields[i].sJson;
         }
-        std::fputs((sLine + "}").c_str(), stdout);
+        sLine += '}';
     } else {
-        std::string sLine;
         if (m_llRows == 0 && m_bHeader) {
-            for (std::size_t i = 0; i < fields.size(); ++i) sLine += (i ? "\t" : "") + fields[i].sKey;
-            sLine += "\n";
+            for (std::size_t i = 0; i < fields.size(); ++i) {
+                if (i > 0) sLine += '\t';
+                sLine += fields[i].sKey;
+            }
+            sLine += '\n';
         }
-        for (std::size_t i = 0; i < fields.size(); ++i) sLine += (i ? "\t" : "") + fields[i].sValue;
-        std::puts(sLine.c_str());
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (i > 0) sLine += '\t';
+            sLine += fields[i].sText;
+        }
+        sLine += '\n';
     }
+    writeOut(sLine);
     ++m_llRows;
 }
 
 Listing::~Listing() {
-    if (m_bJson) std::fputs(m_llRows == 0 ? "[]\n" : "\n]\n", stdout);
+    if (!m_bJson) return;
+    if (m_bObject)
+        writeOut(m_llRows == 0 ? "]\n}\n" : "\n  ]\n}\n");
+    else
+        writeOut(m_llRows == 0 ? "[]\n" : "\n]\n");
+}
+
+void ProgressDisplay::show(int64_t llDone, int64_t llTotal) {
+    if (!m_bShow || llTotal <= 0) return;
+    const int nPercent = static_cast<int>(llDone * 100 / llTotal);
+    if (nPercent == m_nLastPercent) return;
+    m_nLastPercent = nPercent;
+    std::fprintf(stderr, "\r%s: %3d%% (%s of %s)", m_szVerb, nPercent, humanSize(llDone).c_str(), humanSize(llTotal).c_str());
+    std::fflush(stderr);
+}
+
+void ProgressDisplay::end() {
+    if (m_nLastPercent >= 0) std::fputs("\n", stderr);
+    m_nLastPercent = -1;
 }
 
 }  // namespace qrtool

@@ -2,10 +2,12 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <strings.h>
 
 #include "commands.h"
 #include "qrcore/convert.h"
+#include "qrcore/error.h"
+#include "qrcore/fileapi.h"
+#include "tool_os.h"
 
 namespace qrtool {
 
@@ -38,12 +40,12 @@ std::string shortest(double d) {
 int runAngle(const Options& options, const Args& args) {
     if (args.empty()) return fail(kExitUsage, "angle: missing conversion (see qrtool angle --help)");
     if (args[0] == "list") {
-        for (const Conversion& conversion : kConversions) std::printf("%s\n", conversion.szName);
+        for (const Conversion& conversion : kConversions) printOut("%s\n", conversion.szName);
         return kExitOk;
     }
     const Conversion* pConversion = nullptr;
     for (const Conversion& conversion : kConversions)
-        if (::strcasecmp(conversion.szName, args[0].c_str()) == 0) pConversion = &conversion;
+        if (equalsIgnoreCase(conversion.szName, args[0])) pConversion = &conversion;
     if (pConversion == nullptr)
         return fail(kExitUsage, "angle: unknown conversion '" + args[0] + "' (qrtool angle list shows them)");
 
@@ -63,41 +65,117 @@ int runAngle(const Options& options, const Args& args) {
 
 namespace {
 
+// Where a conversion's output goes. A regular file is never written in place: the output is
+// written to a new file in its folder, which replaces OUT only when everything was written, so
+// a failure leaves OUT as it was. A device or a pipe (OUT is no file that could be replaced) and
+// standard output are written directly.
+struct Output {
+    std::FILE* pFile = nullptr;
+    bool bReplacing = false;
+    os::Replacement replacement;
+};
+
+// Opens the output for sOut ("-": standard output). A regular file that exists goes through the
+// overwrite question like every file the tool creates (--yes, or the user at a terminal;
+// refused otherwise). Returns 0 or the exit status after a message.
+int openOutput(const std::string& sWhat, const std::string& sOut, Output& output) {
+    if (sOut == "-") {
+        output.pFile = stdout;
+        return kExitOk;
+    }
+    switch (os::kindOf(sOut)) {
+    case os::PathKind::Folder:
+        return fail(kExitFailed, sWhat + sOut + ": is a folder");
+    case os::PathKind::Other:
+        errno = 0;
+        output.pFile = std::fopen(sOut.c_str(), "wb");
+        if (output.pFile == nullptr) return fail(kExitFailed, sWhat + sOut + ": " + std::strerror(errno));
+        return kExitOk;
+    case os::PathKind::Regular:
+        ReportError(0);
+        if (!RequestRewriteFile(sOut.c_str())) return failLibrary(sWhat + sOut);
+        break;
+    case os::PathKind::Missing:
+        break;
+    }
+    std::string sError;
+    if (!os::beginReplacement(os::replacementTarget(sOut), output.replacement, sError))
+        return fail(kExitFailed, sWhat + sOut + ": " + sError);
+    output.pFile = output.replacement.pFile;
+    output.bReplacing = true;
+    return kExitOk;
+}
+
 // Converts a stream of any size in blocks. The library converts zero-terminated text, so each
 // block is handed over in the pieces between zero bytes; a zero byte itself is a control code,
 // which both tables turn into the target's blank.
 int convertStream(const char* szCommand, const Args& args, int32_t (*pfnConvert)(char*), char cBlank) {
-    if (args.size() > 2) return fail(kExitUsage, std::string(szCommand) + ": expected at most IN and OUT");
+    const std::string sWhat = std::string(szCommand) + ": ";
+    if (args.size() > 2) return fail(kExitUsage, sWhat + "expected at most IN and OUT");
     const std::string sIn = args.empty() ? "-" : args[0];
     const std::string sOut = args.size() < 2 ? "-" : args[1];
+
+    // Output that would land in the input is refused before anything is opened for writing:
+    // the same regular file under any name, link or redirection.
+    const os::FileIdentity idIn = sIn == "-" ? os::identityOf(os::Stream::In) : os::identityOf(sIn);
+    const os::FileIdentity idOut = sOut == "-" ? os::identityOf(os::Stream::Out) : os::identityOf(sOut);
+    if (idIn.bRegular && idIn == idOut)
+        return fail(kExitFailed, sWhat + (sOut == "-" ? "standard output" : sOut) + " is the same file as the input " +
+                                     (sIn == "-" ? "(standard input)" : sIn) + ": refused, nothing written");
+
+    if (sIn != "-" && os::kindOf(sIn) == os::PathKind::Folder) return fail(kExitFailed, sWhat + sIn + ": is a folder");
+    errno = 0;
     std::FILE* pIn = sIn == "-" ? stdin : std::fopen(sIn.c_str(), "rb");
-    if (pIn == nullptr) return fail(kExitFailed, std::string(szCommand) + ": " + sIn + ": " + std::strerror(errno));
-    std::FILE* pOut = sOut == "-" ? stdout : std::fopen(sOut.c_str(), "wb");
-    if (pOut == nullptr) {
+    if (pIn == nullptr) return fail(kExitFailed, sWhat + sIn + ": " + std::strerror(errno));
+    Output output;
+    if (const int nStatus = openOutput(sWhat, sOut, output); nStatus != kExitOk) {
         if (pIn != stdin) std::fclose(pIn);
-        return fail(kExitFailed, std::string(szCommand) + ": " + sOut + ": " + std::strerror(errno));
+        return nStatus;
     }
+
     constexpr std::size_t kBlock = 1 << 20;
     std::vector<char> buffer(kBlock + 1);
-    bool bOk = true;
+    int nReadError = 0, nWriteError = 0;
     for (;;) {
+        errno = 0;
         const std::size_t n = std::fread(buffer.data(), 1, kBlock, pIn);
-        if (n == 0) break;
+        if (n == 0) {
+            if (std::ferror(pIn) != 0) nReadError = errno != 0 ? errno : EIO;
+            break;
+        }
         buffer[n] = '\0';
         for (std::size_t i = 0; i < n;) {
             i += static_cast<std::size_t>(pfnConvert(buffer.data() + i));
             if (i < n) buffer[i++] = cBlank;
         }
-        if (std::fwrite(buffer.data(), 1, n, pOut) != n) {
-            bOk = false;
+        if (output.pFile == stdout) {
+            writeOut(buffer.data(), n);
+            if (outputFailed()) break;  // reported at the end of the run
+            continue;
+        }
+        errno = 0;
+        if (std::fwrite(buffer.data(), 1, n, output.pFile) != n) {
+            nWriteError = errno != 0 ? errno : EIO;
             break;
         }
     }
-    const bool bReadError = std::ferror(pIn) != 0;
-    if (pIn != stdin) std::fclose(pIn);
-    const bool bCloseFailed = pOut != stdout ? std::fclose(pOut) != 0 : std::fflush(pOut) != 0;
-    if (bReadError) return fail(kExitFailed, std::string(szCommand) + ": " + sIn + ": read error");
-    if (!bOk || bCloseFailed) return fail(kExitFailed, std::string(szCommand) + ": " + sOut + ": write error");
+    if (pIn != stdin && std::fclose(pIn) != 0 && nReadError == 0) nReadError = errno;
+
+    std::string sError;
+    if (nReadError != 0 || nWriteError != 0) {
+        if (output.bReplacing) os::abandonReplacement(output.replacement);
+        else if (output.pFile != stdout) std::fclose(output.pFile);
+        if (nReadError != 0) return fail(kExitFailed, sWhat + sIn + ": " + std::strerror(nReadError) + "; " + sOut + " unchanged");
+        return fail(kExitFailed, sWhat + sOut + ": " + std::strerror(nWriteError) +
+                                     (output.bReplacing ? "; " + sOut + " unchanged" : ""));
+    }
+    if (output.bReplacing) {
+        if (!os::commitReplacement(output.replacement, sError))
+            return fail(kExitFailed, sWhat + sOut + ": " + sError + "; " + sOut + " unchanged");
+    } else if (output.pFile != stdout) {
+        errno = 0;
+        if (std::fclose(output.pFile) != 0) return fail(kExitFailed, sWhat + sOut + ": " + std::strerror(errno));
+    }
     return kExitOk;
 }
 

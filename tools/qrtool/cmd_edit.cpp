@@ -1,85 +1,148 @@
 // qrtool: in-place edits of large files (insert, remove, move, zero) through the space functions.
-#include <unistd.h>
-
+#include <algorithm>
 #include <filesystem>
+#include <vector>
 
 #include "commands.h"
 #include "qrcore/error.h"
 #include "qrcore/fileapi.h"
+#include "tool_os.h"
 
 namespace qrtool {
 
 namespace {
 
-struct Progress {
-    const char* szVerb;
-    int nLastPercent = -1;
-};
-
 // Shown only at a terminal; the library calls it at a bounded rate during long operations.
 void showProgress(int64_t llDone, int64_t llTotal, void* pContext) {
-    auto* pProgress = static_cast<Progress*>(pContext);
-    if (llTotal <= 0) return;
-    const int nPercent = static_cast<int>(llDone * 100 / llTotal);
-    if (nPercent == pProgress->nLastPercent) return;
-    pProgress->nLastPercent = nPercent;
-    std::fprintf(stderr, "\r%s: %3d%% (%s of %s)", pProgress->szVerb, nPercent, humanSize(llDone).c_str(),
-                 humanSize(llTotal).c_str());
-    std::fflush(stderr);
+    static_cast<ProgressDisplay*>(pContext)->show(llDone, llTotal);
+}
+
+// An edit at the very end of the file, which the library's space functions refuse (inserting
+// at the end; removing a range that reaches it) but the user may well ask for. Returns the exit
+// status, or -1 when the edit does not touch the end. hFile is the edit's open handle; the
+// function closes it (and sets it null) when it acts.
+using AtEndEdit = int (*)(const char* szVerb, void*& hFile, const std::string& sFile, const int64_t* pllValues,
+                          int64_t llSize);
+
+void printSummary(const char* szVerb, const std::string& sFile, int64_t llBefore) {
+    std::error_code ec;
+    const auto llAfter = static_cast<int64_t>(std::filesystem::file_size(sFile, ec));
+    printOut("%s: %s: %lld -> %lld bytes\n", szVerb, sFile.c_str(), static_cast<long long>(llBefore),
+             static_cast<long long>(llAfter));
+}
+
+// insert at the end: SIZE zero bytes appended through the library's raw writes. A failed write
+// (a full disk) cuts the file back to its old size.
+int appendAtEnd(const char* szVerb, void*& hFile, const std::string& sFile, const int64_t* pllValues, int64_t llSize) {
+    if (pllValues[0] != llSize) return -1;
+    const std::string sWhat = std::string(szVerb) + ": " + sFile;
+    const int64_t llAppend = pllValues[1];
+    std::vector<char> zeros(static_cast<std::size_t>(std::min<int64_t>(llAppend, int64_t{1} << 20)), '\0');
+    ProgressDisplay progress(szVerb, os::isTerminal(os::Stream::Err));
+    ReportError(0);
+    bool bDone = QR_Seek(hFile, 0, 2);
+    for (int64_t llDone = 0; bDone && llDone < llAppend;) {
+        progress.show(llDone, llAppend);
+        const auto nPiece = static_cast<uint32_t>(std::min<int64_t>(llAppend - llDone, static_cast<int64_t>(zeros.size())));
+        bDone = QR_Write(hFile, zeros.data(), nPiece) == nPiece;
+        llDone += nPiece;
+        if (bDone && llDone == llAppend) progress.show(llDone, llAppend);
+    }
+    progress.end();
+    const std::string sFailure = bDone ? "" : libraryError();
+    ReportError(0);
+    const bool bClosed = QR_CloseFile(hFile);
+    hFile = nullptr;
+    if (!bDone || !bClosed) {
+        std::string sError, sRestored = "; the file is back at its " + std::to_string(llSize) + " bytes";
+        if (!os::setFileLength(sFile, llSize, sError)) sRestored = "; cutting it back failed too: " + sError;
+        return fail(kExitFailed, sWhat + ": " + (bDone ? libraryError() : sFailure) + sRestored);
+    }
+    printSummary(szVerb, sFile, llSize);
+    return kExitOk;
+}
+
+// remove of a range that ends at the end of the file: the file is cut at the range's start.
+// The library has no call that shortens a file, so the tool's own system layer cuts it, once
+// the library's exclusive open has shown that no other user of the library holds the file.
+int cutAtEnd(const char* szVerb, void*& hFile, const std::string& sFile, const int64_t* pllValues, int64_t llSize) {
+    if (pllValues[1] <= 0 || pllValues[0] + pllValues[1] != llSize) return -1;
+    const std::string sWhat = std::string(szVerb) + ": " + sFile;
+    ReportError(0);
+    const bool bClosed = QR_CloseFile(hFile);
+    hFile = nullptr;
+    if (!bClosed) return failLibrary(sWhat);
+    std::string sError;
+    if (!os::setFileLength(sFile, pllValues[0], sError)) return fail(kExitFailed, sWhat + ": " + sError);
+    printSummary(szVerb, sFile, llSize);
+    return kExitOk;
 }
 
 // Parses the numbers, opens the file for reading and writing, runs the edit with a progress
 // display at a terminal, and reports the outcome.
 int edit(const char* szVerb, const Args& args, std::size_t nNumbers,
-         bool (*pfnEdit)(void* hFile, const int64_t* pllValues)) {
+         bool (*pfnEdit)(void* hFile, const int64_t* pllValues), AtEndEdit pfnAtEnd = nullptr) {
     const std::string sUsage = std::string(szVerb) + ": ";
     if (args.size() != nNumbers + 1)
         return fail(kExitUsage, sUsage + "expected a file and " + std::to_string(nNumbers) + " numbers (see qrtool " +
                                     szVerb + " --help)");
-    int64_t llValues[3] = {0, 0, 0};
-    for (std::size_t i = 0; i < nNumbers; ++i)
-        if (!parseSize(args[i + 1], llValues[i]))
-            return fail(kExitUsage, sUsage + "'" + args[i + 1] + "' is not a size (digits with an optional K, M, G or T)");
-
     const std::string& sFile = args[0];
     std::error_code ec;
     const auto llBefore = static_cast<int64_t>(std::filesystem::file_size(sFile, ec));
+    int64_t llValues[3] = {0, 0, 0};
+    for (std::size_t i = 0; i < nNumbers; ++i) {
+        if (i == 0 && pfnAtEnd == &appendAtEnd && equalsIgnoreCase(args[1], "END")) {
+            llValues[0] = llBefore;  // the end of the file
+            continue;
+        }
+        if (!parseSize(args[i + 1], llValues[i]))
+            return fail(kExitUsage, sUsage + "'" + args[i + 1] + "' is not a size (digits with an optional K, M, G or T)");
+    }
+
     void* hFile = nullptr;
     ReportError(0);
+    // Read and write access, no sharing: no other user of the library holds the file meanwhile.
     if (!QR_OpenFile(&hFile, sFile.c_str(), 3)) return failLibrary(sUsage + sFile);
+    if (pfnAtEnd != nullptr) {
+        const int nStatus = pfnAtEnd(szVerb, hFile, sFile, llValues, llBefore);
+        if (nStatus >= 0) return nStatus;
+    }
 
-    Progress progress{szVerb};
-    const bool bTerminal = ::isatty(STDERR_FILENO) == 1;
+    const bool bTerminal = os::isTerminal(os::Stream::Err);
+    ProgressDisplay progress(szVerb, bTerminal);
     if (bTerminal) QR_SetProgressHook(&showProgress, &progress);
     ReportError(0);
     const bool bDone = pfnEdit(hFile, llValues);
     const int32_t lError = GetDllErrorNo();
-    if (bTerminal) {
-        QR_SetProgressHook(nullptr, nullptr);
-        if (progress.nLastPercent >= 0) std::fputs("\n", stderr);
-    }
+    if (bTerminal) QR_SetProgressHook(nullptr, nullptr);
+    progress.end();
     const std::string sFailure = bDone ? "" : libraryError();
-    QR_CloseFile(hFile);
+    ReportError(0);
+    if (!QR_CloseFile(hFile) && bDone) return failLibrary(sUsage + sFile);
     if (!bDone) {
-        if (lError == 0)
-            return fail(kExitFailed, sUsage + sFile + ": the range does not fit the file (size " +
+        if (lError == 0) {
+            // Refused without a system error: the numbers do not fit the file.
+            std::string sRange = "the range " + std::to_string(llValues[0]) + " .. " +
+                                 std::to_string(llValues[0] + llValues[std::min<std::size_t>(nNumbers - 1, 2)]);
+            if (std::string(szVerb) == "insert") sRange = "position " + std::to_string(llValues[0]);
+            return fail(kExitFailed, sUsage + sFile + ": " + sRange + " does not fit the file (size " +
                                          std::to_string(llBefore) + " bytes)");
+        }
         return fail(kExitFailed, sUsage + sFile + ": " + sFailure);
     }
-    const auto llAfter = static_cast<int64_t>(std::filesystem::file_size(sFile, ec));
-    std::printf("%s: %s: %lld -> %lld bytes\n", szVerb, sFile.c_str(), static_cast<long long>(llBefore),
-                static_cast<long long>(llAfter));
+    printSummary(szVerb, sFile, llBefore);
     return kExitOk;
 }
 
 }  // namespace
 
 int runInsert(const Options&, const Args& args) {
-    return edit("insert", args, 2, [](void* h, const int64_t* v) { return AllocateDiskSpace(h, v[0], v[1]); });
+    return edit("insert", args, 2, [](void* h, const int64_t* v) { return AllocateDiskSpace(h, v[0], v[1]); },
+                &appendAtEnd);
 }
 
 int runRemove(const Options&, const Args& args) {
-    return edit("remove", args, 2, [](void* h, const int64_t* v) { return FreeDiskSpace(h, v[0], v[1]); });
+    return edit("remove", args, 2, [](void* h, const int64_t* v) { return FreeDiskSpace(h, v[0], v[1]); }, &cutAtEnd);
 }
 
 int runMove(const Options&, const Args& args) {

@@ -31,7 +31,11 @@ bool writeThroughLibrary(const std::string& sPath, const void* pData, std::size_
         nBytes -= nChunk;
     }
     if (!bOk) failLibrary("sample: " + sPath);
-    QR_CloseFile(hFile);
+    ReportError(0);
+    if (!QR_CloseFile(hFile) && bOk) {  // a close can be the first to report lost data
+        failLibrary("sample: " + sPath);
+        return false;
+    }
     return bOk;
 }
 
@@ -70,8 +74,8 @@ int runSample(const Options&, const Args& args) {
 
     std::string sXyz =
         "/ QRCore sample survey: aeromagnetic, 100 m line spacing, 500 m tie spacing\n"
-        "/ columns: X  Y  FIDUCIAL  FLIGHT  MAG_NT  ALT_M\n"
-        "/\n";
+        "/\n"
+        "/ X  Y  FIDUCIAL  FLIGHT  MAG_NT  ALT_M\n";
     std::vector<BinaryRecord> records;
     int32_t lFiducial = 1000;
     for (std::size_t nLine = 0; nLine < sizeof kLines / sizeof kLines[0]; ++nLine) {
@@ -83,8 +87,10 @@ int runSample(const Options&, const Args& args) {
         int32_t lFlight = 0;
         ToIntFlightNo(flight.data(), &lFlight);
 
+        // The flight is named once, before its first line, and holds for the lines after it.
+        if (nLine == 0 || std::strcmp(line.szFlight, kLines[nLine - 1].szFlight) != 0)
+            sXyz += std::string("//Flight ") + line.szFlight + "\n";
         sXyz += std::string(line.szKeyword) + " " + line.szName + "\n";
-        sXyz += std::string("/ flight ") + line.szFlight + "\n";
         const double dRadians = DegreeToRadian(line.dHeading);
         const bool bTie = std::strcmp(line.szKeyword, "TIE") == 0;
         const double dStartX = bTie ? 432000.0 + 500.0 * static_cast<double>(nLine) : 431900.0;
@@ -123,11 +129,11 @@ int runSample(const Options&, const Args& args) {
     if (!writeThroughLibrary(sXyzPath, sXyz.data(), sXyz.size())) return kExitFailed;
     if (!writeThroughLibrary(sBinPath, records.data(), records.size() * sizeof(BinaryRecord))) return kExitFailed;
     if (!writeThroughLibrary(sEbcPath, ebcdic.data(), ebcdic.size() - 1)) return kExitFailed;
-    std::printf("%s\t%zu bytes\tXYZ text: %zu survey lines, %zu records\n", sXyzPath.c_str(), sXyz.size(),
+    printOut("%s\t%zu bytes\tXYZ text: %zu survey lines, %zu records\n", sXyzPath.c_str(), sXyz.size(),
                 sizeof kLines / sizeof kLines[0], records.size());
-    std::printf("%s\t%zu bytes\t%zu binary records of %zu bytes\n", sBinPath.c_str(), records.size() * sizeof(BinaryRecord),
+    printOut("%s\t%zu bytes\t%zu binary records of %zu bytes\n", sBinPath.c_str(), records.size() * sizeof(BinaryRecord),
                 records.size(), sizeof(BinaryRecord));
-    std::printf("%s\t%zu bytes\tEBCDIC text header, 40 cards of 80 columns\n", sEbcPath.c_str(), ebcdic.size() - 1);
+    printOut("%s\t%zu bytes\tEBCDIC text header, 40 cards of 80 columns\n", sEbcPath.c_str(), ebcdic.size() - 1);
     return kExitOk;
 }
 

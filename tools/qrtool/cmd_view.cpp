@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "commands.h"
+#include "qrcore/convert.h"
 #include "qrcore/error.h"
 #include "qrcore/mapfile.h"
 
@@ -12,7 +13,26 @@ namespace {
 // Views are mapped a window at a time, so a dump of any length holds bounded address space.
 constexpr int64_t kWindow = 16 << 20;
 
-void dumpRow(int64_t llAddress, const unsigned char* p, std::size_t n) {
+// The character the text column shows for each byte: printable ASCII as it is, or with
+// --ebcdic the byte read through the library's EBCDIC table (an EBCDIC blank as a blank); '.'
+// for everything else.
+struct TextColumn {
+    char aChar[256];
+    explicit TextColumn(bool bEbcdic) {
+        for (int b = 0; b < 256; ++b) {
+            char c = static_cast<char>(b);
+            if (bEbcdic && b != 0) {
+                char sz[2] = {c, '\0'};
+                EbcdicToAscii(sz);
+                c = b == 0x40 || sz[0] != ' ' ? sz[0] : '.';
+            }
+            const auto uc = static_cast<unsigned char>(c);
+            aChar[b] = uc >= 0x20 && uc < 0x7f ? c : '.';
+        }
+    }
+};
+
+void dumpRow(int64_t llAddress, const unsigned char* p, std::size_t n, const TextColumn& column) {
     char szRow[128];
     int nAt = std::snprintf(szRow, sizeof szRow, "%012llx ", static_cast<unsigned long long>(llAddress));
     for (std::size_t i = 0; i < 16; ++i) {
@@ -23,15 +43,15 @@ void dumpRow(int64_t llAddress, const unsigned char* p, std::size_t n) {
             nAt += std::snprintf(szRow + nAt, sizeof szRow - static_cast<std::size_t>(nAt), "   ");
     }
     nAt += std::snprintf(szRow + nAt, sizeof szRow - static_cast<std::size_t>(nAt), "  |");
-    for (std::size_t i = 0; i < n; ++i) szRow[nAt++] = (p[i] >= 0x20 && p[i] < 0x7f) ? static_cast<char>(p[i]) : '.';
+    for (std::size_t i = 0; i < n; ++i) szRow[nAt++] = column.aChar[p[i]];
     szRow[nAt++] = '|';
     szRow[nAt++] = '\n';
-    std::fwrite(szRow, 1, static_cast<std::size_t>(nAt), stdout);
+    writeOut(szRow, static_cast<std::size_t>(nAt));
 }
 
 }  // namespace
 
-int runView(const Options&, const Args& args) {
+int runView(const Options& options, const Args& args) {
     if (args.size() != 3) return fail(kExitUsage, "view: expected FILE OFFSET SIZE (see qrtool view --help)");
     int64_t llOffset = 0, llSize = 0;
     if (!parseSize(args[1], llOffset)) return fail(kExitUsage, "view: '" + args[1] + "' is not an offset");
@@ -54,6 +74,7 @@ int runView(const Options&, const Args& args) {
                                      " is at or beyond the end of the file (" + std::to_string(llEnd) + " bytes)");
     }
     llSize = std::min(llSize, llEnd - llOffset);
+    const TextColumn column(options.bEbcdic);
     for (int64_t llPos = llOffset; llPos < llOffset + llSize;) {
         const int64_t llLength = std::min(kWindow, llOffset + llSize - llPos);
         ReportError(0);
@@ -62,9 +83,10 @@ int runView(const Options&, const Args& args) {
         if (pBase == nullptr) return failLibrary("view: " + args[0]);
         // The view starts at the aligned offset at or before llPos.
         const unsigned char* pData = pBase + (llPos - map.GetMapViewStart());
-        for (int64_t i = 0; i < llLength; i += 16)
-            dumpRow(llPos + i, pData + i, static_cast<std::size_t>(std::min<int64_t>(16, llLength - i)));
+        for (int64_t i = 0; i < llLength && !outputFailed(); i += 16)
+            dumpRow(llPos + i, pData + i, static_cast<std::size_t>(std::min<int64_t>(16, llLength - i)), column);
         map.FreeView(1);
+        if (outputFailed()) break;  // reported once, at the end of the run
         llPos += llLength;
     }
     return kExitOk;

@@ -24,5 +24,6 @@ int runEbcdicToAscii(const Options& options, const Args& args);
 int runAsciiToEbcdic(const Options& options, const Args& args);
 int runBcd(const Options& options, const Args& args);
 int runSample(const Options& options, const Args& args);
+int runSegy(const Options& options, const Args& args);
 
 }  // namespace qrtool

@@ -6,34 +6,40 @@
 #include <vector>
 
 #include "cli.h"
+#include "tool_os.h"
 
 namespace {
 
 void printToolHelp() {
-    std::printf(
+    qrtool::printOut(
         "Usage: qrtool [--yes] [--json] COMMAND [ARGUMENTS]\n"
         "\n"
         "Survey data from the shell, done by the QRCore library.\n"
         "\n"
         "Commands:\n");
     for (const qrtool::Command& command : qrtool::commands())
-        std::printf("  %-14s %s\n", command.szName, command.szSummary);
-    std::printf(
+        qrtool::printOut("  %-14s %s\n", command.szName, command.szSummary);
+    qrtool::printOut(
         "\n"
         "Options:\n"
         "  -y, --yes      answer yes when a file would be overwritten\n"
         "      --json     print listings as JSON\n"
+        "      --stats    scan: the range of every numeric column per survey line\n"
+        "      --ebcdic   view: the text column read through the EBCDIC table\n"
         "  -h, --help     show this help, or a command's help after its name\n"
         "      --version  show the version\n"
         "\n"
-        "Sizes and positions take the suffixes K, M, G and T (powers of 1024): 4K, 1M, 2G.\n"
+        "Sizes and positions take the suffixes K, M, G and T (powers of 1024): 4K, 1M, 2G, or\n"
+        "are hexadecimal after 0x: 0x0C80.\n"
         "Exit status: 0 done, 1 the work failed, 2 the command line was wrong.\n"
         "Run 'qrtool COMMAND --help' for a command's arguments.\n");
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
     qrtool::Options options;
     std::vector<std::string> args;
     bool bOptionsEnded = false;
@@ -47,10 +53,14 @@ int main(int argc, char** argv) {
             options.bYes = true;
         } else if (sArg == "--json") {
             options.bJson = true;
+        } else if (sArg == "--stats") {
+            options.bStats = true;
+        } else if (sArg == "--ebcdic") {
+            options.bEbcdic = true;
         } else if (sArg == "-h" || sArg == "--help") {
             options.bHelp = true;
         } else if (sArg == "--version") {
-            std::printf("qrtool %s\n", QRTOOL_VERSION);
+            qrtool::printOut("qrtool %s\n", QRTOOL_VERSION);
             return qrtool::kExitOk;
         } else {
             return qrtool::fail(qrtool::kExitUsage, "unknown option '" + sArg + "' (see qrtool --help)");
@@ -69,11 +79,18 @@ int main(int argc, char** argv) {
     for (const qrtool::Command& command : qrtool::commands()) {
         if (sName != command.szName) continue;
         if (options.bHelp) {
-            std::printf("Usage: qrtool %s\n", command.szUsage);
+            qrtool::printOut("Usage: qrtool %s\n", command.szUsage);
             return qrtool::kExitOk;
         }
         qrtool::installNoticeHandler(options);
         return command.pfnRun(options, args);
     }
     return qrtool::fail(qrtool::kExitUsage, "unknown command '" + sName + "' (see qrtool --help)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qrtool::os::prepareStreams();
+    return qrtool::finishOutput(run(argc, argv));
 }

@@ -1,0 +1,551 @@
+// qrtool: the text scanner: lines, their kinds and record layouts in one pass over large blocks.
+#include "text_scanner.h"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+// On x86 with GCC or Clang the scanner also has a 32-byte form of its inner loop, taken when
+// the processor has AVX2.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define QRTOOL_WIDE_MASKS 1
+#include <immintrin.h>
+#else
+#define QRTOOL_WIDE_MASKS 0
+#endif
+
+#include "qrcore/error.h"
+#include "qrcore/fileapi.h"
+#include "qrcore/util.h"
+
+namespace qrtool {
+
+// ---- sources ---------------------------------------------------------------------------------
+
+namespace {
+std::string lastLibraryMessage() {
+    char szText[256] = "";
+    GetDllErrorString(szText, sizeof szText);
+    std::string sText = szText;
+    while (!sText.empty() && (sText.back() == '\n' || sText.back() == '\r')) sText.pop_back();
+    return (sText.empty() ? std::string("failed") : sText) + " (error " + std::to_string(GetDllErrorNo()) + ")";
+}
+}  // namespace
+
+FileSource::~FileSource() { close(); }
+
+bool FileSource::open(const std::string& sPath) {
+    if (sPath == "-") {
+        m_bStdin = true;
+        return true;
+    }
+    ReportError(0);
+    // Read access, sharing both: a scan never stands in the way of the file's other users.
+    if (!QR_OpenFile(&m_hFile, sPath.c_str(), 0x301)) {
+        m_hFile = nullptr;
+        m_sError = lastLibraryMessage();
+        return false;
+    }
+    std::error_code ec;
+    const auto nSize = std::filesystem::file_size(sPath, ec);
+    m_llSize = ec ? -1 : static_cast<int64_t>(nSize);
+    return true;
+}
+
+int64_t FileSource::read(char* p, std::size_t nBytes) {
+    if (m_bStdin) {
+        errno = 0;
+        const std::size_t n = std::fread(p, 1, nBytes, stdin);
+        if (n == 0 && std::ferror(stdin) != 0) {
+            m_sError = std::strerror(errno != 0 ? errno : EIO);
+            return -1;
+        }
+        return static_cast<int64_t>(n);
+    }
+    const auto nAsk = static_cast<uint32_t>(std::min<std::size_t>(nBytes, UINT32_MAX));
+    ReportError(0);
+    const uint32_t n = QR_Read(m_hFile, p, nAsk);
+    if (n == 0 && GetDllErrorNo() != 0) {
+        m_sError = lastLibraryMessage();
+        return -1;
+    }
+    return n;
+}
+
+bool FileSource::close() {
+    if (m_hFile == nullptr) return true;
+    void* hFile = m_hFile;
+    m_hFile = nullptr;
+    ReportError(0);
+    if (QR_CloseFile(hFile)) return true;
+    m_sError = lastLibraryMessage();
+    return false;
+}
+
+// ---- masks -----------------------------------------------------------------------------------
+
+namespace {
+
+// One bit per byte of the little-endian word w: set where the byte equals the byte in every
+// lane of kPattern (exact per byte: no borrow crosses a lane).
+inline uint64_t equalBytes(uint64_t w, uint64_t kPattern) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    const uint64_t x = w ^ kPattern;
+    const uint64_t nonZero = (((x & kLow7) + kLow7) | x) & 0x8080808080808080ull;
+    return ((~nonZero & 0x8080808080808080ull) >> 7) * 0x0102040810204080ull >> 56;
+}
+
+constexpr uint64_t lanes(unsigned char c) { return 0x0101010101010101ull * c; }
+
+}  // namespace
+
+ChunkMasks chunkMasksPortable(const char* p) {
+    ChunkMasks masks;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (unsigned i = 0; i < 64; i += 8) {
+            uint64_t w;
+            std::memcpy(&w, p + i, 8);
+            masks.llLineFeed |= equalBytes(w, lanes('\n')) << i;
+            masks.llBlank |= (equalBytes(w, lanes(' ')) | equalBytes(w, lanes('\t'))) << i;
+            masks.llStar |= equalBytes(w, lanes('*')) << i;
+        }
+    } else {
+        for (unsigned i = 0; i < 64; ++i) {
+            const uint64_t bit = uint64_t{1} << i;
+            if (p[i] == '\n') masks.llLineFeed |= bit;
+            if (p[i] == ' ' || p[i] == '\t') masks.llBlank |= bit;
+            if (p[i] == '*') masks.llStar |= bit;
+        }
+    }
+    return masks;
+}
+
+#if QRTOOL_WIDE_MASKS
+// The same with 32-byte vectors, for processors that have them (chosen at run time).
+__attribute__((target("avx2"))) inline ChunkMasks chunkMasksAvx2(const char* p) {
+    const __m256i lf = _mm256_set1_epi8('\n'), blank = _mm256_set1_epi8(' '), tab = _mm256_set1_epi8('\t'),
+                  star = _mm256_set1_epi8('*');
+    ChunkMasks masks;
+    for (unsigned i = 0; i < 64; i += 32) {
+        __m256i v;
+        std::memcpy(&v, p + i, sizeof v);
+        // (No lambda here: it would not share the function's target.)
+        const auto nLineFeed = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, lf)));
+        const auto nBlank = static_cast<uint32_t>(
+            _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, blank), _mm256_cmpeq_epi8(v, tab))));
+        const auto nStar = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, star)));
+        masks.llLineFeed |= static_cast<uint64_t>(nLineFeed) << i;
+        masks.llBlank |= static_cast<uint64_t>(nBlank) << i;
+        masks.llStar |= static_cast<uint64_t>(nStar) << i;
+    }
+    return masks;
+}
+#endif
+
+bool wideMasksAvailable() {
+#if QRTOOL_WIDE_MASKS
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
+ChunkMasks chunkMasksWide(const char* p) {
+#if QRTOOL_WIDE_MASKS
+    if (wideMasksAvailable()) return chunkMasksAvx2(p);
+#endif
+    return chunkMasks(p);
+}
+
+ChunkMasks chunkMasks(const char* p) {
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n'), blank = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'),
+                  star = _mm_set1_epi8('*');
+    ChunkMasks masks;
+    for (unsigned i = 0; i < 64; i += 16) {
+        __m128i v;
+        std::memcpy(&v, p + i, sizeof v);
+        const auto bits = [&](__m128i eq) {
+            return static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(eq))) << i;
+        };
+        masks.llLineFeed |= bits(_mm_cmpeq_epi8(v, lf));
+        masks.llBlank |= bits(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, tab)));
+        masks.llStar |= bits(_mm_cmpeq_epi8(v, star));
+    }
+    return masks;
+#else
+    return chunkMasksPortable(p);
+#endif
+}
+
+// ---- lines -----------------------------------------------------------------------------------
+
+namespace {
+inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Case-insensitive comparison of [p, p + n) with an upper-case keyword.
+bool isKeyword(const char* p, std::size_t n, const char* szKeyword) {
+    const std::size_t nKeyword = std::strlen(szKeyword);
+    if (n != nKeyword) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        char c = p[i];
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c != szKeyword[i]) return false;
+    }
+    return true;
+}
+}  // namespace
+
+std::size_t ScanLine::fields() const {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < nEndWords; ++i) n += static_cast<std::size_t>(std::popcount(pEndBits[i]));
+    return n;
+}
+
+const uint32_t* ScanLine::ends() const {
+    if (m_pEnds == nullptr) {
+        uint32_t* pOut = pEndsRoom;
+        for (std::size_t i = 0; i < nEndWords; ++i)
+            for (uint64_t w = pEndBits[i]; w != 0; w &= w - 1)
+                *pOut++ = static_cast<uint32_t>(64 * i + static_cast<std::size_t>(std::countr_zero(w)) + 1);
+        m_pEnds = pEndsRoom;
+    }
+    return m_pEnds;
+}
+
+LineKind classify(const ScanLine& line) {
+    if (line.nEndWords == 0) return LineKind::Blank;
+    const char c = line.pText[line.nFirst];
+    if (c == '/' || c == '#') return LineKind::Comment;
+    if ((c == 'L' || c == 'l' || c == 'T' || c == 't') && line.fields() >= 2) {
+        const std::size_t n = line.ends()[0] - line.nFirst;
+        if (isKeyword(line.pText + line.nFirst, n, "LINE") || isKeyword(line.pText + line.nFirst, n, "TIE"))
+            return LineKind::Header;
+    }
+    return LineKind::Record;
+}
+
+std::string headerName(const ScanLine& line) {
+    if (line.fields() < 2) return {};
+    std::size_t nStart = line.ends()[0];
+    while (nStart < line.nLength && isBlank(line.pText[nStart])) ++nStart;
+    std::size_t nEnd = line.nLength;
+    while (nEnd > nStart && isBlank(line.pText[nEnd - 1])) --nEnd;
+    return std::string(line.pText + nStart, nEnd - nStart);
+}
+
+std::string headerKeyword(const ScanLine& line) {
+    if (line.fields() == 0) return {};
+    std::string s(line.pText + line.nFirst, line.ends()[0] - line.nFirst);
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+std::string fieldText(const ScanLine& line, std::size_t k) {
+    if (k >= line.fields()) return {};
+    const std::size_t nEnd = line.ends()[k];
+    std::size_t nStart = nEnd;
+    while (nStart > 0 && !isBlank(line.pText[nStart - 1])) --nStart;
+    return std::string(line.pText + nStart, nEnd - nStart);
+}
+
+bool looksBinary(const char* p, std::size_t nLength) {
+    std::size_t nOther = 0;
+    for (std::size_t i = 0; i < nLength;) {
+        const auto c = static_cast<unsigned char>(p[i]);
+        if (c == 0) return true;
+        if ((c >= 0x20 && c < 0x7F) || (c >= '\t' && c <= '\r')) {
+            ++i;
+            continue;
+        }
+        // A well-formed UTF-8 sequence counts as text (a sequence cut by the end of the block
+        // too).
+        std::size_t nMore = c >= 0xC2 && c <= 0xDF ? 1 : c >= 0xE0 && c <= 0xEF ? 2 : c >= 0xF0 && c <= 0xF4 ? 3 : 0;
+        std::size_t k = 1;
+        while (nMore > 0 && k <= nMore && i + k < nLength && (static_cast<unsigned char>(p[i + k]) & 0xC0) == 0x80) ++k;
+        if (nMore > 0 && (k == nMore + 1 || i + k == nLength)) {
+            i += k;
+            continue;
+        }
+        ++nOther;
+        ++i;
+    }
+    return nOther * 2 > nLength;
+}
+
+TextScanner::TextScanner(std::size_t nBlock, std::size_t nMaxLine)
+    : m_nBlock(std::max<std::size_t>(nBlock, 1)),
+      m_nMaxLine(std::max<std::size_t>(nMaxLine, 1)),
+      m_bits(m_nMaxLine / 64 + 2),
+      m_ends(new uint32_t[m_nMaxLine / 2 + 2]),
+      m_bWide(wideMasksAvailable()) {}
+
+namespace {
+inline void setBit(uint64_t* pBits, std::size_t k) { pBits[k / 64] |= uint64_t{1} << (k % 64); }
+inline void clearBit(uint64_t* pBits, std::size_t k) { pBits[k / 64] &= ~(uint64_t{1} << (k % 64)); }
+}  // namespace
+
+void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, bool bStar) {
+    ++m_llLine;
+    uint64_t* const pBits = m_bits.data();
+    // The mask words the scan may have written for this line (its ends lie within it), to be
+    // cleared afterwards.
+    const std::size_t nTouched = std::min(nLength / 64 + 2, m_bits.size());
+    if (nLength > m_nMaxLine) {
+        // Only the start of an overlong line counts.
+        bCut = true;
+        nLength = m_nMaxLine;
+    }
+    if (nLength > 0 && pLine[nLength - 1] == '\r') {
+        // A CR LF line end. The scan counted the CR as a field byte: the last field ends before
+        // it, or was the CR alone.
+        --nLength;
+        if (!bCut) {
+            clearBit(pBits, nLength);
+            if (nLength > 0 && !isBlank(pLine[nLength - 1])) setBit(pBits, nLength - 1);
+        }
+    }
+    std::size_t nWords = (nLength + 63) / 64;
+    if (bCut) {
+        // Ends past the cut go; a field running over the cut ends there.
+        for (std::size_t i = nWords; i < nTouched; ++i) pBits[i] = 0;
+        if (nLength % 64 != 0) pBits[nWords - 1] &= (uint64_t{1} << (nLength % 64)) - 1;
+        if (nLength > 0 && !isBlank(pLine[nLength - 1])) setBit(pBits, nLength - 1);
+    }
+    while (nWords > 0 && pBits[nWords - 1] == 0) --nWords;
+
+    ScanLine line;
+    line.pText = pLine;
+    line.nLength = nLength;
+    line.llNumber = m_llLine;
+    line.bCut = bCut;
+    line.bStar = bStar;
+    line.pEndBits = pBits;
+    line.nEndWords = nWords;
+    line.pEndsRoom = m_ends.get();
+    line.nFirst = nLength;
+    if (nWords > 0) {
+        std::size_t i = 0;
+        while (isBlank(pLine[i])) ++i;
+        line.nFirst = i;
+    }
+    // Most lines are records that start with a digit or a sign.
+    const char cFirst = pLine[line.nFirst];
+    line.kind = nWords > 0 && ((cFirst >= '0' && cFirst <= '9') || cFirst == '-' || cFirst == '+') ? LineKind::Record
+                                                                                                : classify(line);
+    if (line.kind == LineKind::Record) {
+        // Compared in line: most masks are a word or two, too short to be worth a call.
+        bool bSame = m_bHaveRecord && nWords == m_lastBits.size();
+        for (std::size_t i = 0; bSame && i < nWords; ++i) bSame = pBits[i] == m_lastBits[i];
+        line.bSameLayout = bSame;
+        if (!bSame) {
+            m_lastBits.assign(pBits, pBits + nWords);
+            m_bHaveRecord = true;
+        }
+    }
+    m_pVisitor->onLine(line);
+    // Most lines touch two words or three: cleared in line rather than by a call.
+    pBits[0] = 0;
+    pBits[1] = 0;
+    if (nTouched > 2) {
+        pBits[2] = 0;
+        if (nTouched > 3) std::fill(pBits + 3, pBits + nTouched, 0);
+    }
+}
+
+// Hands over every line of [p, p + nLength), which ends with a line feed and is followed by at
+// least 64 readable bytes. One pass over 64-byte chunks finds line feeds and field ends: a field
+// byte is anything but a blank, a tab and a line feed (the CR of a CR LF end is set right per
+// line); a field ends where a field byte is followed by one that is not. The ends of each chunk
+// are shifted into the mask of the line they belong to, a word at a time.
+template <ChunkMasks (*Masks)(const char*)>
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline void TextScanner::scanRegion(const char* p, std::size_t nLength, bool bCut) {
+    uint64_t* const pBits = m_bits.data();
+    const std::size_t nMaxWords = m_bits.size() - 1;  // words of ends at or below the limit, and one spare
+    std::size_t nLineStart = 0;
+    bool bStar = false;
+    for (std::size_t nChunk = 0; nChunk < nLength; nChunk += 64) {
+        const ChunkMasks masks = Masks(p + nChunk);
+        const std::size_t nRest = nLength - nChunk;
+        const uint64_t llValid = nRest >= 64 ? ~uint64_t{0} : (uint64_t{1} << nRest) - 1;
+        uint64_t llLineFeed = masks.llLineFeed & llValid;
+        const uint64_t llField = ~(masks.llBlank | llLineFeed) & llValid;
+        const char cNext = p[nChunk + 64];  // readable: the region is followed by 64 bytes or more
+        const bool bNextField = nRest > 64 && !isBlank(cNext) && cNext != '\n';
+        uint64_t llEnds = llField & ~((llField >> 1) | (static_cast<uint64_t>(bNextField) << 63));
+        uint64_t llStars = masks.llStar & llValid;
+        if (llLineFeed == 0) {
+            // The whole chunk belongs to the line being read.
+            addEnds(pBits, nMaxWords, llEnds, nChunk, nLineStart);
+            bStar = bStar || llStars != 0;
+            continue;
+        }
+        for (;;) {
+            // The ends (and stars) up to the next line feed belong to the line being read.
+            const uint64_t llBefore = llLineFeed != 0 ? (llLineFeed & (~llLineFeed + 1)) - 1 : ~uint64_t{0};
+            const uint64_t llTake = llEnds & llBefore;
+            llEnds ^= llTake;
+            bStar = bStar || (llStars & llBefore) != 0;
+            llStars &= ~llBefore;
+            addEnds(pBits, nMaxWords, llTake, nChunk, nLineStart);
+            if (llLineFeed == 0) break;
+            const std::size_t nPos = nChunk + static_cast<std::size_t>(std::countr_zero(llLineFeed));
+            finishLine(p + nLineStart, nPos - nLineStart, bCut, bStar);
+            bStar = false;
+            nLineStart = nPos + 1;
+            llLineFeed &= llLineFeed - 1;
+        }
+    }
+}
+
+// Bit b of the chunk at nChunk is bit nChunk + b - nLineStart of the line's mask.
+inline void TextScanner::addEnds(uint64_t* pBits, std::size_t nMaxWords, uint64_t llTake, std::size_t nChunk,
+                                 std::size_t nLineStart) {
+    if (llTake == 0) return;
+    if (nChunk < nLineStart) {
+        pBits[0] |= llTake >> (nLineStart - nChunk);
+        return;
+    }
+    const std::size_t nShift = nChunk - nLineStart, q = nShift / 64, r = nShift % 64;
+    if (q >= nMaxWords) return;  // past the line limit
+    pBits[q] |= llTake << r;
+    if (r != 0) pBits[q + 1] |= llTake >> (64 - r);
+}
+
+void TextScanner::processRegion(const char* p, std::size_t nLength, bool bCut) {
+#if QRTOOL_WIDE_MASKS
+    if (m_bWide) {
+        scanRegionAvx2(p, nLength, bCut);
+        return;
+    }
+#endif
+    scanRegion<chunkMasks>(p, nLength, bCut);
+}
+
+#if QRTOOL_WIDE_MASKS
+__attribute__((target("avx2"))) void TextScanner::scanRegionAvx2(const char* p, std::size_t nLength, bool bCut) {
+    scanRegion<chunkMasksAvx2>(p, nLength, bCut);
+}
+#endif
+
+ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t llProgressStep) {
+    m_pVisitor = &visitor;
+    m_llLine = 0;
+    m_bHaveRecord = false;
+    constexpr std::size_t kPad = 128;            // readable bytes after the data (a chunk's tail)
+    constexpr std::size_t kFirstCheck = 1 << 16;  // bytes looked at for the text check
+    // Room for an overlong line's start plus a block; the part of a line not yet ended moves
+    // to the front of the buffer before the next block is read behind it.
+    const std::size_t nCapacity = m_nMaxLine + m_nBlock + 1;
+    std::vector<char> buffer(nCapacity + kPad);
+    std::size_t nHave = 0;
+    int64_t llRead = 0, llNextProgress = llProgressStep;
+    bool bChecked = false, bSkipping = false, bEnd = false;
+    while (!bEnd) {
+        const int64_t n = source.read(buffer.data() + nHave, std::min(m_nBlock, nCapacity - nHave));
+        if (n < 0) return ScanStatus::ReadError;
+        bEnd = n == 0;
+        llRead += n;
+        if (llRead >= llNextProgress) {
+            visitor.onProgress(llRead);
+            llNextProgress = llRead + llProgressStep;
+        }
+        const std::size_t nNew = static_cast<std::size_t>(n);
+        if (!bChecked) {
+            // Wait for a whole first block (or the end, or a full buffer) before judging.
+            nHave += nNew;
+            if (nHave < std::min(kFirstCheck, nCapacity) && !bEnd) continue;
+            if (looksBinary(buffer.data(), std::min(nHave, kFirstCheck))) return ScanStatus::Binary;
+            bChecked = true;
+        } else if (bSkipping) {
+            // The rest of an overlong line is read past.
+            const char* pNew = buffer.data() + nHave;
+            const char* pFeed = static_cast<const char*>(std::memchr(pNew, '\n', nNew));
+            if (pFeed == nullptr) continue;
+            const std::size_t nKeep = nNew - static_cast<std::size_t>(pFeed + 1 - pNew);
+            std::memmove(buffer.data(), pFeed + 1, nKeep);
+            nHave = nKeep;
+            bSkipping = false;
+        } else {
+            nHave += nNew;
+        }
+        // Every line that has its end is handed over; the unfinished one waits for more.
+        if (bEnd && nHave > 0 && buffer[nHave - 1] != '\n') buffer[nHave++] = '\n';  // no final line end
+        std::size_t nDone = nHave;
+        while (nDone > 0 && buffer[nDone - 1] != '\n') --nDone;
+        if (nDone > 0) {
+            processRegion(buffer.data(), nDone, false);
+            std::memmove(buffer.data(), buffer.data() + nDone, nHave - nDone);
+            nHave -= nDone;
+        } else if (nHave > m_nMaxLine) {
+            // A line longer than the limit: its start is looked at, the rest read past.
+            buffer[m_nMaxLine] = '\n';
+            processRegion(buffer.data(), m_nMaxLine + 1, true);
+            nHave = 0;
+            bSkipping = true;
+        }
+    }
+    return ScanStatus::Done;
+}
+
+// ---- layouts ---------------------------------------------------------------------------------
+
+std::vector<int32_t> recordWidths(const ScanLine& line) {
+    // The library's analysis of the record, with tabs read as blanks. A zero byte would end the
+    // library's text early, so it stands in as a field byte (a control character).
+    std::string sRecord(line.pText, line.nLength);
+    for (char& c : sRecord) {
+        if (c == '\t') c = ' ';
+        else if (c == '\0') c = '\x1a';
+    }
+    int32_t nCount = 0;
+    int32_t* pWidths = RecordFormatAnalyse(sRecord.c_str(), &nCount);
+    std::vector<int32_t> widths;
+    if (pWidths != nullptr) {
+        widths.assign(pWidths, pWidths + std::max<int32_t>(nCount, 0));
+        std::free(pWidths);
+    }
+    return widths;
+}
+
+void LayoutCollector::addChanged(const ScanLine& line) {
+    std::size_t nLayout = m_nLast;
+    if (!line.bSameLayout || !m_bAny) {
+        m_lastWidths = recordWidths(line);
+        // The layouts are found by a hash of their widths (FNV-1a), then compared whole.
+        uint64_t llHash = 0xcbf29ce484222325ull;
+        for (const int32_t w : m_lastWidths) llHash = (llHash ^ static_cast<uint32_t>(w)) * 0x100000001b3ull;
+        auto it = std::lower_bound(m_index.begin(), m_index.end(), std::make_pair(llHash, std::size_t{0}));
+        nLayout = SIZE_MAX;
+        for (auto at = it; at != m_index.end() && at->first == llHash; ++at)
+            if (m_summary.layouts[at->second].widths == m_lastWidths) nLayout = at->second;
+        // Memory stays bounded: kMaxLayouts layouts and kMaxStoredWidths widths in all.
+        if (nLayout == SIZE_MAX && m_summary.layouts.size() < kMaxLayouts &&
+            m_nStoredWidths + m_lastWidths.size() <= kMaxStoredWidths) {
+            nLayout = m_summary.layouts.size();
+            m_index.insert(it, {llHash, nLayout});
+            m_summary.layouts.push_back({m_lastWidths, 0, 0, {}});
+            m_nStoredWidths += m_lastWidths.size();
+        }
+    }
+    Layout& layout = nLayout == SIZE_MAX ? m_summary.other : m_summary.layouts[nLayout];
+    ++layout.llRecords;
+    if (!m_bAny || nLayout != m_nLast || nLayout == SIZE_MAX) {
+        ++layout.llRuns;
+        if (layout.starts.size() < kMaxStarts) layout.starts.push_back(line.llNumber);
+    }
+    m_nLast = nLayout;
+    m_bAny = true;
+}
+
+}  // namespace qrtool

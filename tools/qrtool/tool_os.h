@@ -1,0 +1,70 @@
+// qrtool: the few operating-system services the tool needs beyond the library, behind one small
+// interface. tool_os_posix.cpp implements it for POSIX systems; CMake picks the implementation
+// for the target system. Everything else in the tool is portable C++ over the library.
+//
+// Errors: a function that can fail returns false (or null) and puts the system's text for the
+// cause into sError; it never prints.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace qrtool::os {
+
+enum class Stream { In, Out, Err };
+
+// True when the standard stream is a terminal.
+bool isTerminal(Stream stream);
+
+// Called once at start-up: writes to a pipe whose reader has gone fail with an error (EPIPE)
+// instead of ending the process, so that the tool reports them like every other write error;
+// standard input and output carry bytes unchanged (no line-end translation).
+void prepareStreams();
+
+// The identity of a file: two paths (or a path and a standard stream) with equal identities
+// reach the same file, whatever links or spellings lead there.
+struct FileIdentity {
+    bool bKnown = false;  // false: nothing there, or the system could not tell
+    bool bRegular = false;  // a regular file (not a terminal, pipe, device or folder)
+    uint64_t llDevice = 0;
+    uint64_t llFile = 0;
+    bool operator==(const FileIdentity& other) const {
+        return bKnown && other.bKnown && llDevice == other.llDevice && llFile == other.llFile;
+    }
+};
+FileIdentity identityOf(const std::string& sPath);  // follows symbolic links
+FileIdentity identityOf(Stream stream);
+
+// What a path names, after following symbolic links.
+enum class PathKind { Missing, Regular, Folder, Other };  // Other: a device, a pipe, a socket
+PathKind kindOf(const std::string& sPath);
+
+// The path that writing a replacement for sPath must rename over: sPath itself, or for a
+// symbolic link the file it finally leads to (so the link stays a link). sPath when the link
+// cannot be followed.
+std::string replacementTarget(const std::string& sPath);
+
+// A replacement being written for a file: a new file of its own created in the target's folder
+// (so that the final rename stays on one file system), open for writing as a C stream.
+struct Replacement {
+    std::FILE* pFile = nullptr;
+    std::string sTempPath;
+    std::string sTarget;
+};
+// Creates the temporary file beside sTarget; false with sError when the folder refuses it.
+bool beginReplacement(const std::string& sTarget, Replacement& replacement, std::string& sError);
+// Writes out the stream's buffers, forces the data to the disk, closes the stream (every step
+// checked), gives the file the permission bits of the file it replaces (or those of a new file
+// when there is none) and renames it over the target in one step. On failure the temporary file
+// is removed and the target is as it was.
+bool commitReplacement(Replacement& replacement, std::string& sError);
+// Closes and removes the temporary file; the target is untouched.
+void abandonReplacement(Replacement& replacement);
+
+// Cuts or extends the file at sPath to llLength bytes. The library has no call that shortens a
+// file; the tool calls this only while the file is not open in this process (so that a system
+// whose opens share nothing by default can open it again here).
+bool setFileLength(const std::string& sPath, int64_t llLength, std::string& sError);
+
+}  // namespace qrtool::os
