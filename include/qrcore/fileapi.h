@@ -61,8 +61,13 @@ QR_API bool QR_CALL RequestRewriteFile(const char* szFileName);
 
 /* The space functions need a handle open for reading and writing; they move the file pointer.
  * Arguments that no seek could reach (a position before 0, or a position plus size past the
- * largest position) fail with 1000000 before the file is touched. A failure part-way leaves the
- * pieces already done in place (no rollback) and reports the error of the failing step. */
+ * largest position) fail with 1000000 before the file is touched. An edit that makes the file
+ * longer (an insertion, a move or zero fill that reaches past the end) first reserves the disk
+ * blocks the file grows into (holes inside the file are not filled); when that fails (no space
+ * on the disk, a file larger than the process or the file system allows) the call reports
+ * 1000000 with the system's text before any byte moves, and the file keeps its size and every
+ * byte. A failure part-way leaves the pieces already done in place (no rollback) and reports
+ * the error of the failing step. */
 
 /* Moves a block as if through an intermediate copy, in pieces of at most 1 MiB, then flushes
  * once; a failed flush reports the system's own error code as the number. A block that runs

@@ -116,6 +116,15 @@ bool writeZeros(void* hFile, int64_t llSize, qr::ProgressReport& progress) {
     return true;
 }
 
+// Makes sure the file can grow to llEnd before anything is written (1000000 on failure, with
+// the system's code: no space, file too large). A move or fill that ran out of space half-way
+// would leave a file that is neither the old one nor the new one.
+bool reserveUpTo(void* hFile, int64_t llEnd) {
+    if (qr::sys::reserveFileSpace(hFile, llEnd)) return true;
+    qr::setError(qr::kErrSystem);
+    return false;
+}
+
 // The file's size, or false after reporting 1000000.
 bool fileSize(void* hFile, int64_t* pllSize) {
     if (qr::sys::getFileSize(hFile, pllSize)) return true;
@@ -157,6 +166,7 @@ QR_API bool QR_CALL MoveData(void* hFile, const _tagMoveData* pMoveData) {
     if (move.llLength <= 0 || move.llSrcPos == move.llDstPos) return false;
     if (!rangeAddressable(move.llSrcPos, move.llLength) || !rangeAddressable(move.llDstPos, move.llLength))
         return failInvalidRange();
+    if (!reserveUpTo(hFile, move.llDstPos + move.llLength)) return false;
     qr::ProgressReport progress(move.llLength);
     if (!moveBlock(hFile, move, progress)) return false;
     progress.finish();
@@ -165,6 +175,10 @@ QR_API bool QR_CALL MoveData(void* hFile, const _tagMoveData* pMoveData) {
 
 QR_API bool QR_CALL InitiateSpaceIntoZero(void* hFile, int64_t llPos, int64_t llSize) {
     if (!QR_Seek(hFile, llPos, qr::sys::kSeekBegin)) return false;
+    if (llSize > 0) {
+        if (llPos > kMaxPos - llSize) return failInvalidRange();
+        if (!reserveUpTo(hFile, llPos + llSize)) return false;  // leaves the file pointer
+    }
     qr::ProgressReport progress(llSize);
     if (!writeZeros(hFile, llSize, progress)) return false;
     progress.finish();
@@ -187,6 +201,7 @@ QR_API bool QR_CALL AllocateDiskSpace(void* hFile, int64_t llPos, int64_t llSize
         progress.finish();
         return true;
     }
+    if (!reserveUpTo(hFile, llFileSize + llSize)) return false;
     if (!moveBlock(hFile, _tagMoveData{llPos, llPos + llSize, llTail}, progress)) return false;
     if (!QR_Seek(hFile, llPos, qr::sys::kSeekBegin)) return false;
     if (!writeZeros(hFile, llSize, progress)) return false;

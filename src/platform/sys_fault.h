@@ -7,7 +7,7 @@
 namespace qr::sys {
 
 enum class Op : int {
-    Open, Close, Read, Write, Seek, Size, Truncate, Flush, Delete, Find, TempName, RangeEdit,
+    Open, Close, Read, Write, Seek, Size, Truncate, Flush, Delete, Find, TempName, RangeEdit, Reserve,
     CreateMapping, OpenMapping, MapView, UnmapView, FlushView, Mutex, Alloc,
     Clock,
     Count

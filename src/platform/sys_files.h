@@ -79,4 +79,12 @@ uint32_t fileBlockSize(void* hFile);
 bool insertRange(void* hFile, int64_t llPos, int64_t llLength);
 bool collapseRange(void* hFile, int64_t llPos, int64_t llLength);
 
+// Makes sure hFile can grow to llEnd bytes: gives the range from its current size to llEnd
+// disk blocks without changing the size or any byte (fault seam: Op::Reserve). Holes below the
+// current size are not filled. True at once when llEnd is not above the size. Fails with the
+// native code (no space, a file larger than the process or the file system allows) and leaves
+// the file as it was, blocks taken by the failed attempt given back. Where the file system
+// cannot reserve, its free space is checked instead. Needs kGenericWrite.
+bool reserveFileSpace(void* hFile, int64_t llEnd);
+
 }  // namespace qr::sys
