@@ -11,6 +11,11 @@ namespace qr::sys {
 inline constexpr uint32_t kErrorPrivateBase = 0x20000000u;
 inline constexpr uint32_t kErrorSharingViolation = kErrorPrivateBase + 32;  // share modes clash
 inline constexpr uint32_t kErrorAlreadyExists = kErrorPrivateBase + 183;    // named object existed
+// The journal of an interrupted edit beside a file that does not belong to that file (another
+// file's identity or size), or that does not check (damaged, or not a journal at all). Such a
+// journal is never applied. Texts: see systemErrorText.
+inline constexpr uint32_t kErrorJournalForeign = kErrorPrivateBase + 0x5101;
+inline constexpr uint32_t kErrorJournalDamaged = kErrorPrivateBase + 0x5102;
 
 // Native codes the portable layer needs by meaning.
 extern const uint32_t kErrorInvalidHandle;    // EBADF

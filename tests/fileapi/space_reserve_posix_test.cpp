@@ -71,8 +71,10 @@ TEST_F(SpaceReserve, FullDiskLeavesTheFileAsItWas) {
         {"move past the end", "move", 0, 600 * kKiB, 500 * kKiB},
         {"zero fill past the end", "zero", 550 * kKiB, 600 * kKiB, 0},
     };
-    for (const GrowRow& row : rows) {
-        SCOPED_TRACE(row.szName);
+    for (const bool bJournal : {true, false}) {
+      QR_SetSpaceJournal(bJournal);
+      for (const GrowRow& row : rows) {
+        SCOPED_TRACE(::testing::Message() << row.szName << (bJournal ? ", journaled" : ", without journal"));
         qrtest::writeFileBytes(sPath, start);
         void* hFile = nullptr;
         ASSERT_TRUE(QR_OpenFile(&hFile, sPath.c_str(), 0));
@@ -84,16 +86,20 @@ TEST_F(SpaceReserve, FullDiskLeavesTheFileAsItWas) {
         EXPECT_EQ(notices.lastText(), qr::sys::systemErrorText(ENOSPC));
         QR_CloseFile(hFile);
         EXPECT_TRUE(fileapitest::readAll(sPath) == start) << "the file changed";
+        EXPECT_FALSE(qrtest::fileExists(sMount + "/.full.dat.qrjournal")) << "a journal was left";
+      }
     }
+    QR_SetSpaceJournal(true);
 
-    // Space given back by the failures serves an edit that fits.
+    // Space given back by the failures serves an edit that fits (near the end, so that the
+    // journal saves no copy: a small shift saves up to the tail in the journal).
     void* hFile = nullptr;
     ASSERT_TRUE(QR_OpenFile(&hFile, sPath.c_str(), 0));
     ReportError(0);
-    ASSERT_TRUE(AllocateDiskSpace(hFile, 100, 300 * kKiB)) << GetDllErrorNo();
+    ASSERT_TRUE(AllocateDiskSpace(hFile, 550 * kKiB, 300 * kKiB)) << GetDllErrorNo();
     QR_CloseFile(hFile);
     Bytes model = start;
-    fileapitest::modelAllocate(model, 100, 300 * kKiB);
+    fileapitest::modelAllocate(model, 550 * kKiB, 300 * kKiB);
     EXPECT_TRUE(fileapitest::readAll(sPath) == model);
 }
 

@@ -49,6 +49,12 @@ std::string systemErrorText(uint32_t nCode) {
         return "The file is in use by another handle or process (sharing violation)";
     case kErrorAlreadyExists:
         return "The named object already exists";
+    case kErrorJournalForeign:
+        return "The journal of an interrupted edit beside this file belongs to another file; it was not "
+               "applied and both files were left as they are";
+    case kErrorJournalDamaged:
+        return "The journal of an interrupted edit beside this file is damaged; it was not applied and "
+               "both files were left as they are";
     default:
         break;
     }
