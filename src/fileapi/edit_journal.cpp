@@ -43,8 +43,9 @@
 //   1. Create the journal exclusively, locked (below) and readable by its owner only. Reserve the
 //      blocks the file grows into. Write the saved copy of epoch 0, then the header and record 0
 //      in one write inside the first 512-byte sector. J. P.
-//   2. For each epoch n: the epoch's writes to the file. F. Unless it was the last: the saved copy
-//      of epoch n + 1 and then record n + 1. J.
+//   2. For each epoch n: the epoch's writes to the file. Unless it was the last, the saved copy of
+//      epoch n + 1 (into the other area, from source bytes epoch n does not write). F. Unless it
+//      was the last, record n + 1. J.
 //   3. Insertion and removal: a "finish" record. J. The zero fill, or the cut. F.
 //   4. A "done" record (no flush). Close the journal and delete it. P.
 //
@@ -52,7 +53,9 @@
 // with the highest number (recovery reads both slots: a torn slot fails its checksum and the other
 // still holds the record before it).
 //   - R is written only after F of the epoch before it returned, so every epoch before R's is on
-//     the disk: R's "done" holds after any crash.
+//     the disk: R's "done" holds after any crash. (R's saved copy may be written earlier, while
+//     the epoch before still runs: it goes to the area R - 1 does not use, and its bytes are
+//     source bytes that no epoch before R's writes.)
 //   - R's epoch writes nothing to the file before J after R returned. If R's saved copy checks, it
 //     is the band as it was before the epoch; recovery writes it back into the file, and then the
 //     whole source of the epoch is in the file again (the epoch writes no other source byte), so
@@ -100,6 +103,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -170,9 +174,14 @@ private:
     static constexpr uint64_t kP1 = 0x9E3779B185EBCA87ULL;
     static constexpr uint64_t kP2 = 0xC2B2AE3D27D4EB4FULL;
     static uint64_t rotl(uint64_t n, int nBits) { return (n << nBits) | (n >> (64 - nBits)); }
+    // A little-endian word, whatever the host's order.
     static uint64_t load(const unsigned char* p) {
         uint64_t n = 0;
-        for (int i = 7; i >= 0; --i) n = (n << 8) | p[i];
+        if constexpr (std::endian::native == std::endian::little) {
+            std::memcpy(&n, p, sizeof n);
+        } else {
+            for (int i = 7; i >= 0; --i) n = (n << 8) | p[i];
+        }
         return n;
     }
     void block(const unsigned char* p) {
@@ -429,14 +438,20 @@ public:
         const SpaceEdit& e = m_plan.edit;
         while (llDone < e.llLength) {
             const Epoch epoch = epochAt(m_plan, llDone);
-            if (!copyRange(m_hFile, m_pBuffer, m_llBuffer, epoch.llSrc, epoch.llDst, epoch.llLength, progress))
+            WriteBack writeBack(m_hFile);
+            if (!copyRange(m_hFile, m_pBuffer, m_llBuffer, epoch.llSrc, epoch.llDst, epoch.llLength, progress, &writeBack))
                 return false;
-            if (!sys::flushFileData(m_hFile)) return failFlush();
+            writeBack.flushPending();
             llDone += epoch.llLength;
-            if (llDone >= e.llLength) break;
-            const Epoch next = epochAt(m_plan, llDone);
+            // The next epoch's copy goes to the other area and its source is not written by this
+            // epoch, so it is saved while this epoch's writes are still on their way to the disk;
+            // only its record waits for F.
+            const bool bLast = llDone >= e.llLength;
+            const Epoch next = bLast ? epoch : epochAt(m_plan, llDone);
             Record record{kPhaseMove, m_nNext, llDone, next.llCopyPos, next.llCopyLength, 0};
-            if (!saveCopy(next, m_nNext, &record.nCopySum)) return false;
+            if (!bLast && !saveCopy(next, m_nNext, &record.nCopySum)) return false;
+            if (!sys::flushFileData(m_hFile)) return failFlush();
+            if (bLast) break;
             if (!writeRecord(record)) return false;
             if (!sys::flushFileData(m_hJournal)) return failFlush();
         }
@@ -485,6 +500,7 @@ private:
     bool saveCopy(const Epoch& epoch, uint64_t nNumber, uint64_t* pnSum) {
         Checksum sum(m_nHeaderSum);
         const int64_t llArea = kCopyBase + static_cast<int64_t>(nNumber % 2) * m_plan.llArea;
+        WriteBack writeBack(m_hJournal);
         for (int64_t llOff = 0; llOff < epoch.llCopyLength; llOff += m_llBuffer) {
             const int64_t llPiece = std::min(m_llBuffer, epoch.llCopyLength - llOff);
             const auto nPiece = static_cast<uint32_t>(llPiece);
@@ -496,7 +512,9 @@ private:
             }
             sum.update(m_pBuffer, nPiece);
             if (!journalWrite(m_hJournal, llArea + llOff, m_pBuffer, llPiece)) return false;
+            writeBack.wrote(llArea + llOff, llPiece);
         }
+        writeBack.flushPending();
         *pnSum = sum.value();
         return true;
     }

@@ -14,18 +14,20 @@ constexpr uint32_t kZeroChunk = 1024;  // piece of the zero fill
 // One piece: read nChunk bytes at llRead, write what was read at llWrite. A read that stops
 // short writes only the bytes read and then fails without an error number, like a read at the
 // end; a short write fails with the number QR_Write reported.
-bool moveStep(void* hFile, unsigned char* pBuffer, int64_t llRead, int64_t llWrite, uint32_t nChunk) {
+bool moveStep(void* hFile, unsigned char* pBuffer, int64_t llRead, int64_t llWrite, uint32_t nChunk,
+              WriteBack* pWriteBack) {
     if (!QR_Seek(hFile, llRead, sys::kSeekBegin)) return false;
     const uint32_t nRead = QR_Read(hFile, pBuffer, nChunk);
     if (nRead == 0) return false;
     if (!QR_Seek(hFile, llWrite, sys::kSeekBegin)) return false;
     if (QR_Write(hFile, pBuffer, nRead) != nRead) return false;
+    if (pWriteBack != nullptr) pWriteBack->wrote(llWrite, nRead);
     return nRead == nChunk;
 }
 }  // namespace
 
 bool copyRange(void* hFile, unsigned char* pBuffer, int64_t llBuffer, int64_t llSrc, int64_t llDst,
-               int64_t llLength, ProgressReport& progress) {
+               int64_t llLength, ProgressReport& progress, WriteBack* pWriteBack) {
     if (llLength <= 0 || llSrc == llDst) return true;
     int64_t llChunk = std::min(llBuffer, llLength);
     int64_t llRemaining = llLength;
@@ -34,7 +36,7 @@ bool copyRange(void* hFile, unsigned char* pBuffer, int64_t llBuffer, int64_t ll
         int64_t llRead = llSrc;
         int64_t llWrite = llDst;
         while (llRemaining > 0) {
-            if (!moveStep(hFile, pBuffer, llRead, llWrite, static_cast<uint32_t>(llChunk))) return false;
+            if (!moveStep(hFile, pBuffer, llRead, llWrite, static_cast<uint32_t>(llChunk), pWriteBack)) return false;
             progress.advance(llChunk);
             llRemaining -= llChunk;
             llRead += llChunk;
@@ -46,7 +48,7 @@ bool copyRange(void* hFile, unsigned char* pBuffer, int64_t llBuffer, int64_t ll
         int64_t llRead = llSrc + llLength - llChunk;
         int64_t llWrite = llDst + llLength - llChunk;
         while (llRemaining > 0) {
-            if (!moveStep(hFile, pBuffer, llRead, llWrite, static_cast<uint32_t>(llChunk))) return false;
+            if (!moveStep(hFile, pBuffer, llRead, llWrite, static_cast<uint32_t>(llChunk), pWriteBack)) return false;
             progress.advance(llChunk);
             llRemaining -= llChunk;
             if (llRemaining < llChunk) llChunk = llRemaining;
@@ -55,6 +57,23 @@ bool copyRange(void* hFile, unsigned char* pBuffer, int64_t llBuffer, int64_t ll
         }
     }
     return true;
+}
+
+void WriteBack::wrote(int64_t llPos, int64_t llLength) {
+    if (m_llHigh > m_llLow && (llPos + llLength < m_llLow || llPos > m_llHigh)) flushPending();
+    if (m_llHigh == m_llLow) {
+        m_llLow = llPos;
+        m_llHigh = llPos + llLength;
+    } else {
+        m_llLow = std::min(m_llLow, llPos);
+        m_llHigh = std::max(m_llHigh, llPos + llLength);
+    }
+    if (m_llHigh - m_llLow >= kBatch) flushPending();
+}
+
+void WriteBack::flushPending() {
+    if (m_llHigh > m_llLow) sys::startWriteBack(m_hFile, m_llLow, m_llHigh - m_llLow);
+    m_llLow = m_llHigh = 0;
 }
 
 bool writeZeros(void* hFile, int64_t llSize, ProgressReport& progress) {

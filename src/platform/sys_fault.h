@@ -7,7 +7,7 @@
 namespace qr::sys {
 
 enum class Op : int {
-    Open, Close, Read, Write, Seek, Size, Truncate, Flush, Delete, Find, TempName, RangeEdit, Reserve, Path,
+    Open, Close, Read, Write, Seek, Size, Truncate, Flush, Delete, Find, TempName, RangeEdit, Reserve, Path, WriteBack,
     CreateMapping, OpenMapping, MapView, UnmapView, FlushView, Mutex, Alloc,
     Clock,
     Count

@@ -117,6 +117,11 @@ std::string finalPathOf(void* hFile);
 // (the size), not necessarily the times (POSIX fdatasync; Win32 FlushFileBuffers). Needs
 // kGenericWrite. Fault seam: Op::Flush.
 bool flushFileData(void* hFile);
+// A hint: starts writing [llPos, llPos + llLength) of hFile to the disk and returns without
+// waiting, so that a later flush finds less to write. Makes nothing durable by itself and may do
+// nothing at all (Win32 has no such call). Fault seam: Op::WriteBack (a failure only means the
+// hint was not given).
+bool startWriteBack(void* hFile, int64_t llPos, int64_t llLength);
 // Forces the folder's entries to the disk, so that a file created or deleted in it stays created
 // or deleted after a power cut (POSIX: fsync of the folder). Where the system keeps folder
 // entries durable by itself this only checks the folder. Fault seam: Op::Flush.

@@ -121,6 +121,17 @@ bool flushFileData(void* hFile) {
     return true;
 }
 
+bool startWriteBack(void* hFile, int64_t llPos, int64_t llLength) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    if (faulted(Op::WriteBack)) return false;
+    if (::sync_file_range(nFd, static_cast<off_t>(llPos), static_cast<off_t>(llLength), SYNC_FILE_RANGE_WRITE) != 0) {
+        captureLastError();
+        return false;
+    }
+    return true;
+}
+
 bool flushFolder(const char* szFolder) {
     if (faulted(Op::Flush)) return false;
     if (szFolder == nullptr) {
