@@ -93,4 +93,15 @@ int runZero(const Options&, const Args& args) {
     return edit("zero", args, 2, [](void* h, const int64_t* v) { return InitiateSpaceIntoZero(h, v[0], v[1]); });
 }
 
+int runRecover(const Options&, const Args& args) {
+    if (args.size() != 1) return fail(kExitUsage, "recover: expected one file (see qrtool recover --help)");
+    const std::string& sFile = args[0];
+    bool bRecovered = false;
+    ReportError(0);
+    if (!QR_RecoverFile(sFile.c_str(), &bRecovered)) return failLibrary("recover: " + sFile);
+    std::printf("recover: %s: %s\n", sFile.c_str(),
+                bRecovered ? "finished an interrupted edit" : "nothing to recover");
+    return kExitOk;
+}
+
 }  // namespace qrtool
