@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <numeric>
 #include <string>
@@ -183,6 +184,19 @@ TEST(Qrtool, RecoverFinishesAnInterruptedEdit) {
     EXPECT_NE(r.sStderr.find("is damaged"), std::string::npos) << r.sStderr;
     EXPECT_EQ(qrtest::readFileBytes(sFile), model);
     EXPECT_TRUE(qrtest::fileExists(sJournal));
+
+    // An edit finishes the interrupted one first and says so.
+    std::remove(sJournal.c_str());
+    interruptInsertion(sFile);
+    model.insert(model.begin() + 5, 3, 0);
+    r = tool({"remove", sFile, "0", "2"});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_EQ(r.sStderr, "qrtool: " + sFile + ": recovered an earlier interrupted edit first\n");
+    model.erase(model.begin(), model.begin() + 2);
+    EXPECT_EQ(qrtest::readFileBytes(sFile), model);
+    r = tool({"insert", sFile, "0", "2"});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_EQ(r.sStderr, "") << "nothing to recover, nothing said";
 
     r = tool({"recover"});
     EXPECT_EQ(r.nStatus, 2);

@@ -42,6 +42,11 @@ int edit(const char* szVerb, const Args& args, std::size_t nNumbers,
             return fail(kExitUsage, sUsage + "'" + args[i + 1] + "' is not a size (digits with an optional K, M, G or T)");
 
     const std::string& sFile = args[0];
+    // An earlier edit that was interrupted is finished first (opening would do it silently).
+    bool bRecovered = false;
+    ReportError(0);
+    if (IsExistFile(sFile.c_str()) && !QR_RecoverFile(sFile.c_str(), &bRecovered)) return failLibrary(sUsage + sFile);
+    if (bRecovered) std::fprintf(stderr, "qrtool: %s: recovered an earlier interrupted edit first\n", sFile.c_str());
     std::error_code ec;
     const auto llBefore = static_cast<int64_t>(std::filesystem::file_size(sFile, ec));
     void* hFile = nullptr;
