@@ -69,9 +69,10 @@
 //     from then on recovery only redoes the zero fill or the cut (which destroy move sources and
 //     could not be redone before it).
 //   - Nothing in the file changes before the journal, directory entry included, is on the disk (J
-//     and P of step 1). A journal that is shorter than its header or all zeros there belongs to an
-//     edit that never began and is simply removed. Header and record 0 share one write inside one
-//     disk sector, so after a crash either both are there or neither is.
+//     and P of step 1; the reservation only gives the file blocks past its end). A journal whose
+//     header is missing or all zeros belongs to an edit that never began and is simply removed.
+//     Header and record 0 share one write inside one disk sector, so after a crash either both
+//     are there or neither is: a header without a valid record is damage.
 //   - The journal goes only after the edit is complete on the disk (F), and P makes its deletion
 //     durable before the call returns: a journal can never come back after a power cut to redo a
 //     step over data the caller wrote later. Until P returns, any record the journal could come
@@ -85,8 +86,10 @@
 //
 // Costs. Shifts of half a window or more add two flushes per epoch of d bytes and no copy. Smaller
 // shifts write every moved byte twice (once saved, once moved) and add two flushes per half window.
-// Memory stays the one move buffer of at most 1 MiB: the copy is saved through it piece by piece,
-// and the epoch reads the same bytes again (from the system's cache) when it moves them.
+// So that a flush does not find all of its epoch still to be written, the writes are handed to the
+// disk in batches as they are made (sys::startWriteBack): the disk writes while the next bytes are
+// copied. Memory stays the one move buffer of at most 1 MiB: the copy is saved through it piece by
+// piece, and the epoch reads the same bytes again (from the system's cache) when it moves them.
 //
 // Locking. The journal is created and opened with share mode none, through the platform's own
 // sharing: while its edit runs no other handle in any process can open it; when the process dies
@@ -94,7 +97,7 @@
 // journal is also the lock of a recovery, so two processes never recover one file together.
 //
 // Foreign and damaged journals. The header names the data file's identity and its sizes before
-// and after. A journal whose identity differs, or whose file's size is outside those two, belongs
+// and after. A journal whose identity differs, or whose file's size is not between those two, belongs
 // to another file (the file was replaced, or copied elsewhere together with the journal) and is
 // never applied; nor is one whose header or records do not check. Both are reported, and both
 // files are left as they are.
@@ -565,12 +568,13 @@ Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
         if (nCode != 0) setSystemError(nCode);
         return Recovery::kFailed;
     };
+    // A journal with nothing to do goes; should that fail, it stays harmless (and is looked at
+    // again by the next open).
     const auto removeInert = [&] {
+        const uint32_t nSaved = sys::lastError();
         sys::closeHandle(hJournal);
-        if (!sys::deleteFile(sJournal.c_str()) || !sys::flushFolder(folderOf(sJournal).c_str())) {
-            failSystem();
-            return Recovery::kFailed;
-        }
+        if (sys::deleteFile(sJournal.c_str())) sys::flushFolder(folderOf(sJournal).c_str());
+        sys::setLastError(nSaved);
         return Recovery::kNothing;
     };
 
@@ -640,16 +644,18 @@ Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
     return run.close() ? Recovery::kRecovered : Recovery::kFailed;
 }
 
-// Opens the journal at sJournal, locked: *phJournal, or kNothing (none), kBusy (locked by a
-// running edit) or kFailed (reported).
-Recovery openJournal(const std::string& sJournal, void** phJournal) {
+enum class Opened { kHot, kNone, kBusy, kFailed };
+
+// Opens the journal at sJournal, locked: kHot with *phJournal; kNone (there is none), kBusy
+// (locked by an edit running right now) or kFailed (reported).
+Opened openJournal(const std::string& sJournal, void** phJournal) {
     *phJournal = sys::createFile(sJournal.c_str(), sys::kGenericRead | sys::kGenericWrite, 0, sys::kOpenExisting, false);
-    if (sys::isValidHandle(*phJournal)) return Recovery::kRecovered;
+    if (sys::isValidHandle(*phJournal)) return Opened::kHot;
     const uint32_t nError = sys::lastError();
-    if (nError == sys::kErrorNotFound) return Recovery::kNothing;
-    if (nError == sys::kErrorSharingViolation) return Recovery::kBusy;
+    if (nError == sys::kErrorNotFound) return Opened::kNone;
+    if (nError == sys::kErrorSharingViolation) return Opened::kBusy;
     failSystem();
-    return Recovery::kFailed;
+    return Opened::kFailed;
 }
 
 }  // namespace
@@ -740,14 +746,14 @@ bool finishInterruptedEdit(void* hFile) {
     const std::string sJournal = journalPathFor(sPath);
     void* hJournal = nullptr;
     switch (openJournal(sJournal, &hJournal)) {
-    case Recovery::kRecovered:
+    case Opened::kHot:
         return recoverWith(hJournal, sJournal, hFile) != Recovery::kFailed;
-    case Recovery::kBusy:
+    case Opened::kBusy:
         setSystemError(sys::kErrorSharingViolation);
         return false;
-    case Recovery::kFailed:
+    case Opened::kFailed:
         return false;
-    case Recovery::kNothing:
+    case Opened::kNone:
         break;
     }
     return true;
@@ -762,8 +768,12 @@ Recovery recoverFile(const char* szPath) {
     }
     const std::string sJournal = journalPathFor(sPath);
     void* hJournal = nullptr;
-    const Recovery opened = openJournal(sJournal, &hJournal);
-    if (opened != Recovery::kRecovered) return opened;
+    switch (openJournal(sJournal, &hJournal)) {
+    case Opened::kHot: break;
+    case Opened::kNone: return Recovery::kNothing;
+    case Opened::kBusy: return Recovery::kBusy;
+    case Opened::kFailed: return Recovery::kFailed;
+    }
     void* hFile = sys::createFile(sPath.c_str(), sys::kGenericRead | sys::kGenericWrite,
                                   sys::kShareRead | sys::kShareWrite, sys::kOpenExisting, false);
     if (!sys::isValidHandle(hFile)) {
