@@ -78,9 +78,9 @@ QR_API bool QR_CALL RequestRewriteFile(const char* szFileName);
  * machine loses power), the next QR_OpenFile or QR_NewFile of the file (and so CxFile::Open and
  * CxMapFile::MapFile), the next of these three edits on it, or QR_RecoverFile finishes the edit:
  * the file is then exactly as after it, or, when it had not begun to change, exactly as before.
- * The journal costs a few flushes per edit and two per stretch of the shift (or of half the
- * 16 MiB window for shifts below 8 MiB, which also write each moved byte once more into the
- * journal); it holds at most 16 MiB and a header. Creating it needs write access to the folder;
+ * The journal costs a few flushes per edit and two per stretch of the move: a stretch is the shift
+ * itself for shifts of 32 MiB or more; smaller shifts move 32 MiB more per stretch and write each
+ * moved byte once more, into the journal. The journal holds at most 64 MiB and a header. Creating it needs write access to the folder;
  * when that fails the edit fails with that error and nothing changes. A failure part-way
  * (a failed write, read or flush) reports the error of the failing step and leaves the journal:
  * the file is completed to "after" by the next open, edit or QR_RecoverFile, so a caller that

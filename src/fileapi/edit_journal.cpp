@@ -119,7 +119,9 @@ namespace qr {
 
 namespace {
 
-constexpr int64_t kDefaultWindow = 16 * 0x100000;
+// 64 MiB: per 2 GiB moved, 64 stretches of a small shift (two flushes each) instead of one flush;
+// a smaller window costs more flushes, a larger one more journal space.
+constexpr int64_t kDefaultWindow = 64 * 0x100000;
 constexpr int64_t kMinWindow = 2 * 4096;
 constexpr int64_t kMaxWindow = 1024LL * 0x100000;
 
