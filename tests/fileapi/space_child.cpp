@@ -9,6 +9,8 @@
 //   --kill-at OP:N      the process kills itself at the Nth call of OP (write, flush, read, seek,
 //                       open, delete) that reaches the platform seam, before the call is made
 //   --kill-at-report N  the process kills itself at the Nth progress report
+//   --power-cut-at N:S  (the power-cut build only) the power goes at the Nth call that changes a
+//                       file or folder entry, S choosing what reached the disk (power_cut_posix.h)
 // A process that killed itself prints nothing.
 #include <cstdio>
 #include <cstdlib>
@@ -21,6 +23,9 @@
 #include "qrcore/error.h"
 #include "qrcore/fileapi.h"
 #include "support/child.h"
+#ifdef QRTEST_POWER_CUT
+#include "power_cut_posix.h"
+#endif
 
 namespace {
 
@@ -31,6 +36,8 @@ int64_t number(const char* szText) { return std::strtoll(szText, nullptr, 0); }
 Op g_killOp = Op::Count;
 int64_t g_llKillCall = 0;
 int64_t g_llKillReport = 0;
+int64_t g_llPowerCut = 0;
+uint64_t g_nPowerSeed = 0;
 
 void killAtCall(Op op, int64_t llCall) {
     if (op == g_killOp && llCall == g_llKillCall) qrtest::killThisProcess();
@@ -85,6 +92,10 @@ int main(int argc, char** argv) {
             if (!parseKillCall(szValue)) return 2;
         } else if (sOption == "--kill-at-report") {
             g_llKillReport = number(szValue);
+        } else if (sOption == "--power-cut-at") {
+            g_llPowerCut = number(szValue);
+            const char* szSeed = std::strchr(szValue, ':');
+            g_nPowerSeed = szSeed != nullptr ? static_cast<uint64_t>(number(szSeed + 1)) : 0;
         } else {
             return 2;
         }
@@ -99,6 +110,11 @@ int main(int argc, char** argv) {
     qr::sys::clearFaults();
     if (g_killOp != Op::Count) qr::sys::setCallObserver(&killAtCall);
     if (g_llKillReport > 0) QR_SetProgressHook(&killAtReport, nullptr);
+#ifdef QRTEST_POWER_CUT
+    if (g_llPowerCut > 0) armPowerCut(g_llPowerCut, g_nPowerSeed);
+#else
+    if (g_llPowerCut > 0) return 2;
+#endif
     if (sOp == "recover") {
         bool bRecovered = false;
         const bool bOk = QR_RecoverFile(szFile, &bRecovered);
