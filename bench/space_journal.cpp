@@ -2,7 +2,8 @@
 // the same 2 GiB file: an insertion and a removal near the start that shift the rest of the file
 // by one journal window and by 40 bytes, chunked (not in place), with and without the
 // journal. Each iteration times one edit; the reverse edit that restores the file runs untimed
-// and unjournaled. Counts the flushes the timed edit makes.
+// and unjournaled. Counts the flushes the timed edit makes. QRCORE_BENCH_WINDOW (bytes) tries
+// another journal window.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>

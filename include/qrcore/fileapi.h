@@ -40,7 +40,8 @@ QR_API bool QR_CALL QR_NewFile(void** phFile, const char* szFileName, uint32_t n
 /* Opens an existing file; a missing name fails with 1000000 before any open is tried.
  * QR_OpenFile and QR_NewFile (on an existing file, before the overwrite question) first finish
  * an edit of the file that was interrupted (see QR_RecoverFile); when that fails they fail with
- * its error and open nothing. */
+ * its error and open nothing. An edit that is running right now in another process or on
+ * another handle is left alone: the open goes ahead as the file's sharing allows. */
 QR_API bool QR_CALL QR_OpenFile(void** phFile, const char* szFileName, uint32_t nMode);
 /* The handle is invalid afterwards, also when closing reports an error (1000000). */
 QR_API bool QR_CALL QR_CloseFile(void* hFile);
@@ -73,20 +74,21 @@ QR_API bool QR_CALL RequestRewriteFile(const char* szFileName);
  *
  * Interrupted edits. AllocateDiskSpace, FreeDiskSpace and MoveData keep a journal while they
  * move data (unless switched off with QR_SetSpaceJournal): a hidden file beside the data file,
- * named "." + the file's name + ".qrjournal", readable by its owner only, locked while the edit
- * runs and removed when it ends. Whatever instant the process dies (killed, crashed, or the
- * machine loses power), the next QR_OpenFile or QR_NewFile of the file (and so CxFile::Open and
- * CxMapFile::MapFile), the next of these three edits on it, or QR_RecoverFile finishes the edit:
- * the file is then exactly as after it, or, when it had not begun to change, exactly as before.
- * The journal costs a few flushes per edit and two per stretch of the move: a stretch is the shift
- * itself for shifts of 32 MiB or more; smaller shifts move 32 MiB more per stretch and write each
- * moved byte once more, into the journal. The journal holds at most 64 MiB and a header. Creating it needs write access to the folder;
- * when that fails the edit fails with that error and nothing changes. A failure part-way
- * (a failed write, read or flush) reports the error of the failing step and leaves the journal:
- * the file is completed to "after" by the next open, edit or QR_RecoverFile, so a caller that
- * sees such a failure must not rely on the file being as before, and should reopen the file
- * before using it again. A failure before the first byte of the file was written (the journal
- * could not be created, no space) leaves the file exactly as it was.
+ * named "." + the file's name + ".qrjournal" (".qrjournal-" + a checksum of the name for names
+ * over 200 bytes), readable by its owner only, locked while the edit runs and removed when it
+ * ends. Whatever instant the process dies (killed, crashed, or the machine loses power), the
+ * next QR_OpenFile or QR_NewFile of the file (and so CxFile::Open and CxMapFile::MapFile), the
+ * next of these three edits on it, or QR_RecoverFile finishes the edit: the file is then exactly
+ * as after it, or, when it had not begun to change, exactly as before. The journal costs a few
+ * flushes per edit and two per stretch of the move: a stretch is the shift itself for shifts of
+ * 32 MiB or more; smaller shifts move 32 MiB more per stretch and write each moved byte once
+ * more, into the journal. The journal holds at most 64 MiB and a header. Creating it needs
+ * write access to the folder; when that fails the edit fails with that error and nothing
+ * changes. A failure part-way (a failed write, read or flush) reports the error of the failing
+ * step and leaves the journal: the next open, edit or QR_RecoverFile completes the file to
+ * "after", so a caller that sees such a failure must not rely on the file being as before, and
+ * should reopen the file before using it again. A failure before the first byte of the file was
+ * written (the journal could not be created, no space) leaves the file exactly as it was.
  * The in-place path (whole blocks, see AllocateDiskSpace) needs no journal: it is one operation
  * of the file system, which after a crash shows the file before or after it as far as the file
  * system keeps its metadata consistent (ext4 and XFS do).
