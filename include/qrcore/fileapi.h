@@ -49,7 +49,11 @@ typedef struct _tagMoveData {
  * (wildcards in the folder part are taken literally). */
 QR_API bool QR_CALL QR_NewFile(void** phFile, const char* szFileName, uint32_t nMode);
 /* Opens an existing file; a missing name fails with 1000000 before any open is tried. A name
- * whose last component holds '*' or '?' is refused as in QR_NewFile. */
+ * whose last component holds '*' or '?' is refused as in QR_NewFile.
+ * QR_OpenFile and QR_NewFile (on an existing file, before the overwrite question) first finish
+ * an edit of the file that was interrupted (see QR_RecoverFile); when that fails they fail with
+ * its error and open nothing. An edit that is running right now in another process or on
+ * another handle is left alone: the open goes ahead as the file's sharing allows. */
 QR_API bool QR_CALL QR_OpenFile(void** phFile, const char* szFileName, uint32_t nMode);
 /* The handle is invalid afterwards, also when closing reports an error (1000000). A handle
  * value is never given out again in the same process, so a closed handle keeps failing with
@@ -79,13 +83,42 @@ QR_API bool QR_CALL RequestRewriteFile(const char* szFileName);
 
 /* The space functions need a handle open for reading and writing; they move the file pointer.
  * Arguments that no seek could reach (a position before 0, or a position plus size past the
- * largest position) fail with 1000000 before the file is touched. A failure part-way leaves the
- * pieces already done in place (no rollback) and reports the error of the failing step. */
+ * largest position) fail with 1000000 before the file is touched. An edit that makes the file
+ * longer (an insertion, a move or zero fill that reaches past the end) first reserves the disk
+ * blocks the file grows into (holes inside the file are not filled); when that fails (no space
+ * on the disk, a file larger than the process or the file system allows) the call reports
+ * 1000000 with the system's text before any byte moves, and the file keeps its size and every
+ * byte.
+ *
+ * Interrupted edits. AllocateDiskSpace, FreeDiskSpace and MoveData keep a journal while they
+ * move data (unless switched off with QR_SetSpaceJournal): a hidden file beside the data file,
+ * named "." + the file's name + ".qrjournal" (".qrjournal-" + a checksum of the name for names
+ * over 200 bytes), readable by its owner only, locked while the edit runs and removed when it
+ * ends. Whatever instant the process dies (killed, crashed, or the machine loses power), the
+ * next QR_OpenFile or QR_NewFile of the file (and so CxFile::Open and CxMapFile::MapFile), the
+ * next of these three edits on it, or QR_RecoverFile finishes the edit: the file is then exactly
+ * as after it, or, when it had not begun to change, exactly as before. The journal costs a few
+ * flushes per edit and two per stretch of the move: a stretch is the shift itself for shifts of
+ * 32 MiB or more; smaller shifts move 32 MiB more per stretch and write each moved byte once
+ * more, into the journal. The journal holds at most 64 MiB and a header. Creating it needs
+ * write access to the folder; when that fails the edit fails with that error and nothing
+ * changes. A failure part-way (a failed write, read or flush) reports the error of the failing
+ * step and leaves the journal: the next open, edit or QR_RecoverFile completes the file to
+ * "after", so a caller that sees such a failure must not rely on the file being as before, and
+ * should reopen the file before using it again. A failure before the first byte of the file was
+ * written (the journal could not be created, no space) leaves the file exactly as it was.
+ * The in-place path (whole blocks, see AllocateDiskSpace) needs no journal: it is one operation
+ * of the file system, which after a crash shows the file before or after it as far as the file
+ * system keeps its metadata consistent (ext4 and XFS do).
+ * With the journal switched off, a failure or crash part-way leaves the pieces already moved in
+ * place (no rollback), as it always did. A MoveData block that runs past the end of the file is
+ * never journaled (see MoveData). */
 
-/* Moves a block as if through an intermediate copy, in pieces of at most 1 MiB, then flushes
- * once; a failed flush reports the system's own error code as the number. A block that runs
- * past the end of the file moves the bytes that could be read and then fails without an error
- * number; no byte that was not read is ever written. */
+/* Moves a block as if through an intermediate copy, in pieces of at most 1 MiB, flushed to the
+ * disk before it returns (once at the end without the journal; at the end of every journal
+ * stretch with it); a failed flush reports the system's own error code as the number. A block
+ * that runs past the end of the file moves the bytes that could be read and then fails without
+ * an error number; no byte that was not read is ever written. */
 QR_API bool QR_CALL MoveData(void* hFile, const _tagMoveData* pMoveData);
 /* Inserts llSize zero bytes before llPos (llPos inside the file). When llPos and llSize are
  * whole file-system blocks and the file system can, the range is inserted in place without
@@ -98,6 +131,25 @@ QR_API bool QR_CALL FreeDiskSpace(void* hFile, int64_t llPos, int64_t llSize);
 /* Writes llSize zero bytes at llPos in pieces of 1024 bytes (not flushed); size 0 or less only
  * positions the pointer. */
 QR_API bool QR_CALL InitiateSpaceIntoZero(void* hFile, int64_t llPos, int64_t llSize);
+
+/* Switches the journal of interrupted edits (above) on or off for the whole process and returns
+ * the previous setting (on by default). Off, the space functions behave as they did without it:
+ * one flush at the end of a move, and a crash part-way leaves the file part-way. Opening a file
+ * still finishes an interrupted edit whose journal was left by a process that had it on. */
+QR_API bool QR_CALL QR_SetSpaceJournal(bool bEnabled);
+
+/* Finishes an interrupted edit of szFileName (an existing file, no wildcards), as opening it
+ * would, and sets *pbRecovered (when not null) to whether there was one. True when the file is
+ * now whole: nothing was interrupted, or the edit was finished and its journal removed (a
+ * journal of an edit that never began or had already finished is removed as well, with
+ * *pbRecovered false). False with 1000000 when the file is missing; with the sharing-violation
+ * text when an edit of the file is running right now (its journal is locked); with the error of
+ * the failing step when the edit could not be finished (the journal stays for a later attempt);
+ * and with the text "... belongs to another file ..." or "... is damaged ..." for a journal
+ * whose file identity or size does not match the file, or whose contents do not check: such a
+ * journal is never applied, and both files are left as they are (remove the journal by hand
+ * once you know the file is whole). */
+QR_API bool QR_CALL QR_RecoverFile(const char* szFileName, bool* pbRecovered);
 
 /* Progress of the long space operations (MoveData, AllocateDiskSpace, FreeDiskSpace,
  * InitiateSpaceIntoZero), for a progress display. The hook only observes: it cannot cancel.

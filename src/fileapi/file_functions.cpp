@@ -5,6 +5,7 @@
 
 #include "error/error_state.h"
 #include "error/notice.h"
+#include "fileapi/edit_journal.h"
 #include "fileapi/open_mode.h"
 #include "platform/platform.h"
 #include "qrcore/fileapi.h"
@@ -26,6 +27,10 @@ bool failSystem() {
     return false;
 }
 
+
+// An existing file whose edit was interrupted is finished (or refused) before it is opened; a
+// journal locked by an edit running right now is left to that edit. False after reporting.
+bool recoverBeforeOpen(const char* szFileName) { return qr::recoverFile(szFileName) != qr::Recovery::kFailed; }
 
 // Decodes nMode (1000003 when invalid) and opens the file; the caller's handle variable is
 // written only by the open itself, also with the invalid value when it fails (1000000).
@@ -82,7 +87,7 @@ QR_API bool QR_CALL QR_NewFile(void** phFile, const char* szFileName, uint32_t n
         return false;
     }
     // The user is asked before the mode is looked at.
-    if (IsExistFile(szFileName) && !RequestRewriteFile(szFileName)) return false;
+    if (IsExistFile(szFileName) && (!recoverBeforeOpen(szFileName) || !RequestRewriteFile(szFileName))) return false;
     return openWithMode(phFile, szFileName, nMode, qr::sys::kCreateAlways);
 }
 
@@ -92,6 +97,7 @@ QR_API bool QR_CALL QR_OpenFile(void** phFile, const char* szFileName, uint32_t 
         return false;
     }
     if (!qr::sys::findFile(szFileName)) return failSystem();
+    if (!recoverBeforeOpen(szFileName)) return false;
     return openWithMode(phFile, szFileName, nMode, qr::sys::kOpenExisting);
 }
 

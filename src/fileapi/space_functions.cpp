@@ -1,10 +1,12 @@
 // Raw file-handle API: inserting, removing, moving and zeroing ranges inside an open file.
 //
 // The chunked move reads and writes through QR_Seek, QR_Read and QR_Write with one buffer of
-// at most 1 MiB and ends with one flush. AllocateDiskSpace and FreeDiskSpace first try to
-// insert or remove the range in place when position and size are whole file-system blocks;
-// that gives exactly the bytes the chunked move would, and where the file system refuses, the
-// file is unchanged and the chunked move runs instead.
+// at most 1 MiB. AllocateDiskSpace and FreeDiskSpace first try to insert or remove the range in
+// place when position and size are whole file-system blocks; that gives exactly the bytes the
+// chunked move would, and where the file system refuses, the file is unchanged and the chunked
+// move runs instead. With the journal on (the default), the chunked move of the three edits
+// runs under the journal of edit_journal.cpp, which lets the next open finish an edit that was
+// interrupted; with it off, the move is flushed once at its end and a crash leaves it part-way.
 #include "fileapi/space_functions.h"
 
 #include <algorithm>
@@ -13,14 +15,14 @@
 #include <limits>
 
 #include "error/error_state.h"
+#include "fileapi/edit_journal.h"
 #include "fileapi/progress.h"
+#include "fileapi/space_move.h"
 #include "platform/platform.h"
 #include "qrcore/fileapi.h"
 
 namespace {
 
-constexpr int64_t kMoveChunk = 0x100000;  // largest piece one move step copies
-constexpr uint32_t kZeroChunk = 1024;     // piece of the zero fill
 constexpr int64_t kMaxPos = std::numeric_limits<int64_t>::max();
 
 std::atomic<bool> g_bFastPath{true};
@@ -38,61 +40,16 @@ bool failInvalidRange() {
     return false;
 }
 
-// One piece: read nChunk bytes at llRead, write what was read at llWrite. A read that stops
-// short (the block runs past the end of the file) writes only the bytes read and then fails
-// without an error number, like a read at the end; a short write fails with the number
-// QR_Write reported.
-bool moveStep(void* hFile, unsigned char* pBuffer, int64_t llRead, int64_t llWrite, uint32_t nChunk) {
-    if (!QR_Seek(hFile, llRead, qr::sys::kSeekBegin)) return false;
-    const uint32_t nRead = QR_Read(hFile, pBuffer, nChunk);
-    if (nRead == 0) return false;
-    if (!QR_Seek(hFile, llWrite, qr::sys::kSeekBegin)) return false;
-    if (QR_Write(hFile, pBuffer, nRead) != nRead) return false;
-    return nRead == nChunk;
-}
-
+// The unjournaled move: one buffer, the pieces, one flush at the end (whose failure reports the
+// system's own code).
 bool moveBlock(void* hFile, const _tagMoveData& move, qr::ProgressReport& progress) {
-    const int64_t llLength = move.llLength;
-    if (llLength <= 0 || move.llSrcPos == move.llDstPos) return false;
-    if (!rangeAddressable(move.llSrcPos, llLength) || !rangeAddressable(move.llDstPos, llLength))
-        return failInvalidRange();
-
-    int64_t llChunk = std::min(kMoveChunk, llLength);
+    const int64_t llChunk = std::min(qr::kMoveChunk, move.llLength);
     auto* pBuffer = static_cast<unsigned char*>(qr::sys::memAlloc(static_cast<std::size_t>(llChunk)));
     if (pBuffer == nullptr) {
         qr::setError(qr::kErrNoMemory);
         return false;
     }
-    bool bOk = true;
-    int64_t llRemaining = llLength;
-    if (move.llSrcPos > move.llDstPos) {
-        // Towards the beginning: front to back, so no piece overwrites bytes not yet read.
-        int64_t llRead = move.llSrcPos;
-        int64_t llWrite = move.llDstPos;
-        while (bOk && llRemaining > 0) {
-            bOk = moveStep(hFile, pBuffer, llRead, llWrite, static_cast<uint32_t>(llChunk));
-            if (!bOk) break;
-            progress.advance(llChunk);
-            llRemaining -= llChunk;
-            llRead += llChunk;
-            llWrite += llChunk;
-            if (llRemaining < llChunk) llChunk = llRemaining;
-        }
-    } else {
-        // Towards the end: back to front; the last piece is the first bytes of the block.
-        int64_t llRead = move.llSrcPos + llLength - llChunk;
-        int64_t llWrite = move.llDstPos + llLength - llChunk;
-        while (bOk && llRemaining > 0) {
-            bOk = moveStep(hFile, pBuffer, llRead, llWrite, static_cast<uint32_t>(llChunk));
-            if (!bOk) break;
-            progress.advance(llChunk);
-            llRemaining -= llChunk;
-            if (llRemaining < llChunk) llChunk = llRemaining;
-            llRead -= llChunk;
-            llWrite -= llChunk;
-        }
-    }
-    // One flush for the whole move; its failure is reported with the system's own code.
+    bool bOk = qr::copyRange(hFile, pBuffer, llChunk, move.llSrcPos, move.llDstPos, move.llLength, progress);
     if (bOk && !qr::sys::flushFileBuffers(hFile)) {
         qr::setError(static_cast<int32_t>(qr::sys::lastError()));
         bOk = false;
@@ -101,19 +58,13 @@ bool moveBlock(void* hFile, const _tagMoveData& move, qr::ProgressReport& progre
     return bOk;
 }
 
-// Writes llSize zero bytes at the file pointer in pieces of 1024 bytes.
-bool writeZeros(void* hFile, int64_t llSize, qr::ProgressReport& progress) {
-    static const unsigned char s_zeros[kZeroChunk] = {};
-    int64_t llPiece = kZeroChunk;
-    while (llSize > 0) {
-        if (llSize < llPiece) llPiece = llSize;
-        const auto nPiece = static_cast<uint32_t>(llPiece);
-        // A short write has reported 1000000; going on would leave a gap that is not zero.
-        if (QR_Write(hFile, s_zeros, nPiece) != nPiece) return false;
-        progress.advance(llPiece);
-        llSize -= llPiece;
-    }
-    return true;
+// Makes sure the file can grow to llEnd before anything is written (1000000 on failure, with
+// the system's code: no space, file too large). A move or fill that ran out of space half-way
+// would leave a file that is neither the old one nor the new one.
+bool reserveUpTo(void* hFile, int64_t llEnd) {
+    if (qr::sys::reserveFileSpace(hFile, llEnd)) return true;
+    qr::setError(qr::kErrSystem);
+    return false;
 }
 
 // The file's size, or false after reporting 1000000.
@@ -140,6 +91,17 @@ bool finishInPlace(void* hFile, int64_t llPointer) {
     return QR_Seek(hFile, llPointer, qr::sys::kSeekBegin);
 }
 
+// With the journal on, an earlier interrupted edit of the file is finished before this one
+// measures it.
+bool readyToEdit(void* hFile) { return !qr::spaceJournalEnabled() || qr::finishInterruptedEdit(hFile); }
+
+// The journaled edit, and the last progress report when it succeeds.
+bool journaled(void* hFile, const qr::SpaceEdit& edit, qr::ProgressReport& progress) {
+    if (!qr::runJournaledEdit(hFile, edit, progress)) return false;
+    progress.finish();
+    return true;
+}
+
 }  // namespace
 
 namespace qr {
@@ -157,6 +119,21 @@ QR_API bool QR_CALL MoveData(void* hFile, const _tagMoveData* pMoveData) {
     if (move.llLength <= 0 || move.llSrcPos == move.llDstPos) return false;
     if (!rangeAddressable(move.llSrcPos, move.llLength) || !rangeAddressable(move.llDstPos, move.llLength))
         return failInvalidRange();
+    if (!readyToEdit(hFile)) return false;
+    if (qr::spaceJournalEnabled()) {
+        int64_t llFileSize = 0;
+        if (!fileSize(hFile, &llFileSize)) return false;
+        // A block that runs past the end of the file moves the bytes that can be read and then
+        // fails, as it always did: that is no edit a journal could finish.
+        if (move.llSrcPos + move.llLength <= llFileSize) {
+            const int64_t llAfter = std::max(llFileSize, move.llDstPos + move.llLength);
+            qr::ProgressReport progress(move.llLength);
+            return journaled(hFile,
+                             {qr::SpaceEdit::kMove, move.llSrcPos, move.llDstPos, move.llLength, llFileSize, llAfter, 0, 0},
+                             progress);
+        }
+    }
+    if (!reserveUpTo(hFile, move.llDstPos + move.llLength)) return false;
     qr::ProgressReport progress(move.llLength);
     if (!moveBlock(hFile, move, progress)) return false;
     progress.finish();
@@ -165,14 +142,19 @@ QR_API bool QR_CALL MoveData(void* hFile, const _tagMoveData* pMoveData) {
 
 QR_API bool QR_CALL InitiateSpaceIntoZero(void* hFile, int64_t llPos, int64_t llSize) {
     if (!QR_Seek(hFile, llPos, qr::sys::kSeekBegin)) return false;
+    if (llSize > 0) {
+        if (llPos > kMaxPos - llSize) return failInvalidRange();
+        if (!reserveUpTo(hFile, llPos + llSize)) return false;  // leaves the file pointer
+    }
     qr::ProgressReport progress(llSize);
-    if (!writeZeros(hFile, llSize, progress)) return false;
+    if (!qr::writeZeros(hFile, llSize, progress)) return false;
     progress.finish();
     return true;
 }
 
 QR_API bool QR_CALL AllocateDiskSpace(void* hFile, int64_t llPos, int64_t llSize) {
     if (llSize <= 0) return false;
+    if (!readyToEdit(hFile)) return false;
     int64_t llFileSize = 0;
     if (!fileSize(hFile, &llFileSize)) return false;
     if (!rangeAddressable(llPos, llSize)) return failInvalidRange();
@@ -187,15 +169,22 @@ QR_API bool QR_CALL AllocateDiskSpace(void* hFile, int64_t llPos, int64_t llSize
         progress.finish();
         return true;
     }
+    if (qr::spaceJournalEnabled())
+        return journaled(hFile,
+                         {qr::SpaceEdit::kAllocate, llPos, llPos + llSize, llTail, llFileSize, llFileSize + llSize,
+                          llPos, llSize},
+                         progress);
+    if (!reserveUpTo(hFile, llFileSize + llSize)) return false;
     if (!moveBlock(hFile, _tagMoveData{llPos, llPos + llSize, llTail}, progress)) return false;
     if (!QR_Seek(hFile, llPos, qr::sys::kSeekBegin)) return false;
-    if (!writeZeros(hFile, llSize, progress)) return false;
+    if (!qr::writeZeros(hFile, llSize, progress)) return false;
     progress.finish();
     return true;
 }
 
 QR_API bool QR_CALL FreeDiskSpace(void* hFile, int64_t llPos, int64_t llSize) {
     if (llSize <= 0) return false;
+    if (!readyToEdit(hFile)) return false;
     int64_t llFileSize = 0;
     if (!fileSize(hFile, &llFileSize)) return false;
     if (!rangeAddressable(llPos, llSize)) return failInvalidRange();
@@ -214,6 +203,10 @@ QR_API bool QR_CALL FreeDiskSpace(void* hFile, int64_t llPos, int64_t llSize) {
         progress.finish();
         return true;
     }
+    if (qr::spaceJournalEnabled())
+        return journaled(hFile,
+                         {qr::SpaceEdit::kFree, llPos + llSize, llPos, llTail, llFileSize, llFileSize - llSize, 0, 0},
+                         progress);
     if (!moveBlock(hFile, _tagMoveData{llPos + llSize, llPos, llTail}, progress)) return false;
     if (!QR_Seek(hFile, llFileSize - llSize, qr::sys::kSeekBegin)) return false;
     if (!qr::sys::setEndOfFile(hFile)) {

@@ -15,6 +15,11 @@ inline constexpr uint32_t kErrorUserMappedFile = kErrorPrivateBase + 1224;  // c
 // Conditions of the library's own named objects, above the Win32 range.
 inline constexpr uint32_t kErrorMappingOtherFile = kErrorPrivateBase + 0x10001;   // name backs another file
 inline constexpr uint32_t kErrorMappingNotAppendNull = kErrorPrivateBase + 0x10002;  // object made without it
+// The journal of an interrupted edit beside a file that does not belong to that file (another
+// file's identity or size), or that does not check (damaged, or not a journal at all). Such a
+// journal is never applied. Texts: see systemErrorText.
+inline constexpr uint32_t kErrorJournalForeign = kErrorPrivateBase + 0x5101;
+inline constexpr uint32_t kErrorJournalDamaged = kErrorPrivateBase + 0x5102;
 
 // Native codes the portable layer needs by meaning.
 extern const uint32_t kErrorInvalidHandle;    // EBADF

@@ -95,4 +95,56 @@ uint32_t fileBlockSize(void* hFile);
 bool insertRange(void* hFile, int64_t llPos, int64_t llLength);
 bool collapseRange(void* hFile, int64_t llPos, int64_t llLength);
 
+// Makes sure hFile can grow to llEnd bytes: gives the range from its current size to llEnd
+// disk blocks without changing the size or any byte (fault seam: Op::Reserve). Holes below the
+// current size are not filled. True at once when llEnd is not above the size. Fails with the
+// native code (no space, a file larger than the process or the file system allows) and leaves
+// the file as it was, blocks taken by the failed attempt given back. Where the file system
+// cannot reserve, its free space is checked instead. Needs kGenericWrite.
+bool reserveFileSpace(void* hFile, int64_t llEnd);
+
+}  // namespace qr::sys
+
+// What the journal of an interrupted edit needs to find its file again and to order its writes
+// on the disk.
+namespace qr::sys {
+
+// Which file an open handle reaches, whatever name it was opened by: the same file gives the
+// same identity for as long as it exists, and a file created later under a reused number gives
+// another one. POSIX: device, inode and (where the file system keeps one) the inode's
+// generation; Win32: volume serial number and file index.
+struct FileIdentity {
+    uint64_t nVolume = 0;
+    uint64_t nIndex = 0;
+    uint64_t nGeneration = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+// Fault seam: Op::Size. False with the last error set.
+bool fileIdentity(void* hFile, FileIdentity* pIdentity);
+
+// The full path of szPath with every symbolic link resolved / of the file hFile reaches as it is
+// named now (after renames). Both give the same text for the same file. "" with the last error
+// set when there is none (no such file; an open file that was deleted: kErrorNotFound). Fault
+// seam: Op::Path.
+std::string finalPath(const char* szPath);
+std::string finalPathOf(void* hFile);
+
+// Forces the data written through hFile to the disk, with the metadata needed to read it back
+// (the size), not necessarily the times (POSIX fdatasync; Win32 FlushFileBuffers). Needs
+// kGenericWrite. Fault seam: Op::Flush.
+bool flushFileData(void* hFile);
+// A hint: starts writing [llPos, llPos + llLength) of hFile to the disk and returns without
+// waiting, so that a later flush finds less to write. Makes nothing durable by itself and may do
+// nothing at all (Win32 has no such call). Fault seam: Op::WriteBack (a failure only means the
+// hint was not given).
+bool startWriteBack(void* hFile, int64_t llPos, int64_t llLength);
+// Forces the folder's entries to the disk, so that a file created or deleted in it stays created
+// or deleted after a power cut (POSIX: fsync of the folder). Where the system keeps folder
+// entries durable by itself this only checks the folder. Fault seam: Op::Flush.
+bool flushFolder(const char* szFolder);
+
+// Only the owner may open the file from now on (POSIX mode 0600). Call right after creating a
+// file and before writing to it. Fault seam: Op::Open.
+bool restrictToOwner(void* hFile);
+
 }  // namespace qr::sys

@@ -1,6 +1,6 @@
-// Failures injected at the platform seam in the middle of a move, an insertion and a removal:
-// false, the documented error number, and the file exactly as far as the steps got. Also the
-// progress hook.
+// Failures injected at the platform seam in the middle of a move, an insertion and a removal
+// without the journal: false, the documented error number, and the file exactly as far as the
+// steps got. Also the progress hook.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -28,6 +28,7 @@ protected:
         ShowErrorWin();
         ReportError(0);
         qr::setSpaceFastPath(false);
+        QR_SetSpaceJournal(false);
         m_sPath = dir.file("faults.dat");
         m_start = fileapitest::randomBytes(static_cast<std::size_t>(3 * kMiB + 5), 11);
     }
@@ -35,6 +36,7 @@ protected:
         qr::sys::clearFaults();
         if (m_hFile != nullptr) QR_CloseFile(m_hFile);
         qr::setSpaceFastPath(true);
+        QR_SetSpaceJournal(true);
         QR_SetProgressHook(nullptr, nullptr);
     }
     void reopen() {

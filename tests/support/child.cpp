@@ -1,10 +1,12 @@
-// Test support: child processes with captured output.
+// Test support: child processes with captured output (POSIX).
 #include "support/child.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,9 +22,16 @@ namespace {
 void makePipe(int fds[2]) {
     if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
 }
-}  // namespace
 
-ChildResult runChild(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin) {
+int64_t nowMicroseconds() {
+    timespec ts {};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+// llKillAfter < 0: no deadline.
+ChildResult run(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin,
+                int64_t llKillAfter) {
     int inPipe[2], outPipe[2], errPipe[2];
     makePipe(inPipe);
     makePipe(outPipe);
@@ -56,9 +65,23 @@ ChildResult runChild(const std::string& sProgram, const std::vector<std::string>
     }
     bool bOutOpen = true, bErrOpen = true;
     ::signal(SIGPIPE, SIG_IGN);
+    const int64_t llDeadline = llKillAfter >= 0 ? nowMicroseconds() + llKillAfter : -1;
+    bool bKillSent = false;
     while (bOutOpen || bErrOpen) {
+        int nTimeout = -1;
+        if (llDeadline >= 0 && !bKillSent) {
+            const int64_t llLeft = llDeadline - nowMicroseconds();
+            if (llLeft <= 0) {
+                ::kill(pid, SIGKILL);
+                bKillSent = true;
+            } else {
+                nTimeout = static_cast<int>((llLeft + 999) / 1000);
+            }
+        }
         pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {fdIn, POLLOUT, 0}};
-        if (::poll(fds, fdIn >= 0 ? 3 : 2, -1) < 0) {
+        const int nReady = ::poll(fds, fdIn >= 0 ? 3 : 2, nTimeout);
+        if (nReady == 0) continue;
+        if (nReady < 0) {
             if (errno == EINTR) continue;
             break;
         }
@@ -90,7 +113,18 @@ ChildResult runChild(const std::string& sProgram, const std::vector<std::string>
     }
     result.bExited = WIFEXITED(nWait);
     result.nStatus = result.bExited ? WEXITSTATUS(nWait) : -1;
+    result.bKilled = WIFSIGNALED(nWait) && WTERMSIG(nWait) == SIGKILL;
     return result;
+}
+}  // namespace
+
+ChildResult runChild(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin) {
+    return run(sProgram, args, sStdin, -1);
+}
+
+ChildResult runChildKilledAfter(const std::string& sProgram, const std::vector<std::string>& args,
+                                int64_t llKillAfterMicroseconds) {
+    return run(sProgram, args, {}, llKillAfterMicroseconds < 0 ? 0 : llKillAfterMicroseconds);
 }
 
 int runForked(const std::function<int()>& fnBody, int nMilliseconds) {
@@ -118,6 +152,17 @@ std::string testBinaryDir() {
     if (n <= 0) return ".";
     std::string sPath(szPath, static_cast<std::size_t>(n));
     return sPath.substr(0, sPath.rfind('/'));
+}
+
+void killThisProcess() {
+    ::kill(::getpid(), SIGKILL);
+    ::_exit(137);  // not reached
+}
+
+bool limitFileSize(int64_t llBytes) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{static_cast<rlim_t>(llBytes), static_cast<rlim_t>(llBytes)};
+    return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
 }
 
 }  // namespace qrtest

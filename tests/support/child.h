@@ -1,6 +1,8 @@
-// Test support: running a real child process and collecting what it printed.
+// Test support: running a real child process and collecting what it printed; ending it (or the
+// running process itself) the way a crash does, for the crash tests.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -10,6 +12,7 @@ namespace qrtest {
 struct ChildResult {
     bool bExited = false;   // ended by exit, not by a signal
     int nStatus = -1;       // exit status when bExited
+    bool bKilled = false;   // ended by a kill (from runChild's deadline or its own)
     std::string sStdout;
     std::string sStderr;
 };
@@ -23,8 +26,20 @@ ChildResult runChild(const std::string& sProgram, const std::vector<std::string>
 // status; -1 when it ended by a signal or did not end within nMilliseconds (it is killed then),
 // -2 when fork failed.
 int runForked(const std::function<int()>& fnBody, int nMilliseconds = 10000);
+// Runs sProgram like runChild, but kills it (SIGKILL: no clean-up of any kind, like a crash)
+// when it is still running nKillAfterMicroseconds after it started. Output up to the kill is kept.
+ChildResult runChildKilledAfter(const std::string& sProgram, const std::vector<std::string>& args,
+                                int64_t llKillAfterMicroseconds);
 
 // The folder of the running test program (where helper programs are built beside it).
 std::string testBinaryDir();
+
+// For helper programs: ends the calling process at once, as a kill from outside would (no
+// destructors, no buffers flushed, descriptors and locks dropped by the system).
+[[noreturn]] void killThisProcess();
+
+// For helper programs: from now on the process may not write files larger than llBytes; a write
+// past that fails with the system's "file too large" error instead of ending the process.
+bool limitFileSize(int64_t llBytes);
 
 }  // namespace qrtest

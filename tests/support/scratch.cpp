@@ -10,8 +10,9 @@
 
 namespace qrtest {
 
-ScratchDir::ScratchDir() {
-    std::string sTemplate = (std::filesystem::temp_directory_path() / "qrtest-XXXXXX").string();
+ScratchDir::ScratchDir(const std::string& sBase) {
+    const std::filesystem::path base = sBase.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(sBase);
+    std::string sTemplate = (base / "qrtest-XXXXXX").string();
     if (::mkdtemp(sTemplate.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     m_sPath = sTemplate;
 }
@@ -22,6 +23,11 @@ ScratchDir::~ScratchDir() {
 }
 
 std::string ScratchDir::file(const std::string& sName) const { return m_sPath + "/" + sName; }
+
+std::string memoryFolder() {
+    std::error_code ec;
+    return std::filesystem::is_directory("/dev/shm", ec) ? "/dev/shm" : "";
+}
 
 std::vector<unsigned char> readFileBytes(const std::string& sPath) {
     std::ifstream in(sPath, std::ios::binary);

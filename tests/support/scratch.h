@@ -10,7 +10,8 @@ namespace qrtest {
 
 class ScratchDir {
 public:
-    ScratchDir();
+    // In the system's temporary folder, or in sBase when it is given.
+    explicit ScratchDir(const std::string& sBase = {});
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
     ScratchDir& operator=(const ScratchDir&) = delete;
@@ -22,6 +23,10 @@ public:
 private:
     std::string m_sPath;
 };
+
+// A folder on a memory file system (flushes cost nothing there), for tests that flush thousands
+// of times; "" when there is none (ScratchDir then uses the temporary folder).
+std::string memoryFolder();
 
 std::vector<unsigned char> readFileBytes(const std::string& sPath);
 void writeFileBytes(const std::string& sPath, const std::vector<unsigned char>& bytes);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -15,6 +16,10 @@
 #include <unistd.h>
 
 #include "qrcore/convert.h"
+#include "fileapi/edit_journal.h"
+#include "platform/platform.h"
+#include "qrcore/error.h"
+#include "qrcore/fileapi.h"
 #include "qrcore/survey.h"
 #include "support/child.h"
 #include "support/scratch.h"
@@ -51,7 +56,7 @@ TEST(Qrtool, HelpVersionAndUsageErrors) {
     auto r = tool({"--help"});
     EXPECT_EQ(r.nStatus, 0);
     for (const char* szCommand : {"line", "flight", "insert", "remove", "move", "zero", "view", "columns", "scan",
-                                  "segy", "angle", "ebcdic2ascii", "ascii2ebcdic", "bcd", "sample"})
+                                  "segy", "angle", "ebcdic2ascii", "ascii2ebcdic", "bcd", "sample", "recover"})
         EXPECT_NE(r.sStdout.find(std::string("  ") + szCommand + " "), std::string::npos) << szCommand;
     r = tool({"insert", "--help"});
     EXPECT_EQ(r.nStatus, 0);
@@ -212,6 +217,65 @@ TEST(Qrtool, EditsAtTheEndOfAFile) {
     EXPECT_EQ(r.nStatus, 1);
     EXPECT_NE(r.sStderr.find("File too large (error 1000000); the file is back at its 1000 bytes"), std::string::npos) << r.sStderr;
     EXPECT_TRUE(qrtest::readFileBytes(sFile) == model);
+}
+
+// Leaves sFile half-way through an insertion of 3 zero bytes at 5, with its journal: the edit
+// fails at its fourth flush (a small window gives it several stretches).
+void interruptInsertion(const std::string& sFile) {
+    CloseErrorWin();
+    qr::setJournalWindow(8192);
+    void* hFile = nullptr;
+    ASSERT_TRUE(QR_OpenFile(&hFile, sFile.c_str(), 0));
+    qr::sys::injectFault(qr::sys::Op::Flush, 4, 5);
+    EXPECT_FALSE(AllocateDiskSpace(hFile, 5, 3));
+    qr::sys::clearFaults();
+    QR_CloseFile(hFile);
+    qr::setJournalWindow(0);
+}
+
+TEST(Qrtool, RecoverFinishesAnInterruptedEdit) {
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("data.bin");
+    std::vector<unsigned char> model = digits(40000);
+    qrtest::writeFileBytes(sFile, model);
+    auto r = tool({"recover", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_EQ(r.sStdout, "recover: " + sFile + ": nothing to recover\n");
+
+    interruptInsertion(sFile);
+    ASSERT_NE(qrtest::readFileBytes(sFile), model) << "the edit was interrupted half-way";
+    model.insert(model.begin() + 5, 3, 0);
+    r = tool({"recover", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_EQ(r.sStdout, "recover: " + sFile + ": finished an interrupted edit\n");
+    EXPECT_EQ(qrtest::readFileBytes(sFile), model);
+
+    // A journal that does not check is refused, and the file stays as it is.
+    const std::string sJournal = qr::journalPathFor(qr::sys::finalPath(sFile.c_str()));
+    qrtest::writeFileText(sJournal, "not a journal");
+    r = tool({"recover", sFile});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_NE(r.sStderr.find("is damaged"), std::string::npos) << r.sStderr;
+    EXPECT_EQ(qrtest::readFileBytes(sFile), model);
+    EXPECT_TRUE(qrtest::fileExists(sJournal));
+
+    // An edit finishes the interrupted one first and says so.
+    std::remove(sJournal.c_str());
+    interruptInsertion(sFile);
+    model.insert(model.begin() + 5, 3, 0);
+    r = tool({"remove", sFile, "0", "2"});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_EQ(r.sStderr, "qrtool: " + sFile + ": recovered an earlier interrupted edit first\n");
+    model.erase(model.begin(), model.begin() + 2);
+    EXPECT_EQ(qrtest::readFileBytes(sFile), model);
+    r = tool({"insert", sFile, "0", "2"});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_EQ(r.sStderr, "") << "nothing to recover, nothing said";
+
+    r = tool({"recover"});
+    EXPECT_EQ(r.nStatus, 2);
+    r = tool({"recover", dir.file("missing.bin")});
+    EXPECT_EQ(r.nStatus, 1);
 }
 
 // Runs the tool on a pseudo-terminal (standard input, output and error all a terminal) and

@@ -87,6 +87,11 @@ int edit(const char* szVerb, const Args& args, std::size_t nNumbers,
         return fail(kExitUsage, sUsage + "expected a file and " + std::to_string(nNumbers) + " numbers (see qrtool " +
                                     szVerb + " --help)");
     const std::string& sFile = args[0];
+    // An earlier edit that was interrupted is finished first (opening would do it silently).
+    bool bRecovered = false;
+    ReportError(0);
+    if (IsExistFile(sFile.c_str()) && !QR_RecoverFile(sFile.c_str(), &bRecovered)) return failLibrary(sUsage + sFile);
+    if (bRecovered) std::fprintf(stderr, "qrtool: %s: recovered an earlier interrupted edit first\n", sFile.c_str());
     std::error_code ec;
     const auto llBefore = static_cast<int64_t>(std::filesystem::file_size(sFile, ec));
     int64_t llValues[3] = {0, 0, 0};
@@ -154,6 +159,17 @@ int runMove(const Options&, const Args& args) {
 
 int runZero(const Options&, const Args& args) {
     return edit("zero", args, 2, [](void* h, const int64_t* v) { return InitiateSpaceIntoZero(h, v[0], v[1]); });
+}
+
+int runRecover(const Options&, const Args& args) {
+    if (args.size() != 1) return fail(kExitUsage, "recover: expected one file (see qrtool recover --help)");
+    const std::string& sFile = args[0];
+    bool bRecovered = false;
+    ReportError(0);
+    if (!QR_RecoverFile(sFile.c_str(), &bRecovered)) return failLibrary("recover: " + sFile);
+    std::printf("recover: %s: %s\n", sFile.c_str(),
+                bRecovered ? "finished an interrupted edit" : "nothing to recover");
+    return kExitOk;
 }
 
 }  // namespace qrtool

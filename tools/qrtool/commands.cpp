@@ -56,6 +56,11 @@ const std::vector<Command>& commands() {
          "Copies LENGTH bytes from SRC to DST as if through a buffer (ranges may overlap).", &runMove},
         {"zero", "overwrite a range of a file with zeros", "zero FILE POS SIZE\n"
          "Writes SIZE zero bytes from POS on (the file grows if the range runs past its end).", &runZero},
+        {"recover", "finish an interrupted insert, remove or move", "recover FILE\n"
+         "Finishes an edit of FILE that was interrupted (the process killed, the machine down), so\n"
+         "that the file is exactly as after it, and removes its journal. Opening the file with\n"
+         "any command does the same; this one says whether there was anything to finish.",
+         &runRecover},
         {"view", "hex and text dump of a range, through a mapped view", "view [--ebcdic] FILE OFFSET SIZE\n"
          "Dumps SIZE bytes from OFFSET (cut at the end of the file). OFFSET and SIZE may be\n"
          "hexadecimal (0x0C80) or take the suffixes K, M, G, T. --ebcdic shows the text column\n"

@@ -16,6 +16,7 @@ int runInsert(const Options& options, const Args& args);
 int runRemove(const Options& options, const Args& args);
 int runMove(const Options& options, const Args& args);
 int runZero(const Options& options, const Args& args);
+int runRecover(const Options& options, const Args& args);
 int runView(const Options& options, const Args& args);
 int runColumns(const Options& options, const Args& args);
 int runScan(const Options& options, const Args& args);

@@ -18,6 +18,7 @@ struct Slot {
 constexpr std::size_t kSlots = static_cast<std::size_t>(Op::Count);
 std::array<Slot, kSlots> g_slots;
 std::atomic<bool> g_bArmed{false};
+std::atomic<CallObserver> g_pfnObserver{nullptr};
 std::mutex g_mutex;
 
 Slot& slotOf(Op op) { return g_slots[static_cast<std::size_t>(op)]; }
@@ -45,9 +46,12 @@ void clearFaults() {
 
 int64_t faultCalls(Op op) { return slotOf(op).llCalls.load(); }
 
+void setCallObserver(CallObserver pfnObserver) { g_pfnObserver.store(pfnObserver); }
+
 uint32_t takeFault(Op op) {
     Slot& slot = slotOf(op);
     const int64_t llCall = slot.llCalls.fetch_add(1) + 1;
+    if (const CallObserver pfnObserver = g_pfnObserver.load(std::memory_order_relaxed)) pfnObserver(op, llCall);
     // The common case costs one relaxed load and one increment.
     if (!g_bArmed.load(std::memory_order_relaxed)) return 0;
     std::lock_guard<std::mutex> lock(g_mutex);

@@ -56,6 +56,12 @@ std::string systemErrorText(uint32_t nCode) {
     case kErrorMappingNotAppendNull:
         return "A mapping object of that name exists without append-null mode: no terminator bytes can be "
                "added to its data";
+    case kErrorJournalForeign:
+        return "The journal of an interrupted edit beside this file belongs to another file; it was not "
+               "applied and both files were left as they are";
+    case kErrorJournalDamaged:
+        return "The journal of an interrupted edit beside this file is damaged; it was not applied and "
+               "both files were left as they are";
     default:
         break;
     }

@@ -1,8 +1,13 @@
 // POSIX backend: inserting and removing whole file-system blocks inside a file in place
-// (fallocate), the fast path of the in-file space functions.
+// (fallocate), the fast path of the in-file space functions, and reserving the blocks a file
+// is about to grow into.
 #include <fcntl.h>
 #include <linux/falloc.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/vfs.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -78,6 +83,53 @@ bool insertRange(void* hFile, int64_t llPos, int64_t llLength) {
 
 bool collapseRange(void* hFile, int64_t llPos, int64_t llLength) {
     return rangeEdit(hFile, FALLOC_FL_COLLAPSE_RANGE, llPos, llLength);
+}
+
+// The blocks past the end are allocated with the size kept, so the file reads as before and a
+// later write that extends it lands in blocks it already owns. The process's file-size limit is
+// checked here because an allocation that keeps the size does not check it: the write would
+// fail later with EFBIG (or end the process with SIGXFSZ).
+bool reserveFileSpace(void* hFile, int64_t llEnd) {
+    const HandleRef pHandle = lookupHandle(hFile);
+    if (!pHandle) return false;
+    if ((pHandle->nAccess & kGenericWrite) == 0) {
+        setLastError(kErrorAccessDenied);
+        return false;
+    }
+    if (const uint32_t nCode = takeFault(Op::Reserve)) {
+        setLastError(nCode);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(pHandle->nFd, &st) != 0) {
+        captureLastError();
+        return false;
+    }
+    if (llEnd <= st.st_size) return true;
+    const off_t llGrow = static_cast<off_t>(llEnd) - st.st_size;
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        static_cast<uint64_t>(llEnd) > static_cast<uint64_t>(limit.rlim_cur)) {
+        setLastError(EFBIG);
+        return false;
+    }
+    if (retryInterrupted([&] { return ::fallocate(pHandle->nFd, FALLOC_FL_KEEP_SIZE, st.st_size, llGrow); }) == 0)
+        return true;
+    const int nError = errno;
+    if (nError == EOPNOTSUPP || nError == ENOSYS) {
+        struct statvfs vfs {};
+        if (::fstatvfs(pHandle->nFd, &vfs) == 0 &&
+            static_cast<uint64_t>(vfs.f_bavail) * vfs.f_frsize < static_cast<uint64_t>(llGrow)) {
+            setLastError(ENOSPC);
+            return false;
+        }
+        return true;
+    }
+    // A failed allocation may keep the blocks it got before it failed. Cutting at the unchanged
+    // size gives back what lies past the end and changes no byte.
+    retryInterrupted([&] { return ::ftruncate(pHandle->nFd, st.st_size); });
+    setLastError(static_cast<uint32_t>(nError));
+    return false;
 }
 
 }  // namespace qr::sys

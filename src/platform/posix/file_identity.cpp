@@ -1,0 +1,153 @@
+// POSIX backend: which file a handle or path reaches (device, inode, generation; the resolved
+// full path), data and folder flushes, and restricting a new file to its owner.
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string>
+
+#include "platform/posix/file_handle.h"
+#include "platform/posix/interrupted.h"
+#include "platform/sys_error.h"
+#include "platform/sys_fault.h"
+#include "platform/sys_files.h"
+
+namespace qr::sys {
+
+namespace {
+bool faulted(Op op) {
+    if (const uint32_t nCode = takeFault(op)) {
+        setLastError(nCode);
+        return true;
+    }
+    return false;
+}
+}  // namespace
+
+bool fileIdentity(void* hFile, FileIdentity* pIdentity) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    if (faulted(Op::Size)) return false;
+    struct stat st {};
+    if (::fstat(nFd, &st) != 0) {
+        captureLastError();
+        return false;
+    }
+    FileIdentity identity;
+    identity.nVolume = static_cast<uint64_t>(st.st_dev);
+    identity.nIndex = static_cast<uint64_t>(st.st_ino);
+    // Inode numbers are reused after a delete; the generation (ext4, XFS, btrfs) tells the new
+    // file from the old one. File systems without it leave 0.
+    int nGeneration = 0;
+    if (::ioctl(nFd, FS_IOC_GETVERSION, &nGeneration) == 0)
+        identity.nGeneration = static_cast<uint32_t>(nGeneration);
+    if (pIdentity != nullptr) *pIdentity = identity;
+    return true;
+}
+
+std::string finalPath(const char* szPath) {
+    if (faulted(Op::Path)) return {};
+    if (szPath == nullptr) {
+        setLastError(kErrorInvalidArgument);
+        return {};
+    }
+    char* szResolved = ::realpath(szPath, nullptr);
+    if (szResolved == nullptr) {
+        captureLastError();
+        return {};
+    }
+    std::string sPath(szResolved);
+    std::free(szResolved);
+    return sPath;
+}
+
+std::string finalPathOf(void* hFile) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return {};
+    if (faulted(Op::Path)) return {};
+    struct stat st {};
+    if (::fstat(nFd, &st) != 0) {
+        captureLastError();
+        return {};
+    }
+    if (st.st_nlink == 0) {  // deleted while open: no name leads to it any more
+        setLastError(kErrorNotFound);
+        return {};
+    }
+    // The kernel's name of the open file, which follows renames.
+    const std::string sLink = "/proc/self/fd/" + std::to_string(nFd);
+    std::string sPath(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(sLink.c_str(), sPath.data(), sPath.size());
+    if (n < 0) {
+        captureLastError();
+        return {};
+    }
+    if (static_cast<std::size_t>(n) >= sPath.size() || sPath[0] != '/') {
+        setLastError(kErrorNameTooLong);
+        return {};
+    }
+    sPath.resize(static_cast<std::size_t>(n));
+    return sPath;
+}
+
+bool restrictToOwner(void* hFile) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    if (faulted(Op::Open)) return false;
+    if (retryInterrupted([&] { return ::fchmod(nFd, S_IRUSR | S_IWUSR); }) != 0) {
+        captureLastError();
+        return false;
+    }
+    return true;
+}
+
+bool flushFileData(void* hFile) {
+    const HandleRef pHandle = lookupHandle(hFile);
+    if (!pHandle) return false;
+    if ((pHandle->nAccess & kGenericWrite) == 0) {
+        setLastError(kErrorAccessDenied);
+        return false;
+    }
+    if (faulted(Op::Flush)) return false;
+    if (retryInterrupted([&] { return ::fdatasync(pHandle->nFd); }) != 0) {
+        captureLastError();
+        return false;
+    }
+    return true;
+}
+
+bool startWriteBack(void* hFile, int64_t llPos, int64_t llLength) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    if (faulted(Op::WriteBack)) return false;
+    if (::sync_file_range(nFd, static_cast<off_t>(llPos), static_cast<off_t>(llLength), SYNC_FILE_RANGE_WRITE) != 0) {
+        captureLastError();
+        return false;
+    }
+    return true;
+}
+
+bool flushFolder(const char* szFolder) {
+    if (faulted(Op::Flush)) return false;
+    if (szFolder == nullptr) {
+        setLastError(kErrorInvalidArgument);
+        return false;
+    }
+    const int nFd = retryInterrupted([&] { return ::open(szFolder, O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    if (nFd < 0) {
+        captureLastError();
+        return false;
+    }
+    // Some file systems keep folder entries durable by themselves and refuse to flush a folder.
+    const bool bOk = retryInterrupted([&] { return ::fsync(nFd); }) == 0 || errno == EINVAL;
+    if (!bOk) captureLastError();
+    ::close(nFd);
+    return bOk;
+}
+
+}  // namespace qr::sys
