@@ -67,6 +67,12 @@ QR_API bool QR_CALL QR_Seek(void* hFile, int64_t llOffset, uint32_t nOrigin);
 QR_API uint32_t QR_CALL QR_Read(void* hFile, void* pBuffer, uint32_t nCount);
 /* Bytes written; fewer than nCount reports 1000000 (a read-only handle writes nothing). */
 QR_API uint32_t QR_CALL QR_Write(void* hFile, const void* pBuffer, uint32_t nCount);
+/* Cuts or extends the file at its file pointer (needs write access); an extension reads as
+ * zeros. Cutting a file below a live mapping in any process is refused with 1000000 and the
+ * "user-mapped section" text, the file untouched; any other failure reports 1000000 with the
+ * system's text. Not one of the system's own raw functions: the one call that shortens a file,
+ * for callers that append and cut at the end, where the space functions refuse to work. */
+QR_API bool QR_CALL QR_SetEndOfFile(void* hFile);
 /* True when a file or folder of that name exists; never reports an error. '*' and '?' in the
  * last path component match as the Win32 file search does ('*' any run; '?' one character, or
  * none before a dot or at the end; "*." and ".*" forms follow the same rules, so "*.*" matches

@@ -138,4 +138,9 @@ QR_API uint32_t QR_CALL QR_Write(void* hFile, const void* pBuffer, uint32_t nCou
     return nWritten;
 }
 
+QR_API bool QR_CALL QR_SetEndOfFile(void* hFile) {
+    if (!qr::sys::setEndOfFile(hFile)) return failSystem();
+    return true;
+}
+
 }  // extern "C"

@@ -10,8 +10,8 @@
 
 namespace mftest {
 
-// sHow: "newfile" (a truncating create), "truncate" (a truncating open), "seteof" (cut at the
-// file pointer, 10), "extend" (end of file 100 bytes further), "collapse" (the in-place removal
+// sHow: "newfile" (a truncating create), "truncate" (a truncating open), "seteof" (QR_SetEndOfFile
+// at 10), "extend" (end of file 100 bytes further), "collapse" (the in-place removal
 // of the first 4096 bytes), anything else FreeDiskSpace of the first 4096 bytes. False after
 // error 1000000 was reported (the overwrite question must be answered with OK).
 inline bool cutFile(const std::string& sHow, const char* szPath) {
@@ -26,8 +26,7 @@ inline bool cutFile(const std::string& sHow, const char* szPath) {
         if (!bOk) ReportError(1000000);
     } else if (QR_OpenFile(&hFile, szPath, 0x303)) {
         if (sHow == "seteof" || sHow == "extend") {
-            bOk = (sHow == "seteof" ? QR_Seek(hFile, 10, 0) : QR_Seek(hFile, 100, 2)) && setEndOfFile(hFile);
-            if (!bOk) ReportError(1000000);
+            bOk = (sHow == "seteof" ? QR_Seek(hFile, 10, 0) : QR_Seek(hFile, 100, 2)) && QR_SetEndOfFile(hFile);
         } else if (sHow == "collapse") {
             bOk = collapseRange(hFile, 0, 4096);
             if (!bOk) ReportError(1000000);

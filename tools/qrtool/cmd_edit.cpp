@@ -31,49 +31,46 @@ void printSummary(const char* szVerb, const std::string& sFile, int64_t llBefore
              static_cast<long long>(llAfter));
 }
 
-// insert at the end: SIZE zero bytes appended through the library's raw writes. A failed write
-// (a full disk) cuts the file back to its old size.
+// insert at the end: SIZE zero bytes appended by the library's zero fill, which reserves the
+// space first (a full disk leaves the file as it was). Should a write fail later all the same,
+// the file is cut back to its old size.
 int appendAtEnd(const char* szVerb, void*& hFile, const std::string& sFile, const int64_t* pllValues, int64_t llSize) {
     if (pllValues[0] != llSize) return -1;
     const std::string sWhat = std::string(szVerb) + ": " + sFile;
-    const int64_t llAppend = pllValues[1];
-    std::vector<char> zeros(static_cast<std::size_t>(std::min<int64_t>(llAppend, int64_t{1} << 20)), '\0');
-    ProgressDisplay progress(szVerb, os::isTerminal(os::Stream::Err));
+    const bool bTerminal = os::isTerminal(os::Stream::Err);
+    ProgressDisplay progress(szVerb, bTerminal);
+    if (bTerminal) QR_SetProgressHook(&showProgress, &progress);
     ReportError(0);
-    bool bDone = QR_Seek(hFile, 0, 2);
-    for (int64_t llDone = 0; bDone && llDone < llAppend;) {
-        progress.show(llDone, llAppend);
-        const auto nPiece = static_cast<uint32_t>(std::min<int64_t>(llAppend - llDone, static_cast<int64_t>(zeros.size())));
-        bDone = QR_Write(hFile, zeros.data(), nPiece) == nPiece;
-        llDone += nPiece;
-        if (bDone && llDone == llAppend) progress.show(llDone, llAppend);
-    }
+    const bool bDone = InitiateSpaceIntoZero(hFile, llSize, pllValues[1]);
+    if (bTerminal) QR_SetProgressHook(nullptr, nullptr);
     progress.end();
     const std::string sFailure = bDone ? "" : libraryError();
+    std::string sRestored = "; the file is back at its " + std::to_string(llSize) + " bytes";
+    ReportError(0);
+    if (!bDone && !(QR_Seek(hFile, llSize, 0) && QR_SetEndOfFile(hFile)))
+        sRestored = "; cutting it back failed too: " + libraryError();
     ReportError(0);
     const bool bClosed = QR_CloseFile(hFile);
     hFile = nullptr;
-    if (!bDone || !bClosed) {
-        std::string sError, sRestored = "; the file is back at its " + std::to_string(llSize) + " bytes";
-        if (!os::setFileLength(sFile, llSize, sError)) sRestored = "; cutting it back failed too: " + sError;
-        return fail(kExitFailed, sWhat + ": " + (bDone ? libraryError() : sFailure) + sRestored);
-    }
+    if (!bDone) return fail(kExitFailed, sWhat + ": " + sFailure + sRestored);
+    if (!bClosed) return failLibrary(sWhat);
     printSummary(szVerb, sFile, llSize);
     return kExitOk;
 }
 
-// remove of a range that ends at the end of the file: the file is cut at the range's start.
-// The library has no call that shortens a file, so the tool's own system layer cuts it, once
-// the library's exclusive open has shown that no other user of the library holds the file.
+// remove of a range that ends at the end of the file: the file is cut at the range's start
+// through the library, which refuses while a mapping of the file lives in any process.
 int cutAtEnd(const char* szVerb, void*& hFile, const std::string& sFile, const int64_t* pllValues, int64_t llSize) {
     if (pllValues[1] <= 0 || pllValues[0] + pllValues[1] != llSize) return -1;
     const std::string sWhat = std::string(szVerb) + ": " + sFile;
     ReportError(0);
+    const bool bCut = QR_Seek(hFile, pllValues[0], 0) && QR_SetEndOfFile(hFile);
+    const std::string sFailure = bCut ? "" : libraryError();
+    ReportError(0);
     const bool bClosed = QR_CloseFile(hFile);
     hFile = nullptr;
+    if (!bCut) return fail(kExitFailed, sWhat + ": " + sFailure);
     if (!bClosed) return failLibrary(sWhat);
-    std::string sError;
-    if (!os::setFileLength(sFile, pllValues[0], sError)) return fail(kExitFailed, sWhat + ": " + sError);
     printSummary(szVerb, sFile, llSize);
     return kExitOk;
 }

@@ -62,9 +62,4 @@ bool commitReplacement(Replacement& replacement, std::string& sError);
 // Closes and removes the temporary file; the target is untouched.
 void abandonReplacement(Replacement& replacement);
 
-// Cuts or extends the file at sPath to llLength bytes. The library has no call that shortens a
-// file; the tool calls this only while the file is not open in this process (so that a system
-// whose opens share nothing by default can open it again here).
-bool setFileLength(const std::string& sPath, int64_t llLength, std::string& sError);
-
 }  // namespace qrtool::os

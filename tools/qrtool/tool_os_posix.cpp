@@ -142,12 +142,4 @@ void abandonReplacement(Replacement& replacement) {
     if (!replacement.sTempPath.empty()) ::unlink(replacement.sTempPath.c_str());
 }
 
-bool setFileLength(const std::string& sPath, int64_t llLength, std::string& sError) {
-    if (::truncate(sPath.c_str(), static_cast<off_t>(llLength)) != 0) {
-        sError = errnoText(errno);
-        return false;
-    }
-    return true;
-}
-
 }  // namespace qrtool::os
