@@ -106,21 +106,6 @@ bool restrictToOwner(void* hFile) {
     return true;
 }
 
-bool flushFileData(void* hFile) {
-    const HandleRef pHandle = lookupHandle(hFile);
-    if (!pHandle) return false;
-    if ((pHandle->nAccess & kGenericWrite) == 0) {
-        setLastError(kErrorAccessDenied);
-        return false;
-    }
-    if (faulted(Op::Flush)) return false;
-    if (retryInterrupted([&] { return ::fdatasync(pHandle->nFd); }) != 0) {
-        captureLastError();
-        return false;
-    }
-    return true;
-}
-
 bool startWriteBack(void* hFile, int64_t llPos, int64_t llLength) {
     const int nFd = descriptorOf(hFile);
     if (nFd < 0) return false;

@@ -260,7 +260,10 @@ bool setEndOfFile(void* hFile) {
     return true;
 }
 
-bool flushFileBuffers(void* hFile) {
+namespace {
+// Both flushes need write access, as on Win32; bDataOnly leaves out metadata that reading the
+// data back does not need (times), which the journal's many flushes can do without.
+bool flushHandle(void* hFile, bool bDataOnly) {
     const HandleRef pHandle = lookupHandle(hFile);
     if (!pHandle) return false;
     if ((pHandle->nAccess & kGenericWrite) == 0) {
@@ -268,12 +271,17 @@ bool flushFileBuffers(void* hFile) {
         return false;
     }
     if (faulted(Op::Flush)) return false;
-    if (retryInterrupted([&] { return ::fsync(pHandle->nFd); }) != 0) {
+    if (retryInterrupted([&] { return bDataOnly ? ::fdatasync(pHandle->nFd) : ::fsync(pHandle->nFd); }) != 0) {
         captureLastError();
         return false;
     }
     return true;
 }
+}  // namespace
+
+bool flushFileBuffers(void* hFile) { return flushHandle(hFile, false); }
+
+bool flushFileData(void* hFile) { return flushHandle(hFile, true); }
 
 bool deleteFile(const char* szPath) {
     if (faulted(Op::Delete)) return false;
