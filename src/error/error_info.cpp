@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr const char* kUnknownError = "未知错误!";
-
 // Copies at most nCapacity - 1 bytes of szText and terminates.
 void copyCut(char* szTarget, std::size_t nCapacity, const char* szText) {
     const std::size_t nLength = std::min(std::strlen(szText), nCapacity - 1);
@@ -56,14 +54,14 @@ bool CErrorInfo::LoadErrorList() {
     const std::string sPath = qr::errorListPath(qr::sys::executablePath());
     std::FILE* pFile = sPath.empty() ? nullptr : std::fopen(sPath.c_str(), "r");
     if (pFile == nullptr) {
-        qr::showNotice(QR_NoticeError, qr::kErrorCaption, "打开QuarrionError.inf文件错误!");
+        qr::showNotice(QR_NoticeError, qr::kErrorCaption, qr::kListCannotOpen);
         return false;
     }
     std::vector<_tagErrorItem> items;
     const qr::ErrorListStatus status = qr::readErrorList(pFile, items);
     std::fclose(pFile);
     if (status != qr::ErrorListStatus::Ok) {
-        qr::showNotice(QR_NoticeError, qr::kErrorCaption, "QuarrionError.inf格式错误!");
+        qr::showNotice(QR_NoticeError, qr::kErrorCaption, qr::kListBadFormat);
         return false;
     }
     // An unreadable entry lowers the count, so an entry that was never read can never match.
@@ -81,7 +79,7 @@ CErrorInfo& CErrorInfo::operator=(int32_t lErrorNo) {
     if (lErrorNo == qr::kErrSystem) {
         sText = qr::sys::systemErrorText(qr::sys::lastError());
     } else {
-        sText = kUnknownError;
+        sText = qr::kUnknownError;
         for (int32_t i = 0; i < m_nErrorCount; ++i) {
             if (m_pErrorList[i].lErrorNo == lErrorNo) {
                 sText = m_pErrorList[i].szErrorInfo;
