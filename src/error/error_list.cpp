@@ -4,6 +4,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/sys_files.h"
+
 namespace qr {
 
 namespace {
@@ -73,9 +75,10 @@ ErrorListStatus readErrorList(std::FILE* pFile, std::vector<_tagErrorItem>& item
 
 std::string errorListPath(const std::string& sExecutable) {
     if (sExecutable.empty()) return {};
-    const std::size_t nSlash = sExecutable.rfind('/');
+    const std::size_t nSlash = sExecutable.find_last_of(sys::kPathSeparators);
     std::string sPath = nSlash == std::string::npos ? sExecutable : sExecutable.substr(0, nSlash);
-    sPath += "/QuarrionError.inf";
+    sPath += sys::kPathSeparator;
+    sPath += "QuarrionError.inf";
     if (sPath.size() > 255) return {};
     return sPath;
 }

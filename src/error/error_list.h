@@ -18,7 +18,8 @@ enum class ErrorListStatus { Ok, CannotOpen, BadFormat };
 // input, or at the first malformed entry; only whole entries are kept.
 ErrorListStatus readErrorList(std::FILE* pFile, std::vector<_tagErrorItem>& items);
 
-// Where the list is looked for: the executable's folder + "/QuarrionError.inf". Empty when the
+// Where the list is looked for: the executable's folder (cut at the last path separator, on Windows
+// '\\' or '/') + the separator + "QuarrionError.inf". Empty when the
 // executable's path is unknown or the result does not fit 255 bytes (treated as unopenable).
 std::string errorListPath(const std::string& sExecutable);
 

@@ -14,6 +14,11 @@
 namespace qr::sys {
 
 inline void* const kInvalidHandle = reinterpret_cast<void*>(~static_cast<uintptr_t>(0));
+
+// The separator of path components the system writes ('/'; Windows '\\') and every byte that
+// separates components in a path ("/"; Windows "\\/").
+extern const char kPathSeparator;
+extern const char* const kPathSeparators;
 inline bool isValidHandle(const void* h) { return h != nullptr && h != kInvalidHandle; }
 
 inline constexpr uint32_t kGenericRead = 0x80000000u;
@@ -61,6 +66,8 @@ bool deleteFile(const char* szPath);
 bool findFile(const char* szPattern);
 
 // The folder for temporary files: $TMPDIR if set and not empty, else /tmp, ending in '/'.
+// Windows: the system's folder (GetTempPathA), ending in '\\'; "" with the last error set when
+// the system gives none.
 std::string tempFolder();
 // Creates a new empty file in szFolder named with up to three characters of szPrefix, a
 // hexadecimal number and ".tmp" (O_CREAT|O_EXCL, mode 0600) and returns its path; "" on

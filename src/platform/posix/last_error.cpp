@@ -17,6 +17,8 @@ const uint32_t kErrorNoMemory = ENOMEM;
 const uint32_t kErrorAccessDenied = EACCES;
 const uint32_t kErrorNotSupported = EOPNOTSUPP;
 const uint32_t kErrorTimeout = ETIMEDOUT;
+const uint32_t kErrorSharingViolation = kErrorPrivateBase + 32;
+const uint32_t kErrorAlreadyExists = kErrorPrivateBase + 183;
 
 namespace {
 thread_local uint32_t t_nLastError = 0;
@@ -44,14 +46,9 @@ uint32_t captureLastError() {
 }
 
 std::string systemErrorText(uint32_t nCode) {
-    switch (nCode) {
-    case kErrorSharingViolation:
+    if (nCode == kErrorSharingViolation)
         return "The file is in use by another handle or process (sharing violation)";
-    case kErrorAlreadyExists:
-        return "The named object already exists";
-    default:
-        break;
-    }
+    if (nCode == kErrorAlreadyExists) return "The named object already exists";
     if (nCode > 0 && nCode < kErrorPrivateBase) {
         const int nErr = static_cast<int>(nCode);
         const int nSaved = errno;
