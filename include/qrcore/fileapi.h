@@ -89,7 +89,7 @@ QR_API bool QR_CALL InitiateSpaceIntoZero(void* hFile, int64_t llPos, int64_t ll
  * the size. The hook runs on the calling thread, with no lock of the library held; it must not
  * use the same file handle. The hook and context in place when an operation starts serve the
  * whole operation. */
-typedef void (*QR_ProgressHook)(int64_t llDone, int64_t llTotal, void* pContext);
+typedef void (QR_CALLBACK* QR_ProgressHook)(int64_t llDone, int64_t llTotal, void* pContext);
 
 /* Installs pfnHook with pContext (null: no reports) for the whole process and returns the
  * previous hook (null when there was none). */

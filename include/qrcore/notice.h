@@ -17,7 +17,7 @@ QR_EXTERN_C_BEGIN
 typedef enum QR_NoticeKind { QR_NoticeError = 0, QR_NoticeQuestion = 1 } QR_NoticeKind;
 
 /* Returns true for OK, false for Cancel; the result of an error notice is ignored. */
-typedef bool (*QR_NoticeHandler)(QR_NoticeKind kind, const char* caption, const char* text, void* context);
+typedef bool (QR_CALLBACK* QR_NoticeHandler)(QR_NoticeKind kind, const char* caption, const char* text, void* context);
 
 /* Installs handler (null restores the default presenter); returns the previous handler
  * (null when the default presenter was in place). context is handed to every call. */

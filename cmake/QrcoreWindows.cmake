@@ -1,0 +1,101 @@
+# Windows builds (the mingw-w64 cross toolchains in cmake/toolchains/): QRCore.dll with the exported
+# names of QRCore.def, texts in code page 936, the compiler's run-time DLLs beside every program,
+# and Wine as the runner of the test programs. Included from the top-level CMakeLists before any
+# target exists; qrcore_windows_library() finishes the library target.
+
+# 32-bit or 64-bit Windows: the 64-bit DLL has no stdcall decoration.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(QRCORE_WINDOWS_BITS 32)
+else()
+  set(QRCORE_WINDOWS_BITS 64)
+endif()
+
+# Every program and the DLL in one folder, so that each program finds QRCore.dll, the run-time
+# DLLs and QuarrionError.inf beside itself, as an installed program does.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
+
+# The system headers in one configuration: no rarely used APIs, no min/max macros.
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX)
+
+# The shipped error list: its entries for system error codes are the Win32 codes (GetLastError),
+# so the Windows build ships data/win32/QuarrionError.inf; in code page 936, made at build time
+# from the UTF-8 source (a text that does not convert fails the build). The library's own texts
+# are converted the same way (src/error/CMakeLists.txt).
+set(QRCORE_ERROR_LIST_SOURCE ${PROJECT_SOURCE_DIR}/data/win32/QuarrionError.inf)
+set(QRCORE_ERROR_LIST ${PROJECT_BINARY_DIR}/cp936/QuarrionError.inf)
+add_custom_command(OUTPUT ${QRCORE_ERROR_LIST}
+  COMMAND ${CMAKE_COMMAND} -DINPUT=${QRCORE_ERROR_LIST_SOURCE} -DOUTPUT=${QRCORE_ERROR_LIST}
+    -P ${PROJECT_SOURCE_DIR}/cmake/convert_cp936.cmake
+  DEPENDS ${QRCORE_ERROR_LIST_SOURCE} ${PROJECT_SOURCE_DIR}/cmake/convert_cp936.cmake
+  COMMENT "Error list in code page 936"
+  VERBATIM)
+add_custom_target(qrcore_error_list ALL DEPENDS ${QRCORE_ERROR_LIST})
+
+# The compiler's run-time DLLs that every program of the build needs (linked dynamically: an
+# exception thrown in the DLL and caught in a program needs one shared unwinder). A program that
+# misses one ends with status 53 and no message.
+if(QRCORE_WINDOWS_BITS EQUAL 32)
+  set(QRCORE_RUNTIME_DLL_NAMES libgcc_s_dw2-1.dll libstdc++-6.dll libwinpthread-1.dll)
+else()
+  set(QRCORE_RUNTIME_DLL_NAMES libgcc_s_seh-1.dll libstdc++-6.dll libwinpthread-1.dll)
+endif()
+set(QRCORE_RUNTIME_DLLS "")
+foreach(dll ${QRCORE_RUNTIME_DLL_NAMES})
+  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+    OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT IS_ABSOLUTE "${path}" OR NOT EXISTS "${path}")
+    message(FATAL_ERROR "${CMAKE_CXX_COMPILER} does not know ${dll}")
+  endif()
+  get_filename_component(path "${path}" REALPATH)
+  list(APPEND QRCORE_RUNTIME_DLLS ${path})
+endforeach()
+file(COPY ${QRCORE_RUNTIME_DLLS} DESTINATION ${CMAKE_RUNTIME_OUTPUT_DIRECTORY})
+
+# Wine runs the test programs (and whatever else the build runs): headless, quiet, in a prefix of
+# this build's own (created on first use; scripts/wine-suite.sh starts its server first).
+if(QRCORE_WINE_LOADER AND EXISTS ${QRCORE_WINE_LOADER})
+  set(QRCORE_WINE_PREFIX ${PROJECT_BINARY_DIR}/wine-prefix)
+  if(EXISTS /usr/lib/wine/wineserver64)
+    set(QRCORE_WINE_SERVER /usr/lib/wine/wineserver64)
+  else()
+    set(QRCORE_WINE_SERVER /usr/lib/wine/wineserver32)
+  endif()
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/wine-run.sh.in ${PROJECT_BINARY_DIR}/wine-run.sh
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE
+    @ONLY)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_BINARY_DIR}/wine-run.sh)
+endif()
+
+# The definition file of this DLL: QRCore.def as it stands for 32-bit Windows; for 64-bit Windows
+# the same functions under their plain names (no stdcall decoration there), the 64-bit absolute
+# value as QR_llabs.
+set(QRCORE_DEF_SOURCE ${PROJECT_SOURCE_DIR}/cmake/QRCore.def)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QRCORE_DEF_SOURCE})
+if(QRCORE_WINDOWS_BITS EQUAL 32)
+  set(QRCORE_DEF ${QRCORE_DEF_SOURCE})
+else()
+  file(STRINGS ${QRCORE_DEF_SOURCE} lines)
+  set(text "; Exports of the 64-bit QRCore.dll, made from QRCore.def: the same C functions, plain names.\n")
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^[ \t]*;")
+      continue()
+    elseif(line MATCHES "^[ \t]*([A-Za-z_][A-Za-z0-9_]*)@[0-9]+[ \t]*==")
+      string(APPEND text "  ${CMAKE_MATCH_1}\n")
+    else()
+      string(APPEND text "${line}\n")
+    endif()
+  endforeach()
+  file(WRITE ${PROJECT_BINARY_DIR}/QRCore.def.new "${text}")
+  configure_file(${PROJECT_BINARY_DIR}/QRCore.def.new ${PROJECT_BINARY_DIR}/QRCore.def COPYONLY)
+  set(QRCORE_DEF ${PROJECT_BINARY_DIR}/QRCore.def)
+endif()
+
+# qrcore_windows_library(<target>): QRCore.dll with the exports of the definition file, its import
+# library libqrcore.dll.a (what MinGW's -lqrcore finds), the system libraries of the backend.
+function(qrcore_windows_library target)
+  target_sources(${target} PRIVATE ${QRCORE_DEF})
+  set_target_properties(${target} PROPERTIES
+    OUTPUT_NAME QRCore PREFIX "" ARCHIVE_OUTPUT_NAME qrcore IMPORT_PREFIX lib IMPORT_SUFFIX .dll.a)
+  target_link_libraries(${target} PRIVATE user32 ntdll)
+  add_dependencies(${target} qrcore_error_list)
+endfunction()
