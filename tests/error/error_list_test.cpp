@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "error/error_list.h"
+#include "platform/sys_files.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -17,8 +19,10 @@ struct Parsed {
 
 Parsed parse(const std::string& sText) {
     Parsed parsed{qr::ErrorListStatus::CannotOpen, {}};
-    std::string sCopy = sText;
-    std::FILE* pFile = sCopy.empty() ? std::tmpfile() : ::fmemopen(sCopy.data(), sCopy.size(), "r");
+    qrtest::ScratchDir dir;
+    const std::string sPath = dir.file("QuarrionError.inf");
+    qrtest::writeFileText(sPath, sText);
+    std::FILE* pFile = std::fopen(sPath.c_str(), "r");
     if (pFile == nullptr) return parsed;
     parsed.status = qr::readErrorList(pFile, parsed.items);
     std::fclose(pFile);
@@ -95,10 +99,16 @@ TEST(ErrorList, TextOf127BytesIsKept) {
 }
 
 TEST(ErrorList, PathIsTheExecutablesFolder) {
-    EXPECT_EQ(qr::errorListPath("/opt/survey/bin/app"), "/opt/survey/bin/QuarrionError.inf");
-    EXPECT_EQ(qr::errorListPath("/app"), "/QuarrionError.inf");
-    EXPECT_EQ(qr::errorListPath("app"), "app/QuarrionError.inf");
+    // Cut at the last separator ('/', on Windows also '\\'), joined with the system's own.
+    const std::string s = std::string(1, qr::sys::kPathSeparator);
+    EXPECT_EQ(qr::errorListPath("/opt/survey/bin/app"), "/opt/survey/bin" + s + "QuarrionError.inf");
+    EXPECT_EQ(qr::errorListPath("/app"), s + "QuarrionError.inf");
+    EXPECT_EQ(qr::errorListPath("app"), "app" + s + "QuarrionError.inf");
     EXPECT_EQ(qr::errorListPath(""), "");
+    const std::string sBackslashed = qr::errorListPath("C:\\survey\\bin\\app.exe");
+    // On POSIX a backslash is a byte of a name like any other.
+    EXPECT_EQ(sBackslashed, qr::sys::kPathSeparator == '\\' ? "C:\\survey\\bin\\QuarrionError.inf"
+                                                             : "C:\\survey\\bin\\app.exe/QuarrionError.inf");
     // The whole path must fit 255 bytes.
     const std::string sFolder = "/" + std::string(236, 'd');
     EXPECT_EQ(qr::errorListPath(sFolder + "/app").size(), 255u);

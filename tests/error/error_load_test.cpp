@@ -5,6 +5,7 @@
 
 #include <filesystem>
 
+#include "support/backend.h"
 #include "support/child.h"
 #include "support/scratch.h"
 
@@ -29,15 +30,14 @@ TEST(ErrorListLoad, BrokenListsEndTheProcessBeforeMain) {
     for (const LoadCase& c : cases) {
         SCOPED_TRACE(c.szName);
         qrtest::ScratchDir dir;
-        const std::string sProgram = dir.file("probe");
-        std::filesystem::copy_file(LOAD_PROBE_PATH, sProgram);
+        const std::string sProgram = qrtest::copyProgram(LOAD_PROBE_PATH, dir.path(), "probe");
         if (c.szListText != nullptr) qrtest::writeFileText(dir.file("QuarrionError.inf"), c.szListText);
 
         const qrtest::ChildResult result = qrtest::runChild(sProgram, {});
         ASSERT_TRUE(result.bExited) << result.sStderr;
         if (c.szNotice != nullptr) {
             EXPECT_EQ(result.nStatus, 0);
-            EXPECT_EQ(result.sStderr, std::string(c.szNotice) + "\n");
+            EXPECT_EQ(result.sStderr, qrtest::systemText(c.szNotice) + "\n");
             EXPECT_EQ(result.sStdout, "");
         } else {
             EXPECT_EQ(result.nStatus, 3);
@@ -50,8 +50,7 @@ TEST(ErrorListLoad, BrokenListsEndTheProcessBeforeMain) {
 TEST(ErrorListLoad, ListIsReadFromTheExecutablesFolderNotTheWorkingFolder) {
     qrtest::ScratchDir dir;
     std::filesystem::create_directory(dir.file("bin"));
-    const std::string sProgram = dir.file("bin/probe");
-    std::filesystem::copy_file(LOAD_PROBE_PATH, sProgram);
+    const std::string sProgram = qrtest::copyProgram(LOAD_PROBE_PATH, dir.file("bin"), "probe");
     // A good list in the parent folder only: the program's own folder has none.
     qrtest::writeFileText(dir.file("QuarrionError.inf"), "QRError 0\n");
     const qrtest::ChildResult result = qrtest::runChild(sProgram, {});

@@ -1,4 +1,4 @@
-// Test support: child processes with captured output.
+// Test support, POSIX: child processes (fork and exec) with captured output.
 #include "support/child.h"
 
 #include <fcntl.h>
@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 namespace qrtest {
@@ -93,6 +94,15 @@ std::string testBinaryDir() {
     if (n <= 0) return ".";
     std::string sPath(szPath, static_cast<std::size_t>(n));
     return sPath.substr(0, sPath.rfind('/'));
+}
+
+std::string helperProgram(const std::string& sName) { return testBinaryDir() + "/" + sName; }
+
+std::string copyProgram(const std::string& sProgram, const std::string& sFolder, const std::string& sName) {
+    // The library is found through the program's run path, wherever the program lies.
+    const std::string sCopy = sFolder + "/" + sName;
+    std::filesystem::copy_file(sProgram, sCopy);
+    return sCopy;
 }
 
 }  // namespace qrtest
