@@ -66,36 +66,61 @@ if(QRCORE_WINE_LOADER AND EXISTS ${QRCORE_WINE_LOADER})
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PROJECT_BINARY_DIR}/wine-run.sh)
 endif()
 
-# The definition file of this DLL: QRCore.def as it stands for 32-bit Windows; for 64-bit Windows
-# the same functions under their plain names (no stdcall decoration there), the 64-bit absolute
-# value as QR_llabs.
+# The definition files. QRCore.def lists every exported C function as the compiler names it and
+# its name in the export table; it makes the import library, and it is installed. The linker gets
+# a copy in which an export renamed beyond the decoration (QR_llabs@8 as _llabs@8) is written as
+# an alias: the linker sorts the export table by the names on the left, and the loader finds
+# names by a binary search, so an export whose table name sorts elsewhere would not be found.
+# For 64-bit Windows both files hold the same functions under their plain names (no stdcall
+# decoration there), the 64-bit absolute value as QR_llabs.
 set(QRCORE_DEF_SOURCE ${PROJECT_SOURCE_DIR}/cmake/QRCore.def)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${QRCORE_DEF_SOURCE})
+file(STRINGS ${QRCORE_DEF_SOURCE} lines)
+set(link_text "; Made from QRCore.def for the linker of this build.\n")
+set(plain_text "; Exports of the 64-bit QRCore.dll, made from QRCore.def: the same C functions, plain names.\n")
+foreach(line IN LISTS lines)
+  if(line MATCHES "^[ \t]*;")
+    continue()
+  elseif(line MATCHES "^[ \t]*(([A-Za-z_][A-Za-z0-9_]*)@[0-9]+)[ \t]*==[ \t]*([^ \t]+)")
+    set(internal ${CMAKE_MATCH_1})
+    set(plain ${CMAKE_MATCH_2})
+    set(exported ${CMAKE_MATCH_3})
+    if(exported STREQUAL "_${internal}")
+      string(APPEND link_text "  ${internal} == ${exported}\n")
+    else()
+      string(APPEND link_text "  ${exported} = ${internal}\n")
+    endif()
+    string(APPEND plain_text "  ${plain}\n")
+  else()
+    string(APPEND link_text "${line}\n")
+    string(APPEND plain_text "${line}\n")
+  endif()
+endforeach()
 if(QRCORE_WINDOWS_BITS EQUAL 32)
   set(QRCORE_DEF ${QRCORE_DEF_SOURCE})
+  set(text "${link_text}")
 else()
-  file(STRINGS ${QRCORE_DEF_SOURCE} lines)
-  set(text "; Exports of the 64-bit QRCore.dll, made from QRCore.def: the same C functions, plain names.\n")
-  foreach(line IN LISTS lines)
-    if(line MATCHES "^[ \t]*;")
-      continue()
-    elseif(line MATCHES "^[ \t]*([A-Za-z_][A-Za-z0-9_]*)@[0-9]+[ \t]*==")
-      string(APPEND text "  ${CMAKE_MATCH_1}\n")
-    else()
-      string(APPEND text "${line}\n")
-    endif()
-  endforeach()
-  file(WRITE ${PROJECT_BINARY_DIR}/QRCore.def.new "${text}")
-  configure_file(${PROJECT_BINARY_DIR}/QRCore.def.new ${PROJECT_BINARY_DIR}/QRCore.def COPYONLY)
   set(QRCORE_DEF ${PROJECT_BINARY_DIR}/QRCore.def)
+  file(WRITE ${PROJECT_BINARY_DIR}/QRCore.def.new "${plain_text}")
+  configure_file(${PROJECT_BINARY_DIR}/QRCore.def.new ${QRCORE_DEF} COPYONLY)
+  set(text "${plain_text}")
 endif()
+file(WRITE ${PROJECT_BINARY_DIR}/QRCore-link.def.new "${text}")
+configure_file(${PROJECT_BINARY_DIR}/QRCore-link.def.new ${PROJECT_BINARY_DIR}/QRCore-link.def COPYONLY)
+find_program(QRCORE_DLLTOOL NAMES ${QRCORE_MINGW_TARGET}-dlltool dlltool REQUIRED)
 
 # qrcore_windows_library(<target>): QRCore.dll with the exports of the definition file, its import
-# library libqrcore.dll.a (what MinGW's -lqrcore finds), the system libraries of the backend.
+# library libqrcore.dll.a (what MinGW's -lqrcore finds) made from QRCore.def, the system libraries
+# of the backend.
 function(qrcore_windows_library target)
-  target_sources(${target} PRIVATE ${QRCORE_DEF})
+  target_sources(${target} PRIVATE ${PROJECT_BINARY_DIR}/QRCore-link.def)
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME QRCore PREFIX "" ARCHIVE_OUTPUT_NAME qrcore IMPORT_PREFIX lib IMPORT_SUFFIX .dll.a)
+  set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${QRCORE_DEF})
   target_link_libraries(${target} PRIVATE user32 ntdll)
   add_dependencies(${target} qrcore_error_list)
+  # The linker's own import library would name the renamed exports by their table names.
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${QRCORE_DLLTOOL} --def ${QRCORE_DEF} --dllname QRCore.dll --output-lib $<TARGET_LINKER_FILE:${target}>
+    VERBATIM)
 endfunction()

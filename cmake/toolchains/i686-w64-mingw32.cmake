@@ -9,6 +9,12 @@ set(CMAKE_C_COMPILER ${QRCORE_MINGW_TARGET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${QRCORE_MINGW_TARGET}-g++-posix)
 set(CMAKE_RC_COMPILER ${QRCORE_MINGW_TARGET}-windres)
 
+# Double arithmetic in SSE2 registers, as the 64-bit build (and today's Windows compilers for
+# 32-bit code) does it: the x87 unit's wider intermediates would change the last bits of the
+# angle conversions, which are defined operation by operation in double precision.
+set(CMAKE_C_FLAGS_INIT "-msse2 -mfpmath=sse")
+set(CMAKE_CXX_FLAGS_INIT "-msse2 -mfpmath=sse")
+
 set(CMAKE_FIND_ROOT_PATH /usr/${QRCORE_MINGW_TARGET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)

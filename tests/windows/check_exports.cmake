@@ -1,7 +1,8 @@
 # cmake -DOBJDUMP=<objdump> -DLIBRARY=<QRCore.dll> -DEXPECTED=<exports.txt> -DBITS=<32|64>
 #       -P check_exports.cmake
 # Compares the DLL's export table with the full expected list: every expected name is there, and
-# nothing else (no internal function, no run-time library symbol) is exported.
+# nothing else (no internal function, no run-time library symbol) is exported; and the table is
+# in the order the loader's search needs.
 execute_process(COMMAND ${OBJDUMP} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "${OBJDUMP} -p ${LIBRARY} failed")
@@ -34,6 +35,18 @@ foreach(name IN LISTS listed)
   endif()
   list(APPEND expected "${name}")
 endforeach()
+
+# The loader finds a name by a binary search of this table: it must be in byte order.
+set(sorted ${actual})
+list(SORT sorted COMPARE STRING CASE SENSITIVE)
+if(NOT sorted STREQUAL actual)
+  foreach(name IN LISTS actual)
+    list(POP_FRONT sorted expected_here)
+    if(NOT name STREQUAL expected_here)
+      message(FATAL_ERROR "export name table of ${LIBRARY} is not sorted: ${name} stands where ${expected_here} belongs")
+    endif()
+  endforeach()
+endif()
 
 set(missing ${expected})
 list(REMOVE_ITEM missing ${actual})
