@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds QRCore twice and runs the whole suite in each: a normal optimised build (g++), and a
 # clang build under AddressSanitizer + UndefinedBehaviorSanitizer that also runs every libFuzzer
-# target for a short while. Exits non-zero on the first failure.
+# target for a short while; then the Windows builds, tested under Wine (scripts/windows.sh).
+# Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -21,3 +22,8 @@ cmake -S . -B build/sanitize "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+
+# ---- Windows: QRCore.dll for x86_64 and i686, tested under Wine (README, "Windows") ----
+echo "== Windows builds (mingw-w64), tested under Wine =="
+./scripts/windows.sh
+cmake --install build/windows-i686 --prefix build/dist-win32
