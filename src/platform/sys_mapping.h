@@ -36,6 +36,7 @@ void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const ch
 // read-only object).
 void* openFileMapping(uint32_t nAccess, bool bInheritable, const char* szName);
 // Size of the object in bytes, or -1 with the last error set for a handle that is not one.
+// (Windows keeps the size of a page-file object in whole pages: there it is rounded up.)
 int64_t fileMappingSize(void* hMapping);
 // Releases the handle. Views of the object stay valid; the object goes when its last handle and
 // view in every process are gone.
@@ -59,8 +60,8 @@ uint32_t allocationGranularity();
 // the page size, such as 65536); 0 restores the page size. False, unchanged, for other values.
 bool setAllocationGranularity(uint32_t nGranularity);
 
-// Marks the file sparse (files on this platform are sparse without asking; this checks the
-// handle and passes the fault seam). False with the last error set.
+// Marks the file sparse (POSIX: files are sparse without asking, this checks the handle and
+// passes the fault seam; Windows: FSCTL_SET_SPARSE). False with the last error set.
 bool markFileSparse(void* hFile);
 
 // Wait results.
