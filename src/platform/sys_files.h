@@ -5,7 +5,8 @@
 // Share modes hold between handles in one process and across processes: an open that asks for
 // an access some existing open does not share, or that does not share an access an existing
 // open holds, fails with kErrorSharingViolation. The check happens before any truncation, so a
-// refused kCreateAlways never empties the file. Every descriptor is close-on-exec.
+// refused kCreateAlways never empties the file. Every descriptor is close-on-exec. On Windows the
+// handles, their share modes and their inheritance are the system's own.
 #pragma once
 
 #include <cstdint>

@@ -50,7 +50,8 @@ void* mapViewOfFile(void* hMapping, uint32_t nAccess, int64_t llOffset, std::siz
 // kErrorInvalidArgument and unmaps nothing.
 bool unmapViewOfFile(void* pBase);
 // Writes the modified pages of [pAddress, pAddress + nLength) back to the file and waits for the
-// writes (not for the disk's own cache). nLength 0 = to the end of the view holding pAddress.
+// writes (not for the disk's own cache; Windows: the system's FlushViewOfFile, which starts the
+// writes without waiting). nLength 0 = to the end of the view holding pAddress.
 // Page-file views have nothing to write and succeed.
 bool flushViewOfFile(const void* pAddress, std::size_t nLength);
 
