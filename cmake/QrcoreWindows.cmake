@@ -110,8 +110,8 @@ configure_file(${PROJECT_BINARY_DIR}/QRCore-link.def.new ${PROJECT_BINARY_DIR}/Q
 find_program(QRCORE_DLLTOOL NAMES ${QRCORE_MINGW_TARGET}-dlltool dlltool REQUIRED)
 
 # qrcore_windows_library(<target>): QRCore.dll with the exports of the definition file, its import
-# library libqrcore.dll.a (what MinGW's -lqrcore finds) made from QRCore.def, the system libraries
-# of the backend.
+# library libqrcore.dll.a (what MinGW's -lqrcore finds; 32-bit: see cmake/import_library.cmake),
+# the system libraries of the backend.
 function(qrcore_windows_library target)
   target_sources(${target} PRIVATE ${PROJECT_BINARY_DIR}/QRCore-link.def)
   set_target_properties(${target} PROPERTIES
@@ -119,8 +119,13 @@ function(qrcore_windows_library target)
   set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${QRCORE_DEF})
   target_link_libraries(${target} PRIVATE user32 ntdll)
   add_dependencies(${target} qrcore_error_list)
-  # The linker's own import library would name the renamed exports by their table names.
-  add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${QRCORE_DLLTOOL} --def ${QRCORE_DEF} --dllname QRCore.dll --output-lib $<TARGET_LINKER_FILE:${target}>
-    VERBATIM)
+  if(QRCORE_WINDOWS_BITS EQUAL 32)
+    # The linker's own import library would name the renamed export by its table name.
+    target_link_options(${target} PRIVATE -Wl,--output-def,${PROJECT_BINARY_DIR}/QRCore-linked.def)
+    add_custom_command(TARGET ${target} POST_BUILD
+      COMMAND ${CMAKE_COMMAND} -DDLLTOOL=${QRCORE_DLLTOOL} -DLINKER_DEF=${PROJECT_BINARY_DIR}/QRCore-linked.def
+        -DQRCORE_DEF=${QRCORE_DEF} -DOUTPUT=$<TARGET_LINKER_FILE:${target}>
+        -P ${PROJECT_SOURCE_DIR}/cmake/import_library.cmake
+      VERBATIM)
+  endif()
 endfunction()

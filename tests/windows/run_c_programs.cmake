@@ -1,5 +1,6 @@
 # Installs the Windows build into a scratch prefix, checks the installed layout, builds two C
-# programs against it with the cross C compiler and runs them under Wine from the install's bin/.
+# programs and a C++ program against it with the cross compilers and runs them under Wine from
+# the install's bin/.
 file(REMOVE_RECURSE ${WORK_DIR})
 set(PREFIX ${WORK_DIR}/prefix)
 function(run)
@@ -31,9 +32,11 @@ endif()
 set(flags -std=c11 -Wall -Wextra -Wpedantic -Werror -I${PREFIX}/include)
 run(${CC} ${flags} ${SOURCE_DIR}/c_import.c -L${PREFIX}/lib -lqrcore -o ${PREFIX}/bin/c_import.exe)
 run(${CC} ${flags} ${SOURCE_DIR}/c_getprocaddress.c -o ${PREFIX}/bin/c_getprocaddress.exe)
+run(${CXX} -std=c++20 -Wall -Wextra -Werror -I${PREFIX}/include ${SOURCE_DIR}/cpp_classes.cpp -L${PREFIX}/lib -lqrcore
+    -o ${PREFIX}/bin/cpp_classes.exe)
 
 # Run from another folder: the DLLs and the error list are found beside the program.
-foreach(program c_import c_getprocaddress)
+foreach(program c_import c_getprocaddress cpp_classes)
   execute_process(COMMAND ${EMULATOR} ${PREFIX}/bin/${program}.exe WORKING_DIRECTORY ${WORK_DIR}
     RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT rc EQUAL 0 OR NOT out MATCHES "^ok [0-9]+")
