@@ -79,13 +79,14 @@ CErrorInfo& CErrorInfo::operator=(int32_t lErrorNo) {
     if (lErrorNo == qr::kErrSystem) {
         sText = qr::sys::systemErrorText(qr::sys::lastError());
     } else {
-        sText = qr::kUnknownError;
+        const char* szText = qr::kUnknownError;
         for (int32_t i = 0; i < m_nErrorCount; ++i) {
             if (m_pErrorList[i].lErrorNo == lErrorNo) {
-                sText = m_pErrorList[i].szErrorInfo;
+                szText = m_pErrorList[i].szErrorInfo;
                 break;
             }
         }
+        sText = szText;
     }
     if (sText.size() > sizeof m_szErrorInfo - 1) sText.resize(sizeof m_szErrorInfo - 1);
     qr::showNotice(QR_NoticeError, qr::kErrorCaption, sText.c_str());
