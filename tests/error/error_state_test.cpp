@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "error/builtin_texts.h"
 #include "error/error_state.h"
 #include "platform/platform.h"
 #include "support/backend.h"
@@ -190,6 +191,30 @@ TEST_F(ErrorState, ClassInstancesOfTheHost) {
     CErrorInfo& self = other;
     other = self;
     EXPECT_EQ(other.GetDllErrorNo(), 1000003);
+}
+
+TEST_F(ErrorState, BuiltInTextsAndTheShippedListAreInTheSystemCodePage) {
+    // The build converts them (iconv); the expectation is converted by the system at run time
+    // (on Windows its own code page 936 converter), from the same UTF-8.
+    const struct {
+        const char* szName;
+        std::string sBuilt;
+        const char* szUtf8;
+    } rows[] = {
+        {"error caption", qr::kErrorCaption, "Quarrion错误信息"},
+        {"question caption", qr::kQuestionCaption, "Quarrion提示信息"},
+        {"unknown error", qr::kUnknownError, "未知错误!"},
+        {"list not opened", qr::kListCannotOpen, "打开QuarrionError.inf文件错误!"},
+        {"list malformed", qr::kListBadFormat, "QuarrionError.inf格式错误!"},
+        {"overwrite question", qr::kRewriteSuffix, "已存在，覆盖此文件？"},
+        {"list entry 1000003", listText(1000003), "文件打开方式无效!"},
+        {"list entry 1000005", listText(1000005), "缓冲区太小，容纳不下错误信息!"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szName);
+        EXPECT_FALSE(row.sBuilt.empty());
+        EXPECT_EQ(row.sBuilt, qrtest::systemText(row.szUtf8));
+    }
 }
 
 }  // namespace
