@@ -10,6 +10,15 @@ else()
   set(QRCORE_WINDOWS_BITS 64)
 endif()
 
+# Not for Windows: Google Benchmark has no package for the target, and qrtool has no Windows
+# form of its terminal handling yet.
+foreach(part BENCH TOOLS)
+  if(QRCORE_BUILD_${part})
+    message(STATUS "QRCORE_BUILD_${part} does not apply to Windows builds: off")
+    set(QRCORE_BUILD_${part} OFF)
+  endif()
+endforeach()
+
 # Every program and the DLL in one folder, so that each program finds QRCore.dll, the run-time
 # DLLs and QuarrionError.inf beside itself, as an installed program does.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
