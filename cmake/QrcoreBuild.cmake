@@ -31,4 +31,7 @@ function(qrcore_copy_error_list_to target)
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${QRCORE_ERROR_LIST} $<TARGET_FILE_DIR:${target}>/QuarrionError.inf
     VERBATIM)
+  if(TARGET qrcore_error_list)  # made at build time (Windows: the code page 936 list)
+    add_dependencies(${target} qrcore_error_list)
+  endif()
 endfunction()

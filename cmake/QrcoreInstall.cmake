@@ -12,6 +12,13 @@ install(DIRECTORY include/qrcore DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_M
 install(FILES ${QRCORE_ERROR_LIST} ${QRCORE_ERROR_LIST_EN} DESTINATION ${CMAKE_INSTALL_DATADIR}/qrcore)
 install(FILES ${QRCORE_ERROR_LIST} DESTINATION ${CMAKE_INSTALL_BINDIR})
 
+# ---- Windows: the run-time DLLs beside QRCore.dll, the definition file beside the import library ----
+if(WIN32)
+  install(FILES ${QRCORE_RUNTIME_DLLS} DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${QRCORE_DEF} DESTINATION ${CMAKE_INSTALL_LIBDIR} RENAME QRCore.def)
+endif()
+# ---- end Windows ----
+
 set(QRCORE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qrcore)
 install(EXPORT qrcoreTargets NAMESPACE qrcore:: DESTINATION ${QRCORE_CMAKE_DIR})
 configure_package_config_file(cmake/qrcoreConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/qrcoreConfig.cmake

@@ -31,7 +31,7 @@ struct _tagErrorItem {
  * one reads QuarrionError.inf; if that fails the process ends (exit status 1). Copy assignment
  * copies number, show switch and text and keeps the target's own list; a copy constructed from
  * another object gets its own copy of the list. */
-class QR_API CErrorInfo {
+class QR_CLASS CErrorInfo {
 public:
     CErrorInfo();
     CErrorInfo(const CErrorInfo& other);

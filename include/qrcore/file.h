@@ -63,7 +63,7 @@ typedef enum QR_FileType {
  * beyond the end leaves) read as zero. All copies of a memory file see the same buffer, length
  * and capacity; each keeps its own position. Copies of a disk file share the system's file
  * pointer. */
-class QR_API CxFile {
+class QR_CLASS CxFile {
 public:
     /* An empty disk-kind object: no handle (the invalid-handle value), no buffer, empty name. */
     CxFile();
@@ -176,7 +176,7 @@ private:
  * space, and deleted by Close. A constructor reports nothing itself: after a failure
  * GetFileHandle is null, GetFileSize 0, and the error number of the failing step stays in the
  * error state. */
-class QR_API CTempFile {
+class QR_CLASS CTempFile {
 public:
     /* Named with "Tmp", 1,024,000 bytes. */
     CTempFile();

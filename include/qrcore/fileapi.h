@@ -165,8 +165,8 @@ QR_API bool QR_CALL QR_RecoverFile(const char* szFileName, bool* pbRecovered);
  * last when it succeeds (not when it fails), and in between at most 64 more times, whatever
  * the size. The hook runs on the calling thread, with no lock of the library held; it must not
  * use the same file handle. The hook and context in place when an operation starts serve the
- * whole operation. */
-typedef void (*QR_ProgressHook)(int64_t llDone, int64_t llTotal, void* pContext);
+ * whole operation. The hook is QR_CALLBACK (__cdecl on 32-bit Windows). */
+typedef void (QR_CALLBACK* QR_ProgressHook)(int64_t llDone, int64_t llTotal, void* pContext);
 
 /* Installs pfnHook with pContext (null: no reports) for the whole process and returns the
  * previous hook (null when there was none). */

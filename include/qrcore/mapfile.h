@@ -71,7 +71,7 @@ typedef struct _tagMemViewList {
  * there, cut at the end of the data. Addresses stay valid until the view is unmapped or mapped
  * again. In append-null mode only a view that reaches the end of the data gets its two zero
  * bytes; nothing beyond an earlier view's data is ever overwritten. */
-class QR_API CxMapFile {
+class QR_CLASS CxMapFile {
 public:
     CxMapFile();
     /* MapFile(szFileName, false, false, false); the outcome shows in the getters and the error

@@ -536,11 +536,12 @@ void CxMapFile::ViewCopy(int32_t lDestID, int32_t lSrcID) {
     void* pDst = UseView(lDestID);
     const _tagMemView* pSrcView = FindView(lSrcID, nullptr);
     const _tagMemView* pDstView = FindView(lDestID, nullptr);
-    const int32_t lLength = pSrcView->lSize < pDstView->lSize ? pSrcView->lSize : pDstView->lSize;
-    if (pSrc != nullptr && pDst != nullptr && lLength > 0) {
-        qr::copyBetweenViews(static_cast<char*>(pDst), pDstView->llOffset + pDstView->lDelta,
-                             static_cast<const char*>(pSrc), pSrcView->llOffset + pSrcView->lDelta,
-                             static_cast<std::size_t>(lLength));
+    if (pSrc != nullptr && pDst != nullptr && pSrcView != nullptr && pDstView != nullptr) {
+        const int32_t lLength = pSrcView->lSize < pDstView->lSize ? pSrcView->lSize : pDstView->lSize;
+        if (lLength > 0)
+            qr::copyBetweenViews(static_cast<char*>(pDst), pDstView->llOffset + pDstView->lDelta,
+                                 static_cast<const char*>(pSrc), pSrcView->llOffset + pSrcView->lDelta,
+                                 static_cast<std::size_t>(lLength));
     }
     m_CurrentView = saved;
     FreeView(lSrcID);

@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr const char* kUnknownError = "未知错误!";
-
 // Copies at most nCapacity - 1 bytes of szText and terminates.
 void copyCut(char* szTarget, std::size_t nCapacity, const char* szText) {
     const std::size_t nLength = std::min(std::strlen(szText), nCapacity - 1);
@@ -61,14 +59,14 @@ bool CErrorInfo::LoadErrorList() {
         if (pFile != nullptr) break;
     }
     if (pFile == nullptr) {
-        qr::showNotice(QR_NoticeError, qr::kErrorCaption, "打开QuarrionError.inf文件错误!");
+        qr::showNotice(QR_NoticeError, qr::kErrorCaption, qr::kListCannotOpen);
         return false;
     }
     std::vector<_tagErrorItem> items;
     const qr::ErrorListStatus status = qr::readErrorList(pFile, items);
     std::fclose(pFile);
     if (status != qr::ErrorListStatus::Ok) {
-        qr::showNotice(QR_NoticeError, qr::kErrorCaption, "QuarrionError.inf格式错误!");
+        qr::showNotice(QR_NoticeError, qr::kErrorCaption, qr::kListBadFormat);
         return false;
     }
     // An unreadable entry lowers the count, so an entry that was never read can never match.
@@ -86,13 +84,14 @@ CErrorInfo& CErrorInfo::operator=(int32_t lErrorNo) {
     if (lErrorNo == qr::kErrSystem) {
         sText = qr::sys::systemErrorText(qr::sys::lastError());
     } else {
-        sText = kUnknownError;
+        const char* szText = qr::kUnknownError;
         for (int32_t i = 0; i < m_nErrorCount; ++i) {
             if (m_pErrorList[i].lErrorNo == lErrorNo) {
-                sText = m_pErrorList[i].szErrorInfo;
+                szText = m_pErrorList[i].szErrorInfo;
                 break;
             }
         }
+        sText = szText;
     }
     if (sText.size() > sizeof m_szErrorInfo - 1) sText.resize(sizeof m_szErrorInfo - 1);
     qr::showNotice(QR_NoticeError, qr::kErrorCaption, sText.c_str());

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/sys_files.h"
+
 namespace qr {
 
 namespace {
@@ -74,10 +76,11 @@ ErrorListStatus readErrorList(std::FILE* pFile, std::vector<_tagErrorItem>& item
 
 std::string errorListPath(const std::string& sFile, const std::string& sSubfolder) {
     if (sFile.empty()) return {};
-    const std::size_t nSlash = sFile.rfind('/');
+    const std::size_t nSlash = sFile.find_last_of(sys::kPathSeparators);
     std::string sPath = nSlash == std::string::npos ? sFile : sFile.substr(0, nSlash);
-    if (!sSubfolder.empty()) sPath += "/" + sSubfolder;
-    sPath += "/QuarrionError.inf";
+    if (!sSubfolder.empty()) sPath += sys::kPathSeparator + sSubfolder;
+    sPath += sys::kPathSeparator;
+    sPath += "QuarrionError.inf";
     if (sPath.size() > 255) return {};
     return sPath;
 }

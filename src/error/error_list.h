@@ -18,10 +18,10 @@ enum class ErrorListStatus { Ok, CannotOpen, BadFormat };
 // input, or at the first malformed entry; only whole entries are kept.
 ErrorListStatus readErrorList(std::FILE* pFile, std::vector<_tagErrorItem>& items);
 
-// The list in the folder of the file sFile (an executable or the library): that folder +
-// "/QuarrionError.inf", or, with sSubfolder, that folder + "/" + sSubfolder +
-// "/QuarrionError.inf". Empty when sFile is empty or the result does not fit 255 bytes (treated
-// as unopenable).
+// The list in the folder of the file sFile (an executable or the library; cut at the last path
+// separator, on Windows '\\' or '/'): that folder + the separator + "QuarrionError.inf", or, with
+// sSubfolder, that folder + the separator + sSubfolder + the separator + "QuarrionError.inf".
+// Empty when sFile is empty or the result does not fit 255 bytes (treated as unopenable).
 std::string errorListPath(const std::string& sFile, const std::string& sSubfolder = {});
 
 // Where the list is looked for, in order, the first file that opens winning: the executable's

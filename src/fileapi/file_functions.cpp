@@ -12,13 +12,12 @@
 
 namespace {
 
-constexpr const char* kRewriteSuffix = "已存在，覆盖此文件？";
 // The question is composed in a buffer of this many bytes, terminator included.
 constexpr std::size_t kQuestionBuffer = 1024;
 
 // True when szFileName and the question's suffix fit the question buffer.
 bool fitsQuestion(const char* szFileName) {
-    return std::strlen(szFileName) + std::strlen(kRewriteSuffix) + 1 <= kQuestionBuffer;
+    return std::strlen(szFileName) + std::strlen(qr::kRewriteSuffix) + 1 <= kQuestionBuffer;
 }
 
 // Reports a failed platform call (1000000 with its last error) and returns false.
@@ -59,7 +58,7 @@ QR_API bool QR_CALL RequestRewriteFile(const char* szFileName) {
         qr::setSystemError(qr::sys::kErrorNameTooLong);
         return false;
     }
-    const std::string sQuestion = std::string(szFileName) + kRewriteSuffix;
+    const std::string sQuestion = std::string(szFileName) + qr::kRewriteSuffix;
     if (!qr::showNotice(QR_NoticeQuestion, qr::kQuestionCaption, sQuestion.c_str())) {
         qr::setError(qr::kErrRecorded);
         return false;

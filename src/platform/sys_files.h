@@ -11,6 +11,7 @@
 // process is never cut below it: the truncations here fail with kErrorUserMappedFile instead
 // (see sys_mapping.h). Every descriptor is close-on-exec; a child forked without exec shares the
 // descriptions (and their locks) until it execs or ends.
+// On Windows the handles, their share modes and their inheritance are the system's own.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,11 @@
 namespace qr::sys {
 
 inline void* const kInvalidHandle = reinterpret_cast<void*>(~static_cast<uintptr_t>(0));
+
+// The separator of path components the system writes ('/'; Windows '\\') and every byte that
+// separates components in a path ("/"; Windows "\\/").
+extern const char kPathSeparator;
+extern const char* const kPathSeparators;
 inline bool isValidHandle(const void* h) { return h != nullptr && h != kInvalidHandle; }
 
 inline constexpr uint32_t kGenericRead = 0x80000000u;
@@ -76,6 +82,8 @@ bool findFile(const char* szPattern);
 bool isWildcardName(const char* szPath);
 
 // The folder for temporary files: $TMPDIR if set and not empty, else /tmp, ending in '/'.
+// Windows: the system's folder (GetTempPathA), ending in '\\'; "" with the last error set when
+// the system gives none.
 std::string tempFolder();
 // Creates a new empty file in szFolder named with up to three characters of szPrefix, a
 // hexadecimal number and ".tmp" (O_CREAT|O_EXCL, mode 0600) and returns its path; "" on

@@ -56,6 +56,7 @@ void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const ch
 // read-only object).
 void* openFileMapping(uint32_t nAccess, bool bInheritable, const char* szName);
 // Size of the object in bytes, or -1 with the last error set for a handle that is not one.
+// (Windows keeps the size of a page-file object in whole pages: there it is rounded up.)
 int64_t fileMappingSize(void* hMapping);
 // Releases the handle. Views of the object stay valid; the object goes when its last handle and
 // view in every process are gone.
@@ -69,7 +70,8 @@ void* mapViewOfFile(void* hMapping, uint32_t nAccess, int64_t llOffset, std::siz
 // kErrorInvalidArgument and unmaps nothing.
 bool unmapViewOfFile(void* pBase);
 // Writes the modified pages of [pAddress, pAddress + nLength) back to the file and waits for the
-// writes (not for the disk's own cache). nLength 0 = to the end of the view holding pAddress.
+// writes (not for the disk's own cache; Windows: the system's FlushViewOfFile, which starts the
+// writes without waiting). nLength 0 = to the end of the view holding pAddress.
 // Page-file views have nothing to write and succeed.
 bool flushViewOfFile(const void* pAddress, std::size_t nLength);
 
@@ -81,9 +83,9 @@ bool setAllocationGranularity(uint32_t nGranularity);
 
 // Marks the file sparse: a mapping made through this handle that grows the file sets its size
 // without reserving blocks for the grown range (a write into that range on a full disk then
-// fails in the writer, which on this platform ends it with a bus error). Files on this platform
-// hold holes without asking, so the mark is kept with the handle. Fault seam: Op::RangeEdit.
-// False with the last error set.
+// fails in the writer, which on POSIX ends it with a bus error). POSIX files hold holes without
+// asking, so the mark is kept with the handle; Windows: FSCTL_SET_SPARSE on the file. Fault
+// seam: Op::RangeEdit. False with the last error set.
 bool markFileSparse(void* hFile);
 
 // True when no mapping of hFile's file is alive in any process (a handle or a view of a

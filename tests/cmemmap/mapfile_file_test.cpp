@@ -2,17 +2,15 @@
 // append-null, empty and missing files, sparse files, handles, and sharing with a second process.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "mapfile_support.h"
-#include "platform/posix/file_handle.h"
 #include "qrcore/fileapi.h"
+#include "support/backend.h"
 #include "support/child.h"
 #include "support/scratch.h"
 
@@ -33,20 +31,22 @@ std::vector<unsigned char> patternBytes(std::size_t nSize, unsigned nSeed) {
     return bytes;
 }
 
-// Bytes [llOffset, llOffset + nLength) of the file, read with pread.
+// Bytes [llOffset, llOffset + nLength) of the file, read with a stream of its own (which shares
+// reading and writing with the mapping's handles).
 std::vector<unsigned char> plainRead(const std::string& sPath, int64_t llOffset, std::size_t nLength) {
     std::vector<unsigned char> bytes(nLength);
-    const int fd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-    EXPECT_GE(fd, 0);
-    const ssize_t n = ::pread(fd, bytes.data(), nLength, llOffset);
-    ::close(fd);
-    bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    std::ifstream in(sPath, std::ios::binary);
+    EXPECT_TRUE(in.is_open()) << sPath;
+    in.seekg(static_cast<std::streamoff>(llOffset));
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(nLength));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
     return bytes;
 }
 
 int64_t fileSize(const std::string& sPath) {
-    struct stat st{};
-    return ::stat(sPath.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+    std::error_code ec;
+    const auto nSize = std::filesystem::file_size(sPath, ec);
+    return ec ? -1 : static_cast<int64_t>(nSize);
 }
 
 class FileMaps : public MapFileTest {
@@ -65,7 +65,7 @@ TEST_F(FileMaps, ViewsMatchPlainReadsAtPageSizeAndWin32Granularity) {
         Probe map;
         ASSERT_TRUE(map.MapFile(sPath.c_str(), false, true, false)) << notices.lastText();
         EXPECT_EQ(map.GetFileName(), sPath);
-        EXPECT_EQ(map.GetMappingName(), sPath);  // no backslashes to replace
+        EXPECT_EQ(map.GetMappingName(), mftest::mappingNameOf(sPath));
         EXPECT_EQ(map.GetMappingSize(), llData);
         EXPECT_TRUE(map.GetReadOlny());
         struct Row {
@@ -89,7 +89,8 @@ TEST_F(FileMaps, ViewsMatchPlainReadsAtPageSizeAndWin32Granularity) {
             EXPECT_EQ(pView->lSize, std::min(llWanted, llData - llAligned));
             auto* p = static_cast<const unsigned char*>(map.UseView(lId));
             ASSERT_NE(p, nullptr);
-            const std::vector<unsigned char> expected = plainRead(sPath, llAligned, static_cast<std::size_t>(pView->lSize));
+            const std::vector<unsigned char> expected =
+                mftest::readThrough(map.GetFileHandle(), llAligned, static_cast<std::size_t>(pView->lSize));
             ASSERT_EQ(expected.size(), static_cast<std::size_t>(pView->lSize));
             EXPECT_EQ(std::memcmp(p, expected.data(), expected.size()), 0);
             // A caller's record hands out the requested offset itself.
@@ -97,7 +98,7 @@ TEST_F(FileMaps, ViewsMatchPlainReadsAtPageSizeAndWin32Granularity) {
             auto* pOwn = static_cast<const unsigned char*>(map.MapView(own));
             ASSERT_NE(pOwn, nullptr);
             EXPECT_EQ(own.lDelta, row.llOffset - llAligned);
-            EXPECT_EQ(*pOwn, plainRead(sPath, row.llOffset, 1).at(0));
+            EXPECT_EQ(*pOwn, mftest::readThrough(map.GetFileHandle(), row.llOffset, 1).at(0));
             map.UnMapView(own);
             ++lId;
         }
@@ -123,7 +124,7 @@ TEST_F(FileMaps, WritesReachTheFileAndAppendNullGrowsItByTwoZeros) {
     EXPECT_EQ(std::strlen(p + 90), 10u);  // the terminator ends the data as a string
     std::memcpy(p + 20, "written", 7);
     EXPECT_TRUE(map.Flush(*map.GetView(0)));
-    EXPECT_EQ(plainRead(sPath, 20, 7), std::vector<unsigned char>({'w', 'r', 'i', 't', 't', 'e', 'n'}));
+    EXPECT_EQ(mftest::readThrough(map.GetFileHandle(), 20, 7), std::vector<unsigned char>({'w', 'r', 'i', 't', 't', 'e', 'n'}));
     // The file is held without sharing while mapped.
     void* hOther = qr::sys::kInvalidHandle;
     EXPECT_FALSE(QR_OpenFile(&hOther, sPath.c_str(), 1));
@@ -159,14 +160,12 @@ TEST_F(FileMaps, CreateMappingSizeCutsOrGrowsTheFile) {
         const int64_t llBig = int64_t{1} << 34;  // 16 GiB, without taking the space
         ASSERT_TRUE(map.CreateMapping(llBig)) << notices.lastText();
         EXPECT_EQ(fileSize(sPath), llBig);
-        struct stat st{};
-        ASSERT_EQ(::stat(sPath.c_str(), &st), 0);
-        EXPECT_LT(st.st_blocks * 512, int64_t{1} << 24);
+        EXPECT_LT(qrtest::allocatedBytes(sPath), int64_t{1} << 24);
         ASSERT_TRUE(map.SetView(1, llBig - 10, 10));
         auto* p = static_cast<unsigned char*>(map.UseView(1));
         const int64_t llStart = map.GetView(1)->llOffset;
         p[llBig - 1 - llStart] = 0xAB;
-        EXPECT_EQ(plainRead(sPath, llBig - 1, 1).at(0), 0xAB);
+        EXPECT_EQ(mftest::readThrough(map.GetFileHandle(), llBig - 1, 1).at(0), 0xAB);
         map.FreeView();
     }
     {
@@ -180,7 +179,7 @@ TEST_F(FileMaps, CreateMappingSizeCutsOrGrowsTheFile) {
         EXPECT_EQ(map.GetFileMappingHandle(), nullptr);
         EXPECT_NE(map.GetFileHandle(), qr::sys::kInvalidHandle);  // the file stays open
         EXPECT_EQ(map.GetMappingSize(), 20000);
-        EXPECT_EQ(map.GetMappingName(), sPath);
+        EXPECT_EQ(map.GetMappingName(), mftest::mappingNameOf(sPath));
         EXPECT_EQ(fileSize(sPath), 10000);
     }
 }
@@ -211,7 +210,7 @@ TEST_F(FileMaps, EmptyMissingAndRefusedFiles) {
         Probe map;
         EXPECT_FALSE(map.MapHandle(hFile, false, false));
         EXPECT_EQ(GetDllErrorNo(), 0);
-        EXPECT_EQ(qr::sys::descriptorOf(hFile), -1);  // closed
+        EXPECT_TRUE(mftest::handleClosed(hFile));
         EXPECT_EQ(map.GetFileHandle(), qr::sys::kInvalidHandle);
     }
     {
@@ -285,35 +284,42 @@ TEST_F(FileMaps, EmptyMissingAndRefusedFiles) {
         EXPECT_EQ(notices.lastText(), systemText(qr::sys::kErrorAccessDenied));
         EXPECT_EQ(map.GetFileHandle(), hFile);  // still owned; UnMap closes it
         map.UnMap();
-        EXPECT_EQ(qr::sys::descriptorOf(hFile), -1);
+        EXPECT_TRUE(mftest::handleClosed(hFile));
     }
 }
 
 TEST_F(FileMaps, HandlesAreOwnedAndNamedAfterThePathMappedBefore) {
-    const std::string sFirst = dir.file("first\\part.dat");  // a backslash is an ordinary byte here
+    // Backslashes become '_' in the object's name: on POSIX one in the file's name, on Windows the
+    // folder separators.
+    const std::string sFirst = dir.file(qr::sys::kPathSeparator == '/' ? "first\\part.dat" : "part.dat");
     const std::string sSecond = dir.file("second.dat");
     qrtest::writeFileBytes(sFirst, patternBytes(3000, 4));
     qrtest::writeFileBytes(sSecond, patternBytes(4000, 5));
     Probe map;
     ASSERT_TRUE(map.MapFile(sFirst.c_str(), false, false, false));
-    EXPECT_EQ(map.GetMappingName(), dir.file("first_part.dat"));
+    EXPECT_EQ(map.GetMappingName(), mftest::mappingNameOf(sFirst));
+    EXPECT_NE(map.GetMappingName(), sFirst);
     map.UnMap();
     void* hFile = qr::sys::kInvalidHandle;
     ASSERT_TRUE(QR_OpenFile(&hFile, sSecond.c_str(), 3));
     ASSERT_TRUE(map.MapHandle(hFile, false, false));
     EXPECT_EQ(map.GetFileName(), sFirst);
-    EXPECT_EQ(map.GetMappingName(), dir.file("first_part.dat"));
+    EXPECT_EQ(map.GetMappingName(), mftest::mappingNameOf(sFirst));
+    EXPECT_NE(map.GetMappingName(), sFirst);
     EXPECT_EQ(map.GetMappingSize(), 4000);
     EXPECT_EQ(map.GetFileHandle(), hFile);
     ASSERT_TRUE(map.SetView(0, 0, 4000));
     EXPECT_EQ(std::memcmp(map.UseView(0), patternBytes(4000, 5).data(), 4000), 0);
     map.UnMap();
-    EXPECT_EQ(qr::sys::descriptorOf(hFile), -1);
-    // The view outlives UnMap; the file can be opened again meanwhile.
+    EXPECT_TRUE(mftest::handleClosed(hFile));
+    // The view outlives UnMap; the file can be opened again meanwhile (Wine keeps the file's share
+    // mode with the mapping until its last view is gone: not checked there).
     EXPECT_EQ(static_cast<unsigned char*>(map.UseView(0))[3999], patternBytes(4000, 5)[3999]);
-    void* hAgain = qr::sys::kInvalidHandle;
-    EXPECT_TRUE(QR_OpenFile(&hAgain, sSecond.c_str(), 3));
-    QR_CloseFile(hAgain);
+    if (!qrtest::backend().bWine) {
+        void* hAgain = qr::sys::kInvalidHandle;
+        EXPECT_TRUE(QR_OpenFile(&hAgain, sSecond.c_str(), 3));
+        QR_CloseFile(hAgain);
+    }
     map.FreeView();
 
     // The handle constructor maps at once; a new object has no file name, so the name is random.
@@ -327,7 +333,7 @@ TEST_F(FileMaps, HandlesAreOwnedAndNamedAfterThePathMappedBefore) {
 
 class Sharing : public MapFileTest {
 protected:
-    static std::string peer() { return qrtest::testBinaryDir() + "/mapfile_peer"; }
+    static std::string peer() { return qrtest::helperProgram("mapfile_peer"); }
     qrtest::ScratchDir dir;
 };
 
@@ -370,37 +376,11 @@ TEST_F(Sharing, SecondProcessOpensANamedMemoryMapping) {
     std::memcpy(p + 69990, "from-owner", 10);
     const qrtest::ChildResult result = qrtest::runChild(peer(), {"open", sName, "69990", "10", "FROM-PEER!"});
     EXPECT_EQ(result.nStatus, 0) << result.sStdout << result.sStderr;
-    EXPECT_EQ(result.sStdout, "size=70000 data=from-owner\n");
+    EXPECT_EQ(result.sStdout, "size=" + std::to_string(qrtest::openedObjectSize(70000)) + " data=from-owner\n");
     EXPECT_EQ(std::string(p + 69990, 10), "FROM-PEER!");
     map.FreeView();
     map.UnMap();
     EXPECT_FALSE(mftest::objectExists(sName));
-}
-
-TEST_F(Sharing, LeftoverOfAKilledProcessIsCleaned) {
-    const std::string sName = mftest::uniqueName("killed");
-    const qrtest::ChildResult result = qrtest::runChild(peer(), {"die", sName, "4096", "stale-data"});
-    ASSERT_FALSE(result.bExited) << result.sStdout << result.sStderr;  // killed by its signal
-    ASSERT_TRUE(mftest::objectExists(sName));
-    {
-        SCOPED_TRACE("open");
-        Probe map;
-        EXPECT_FALSE(map.OpenMapping(sName.c_str(), true));
-        EXPECT_EQ(GetDllErrorNo(), 1000000);
-        EXPECT_FALSE(mftest::objectExists(sName));
-    }
-    const qrtest::ChildResult again = qrtest::runChild(peer(), {"die", sName, "4096", "stale-data"});
-    ASSERT_TRUE(mftest::objectExists(sName));
-    {
-        SCOPED_TRACE("create");
-        Probe map;
-        ASSERT_TRUE(map.MapMemory(4096, false, false, sName.c_str()));
-        ASSERT_TRUE(map.SetView(0, 0, 16));
-        EXPECT_EQ(std::string(static_cast<char*>(map.UseView(0)), 10), std::string(10, '\0'));
-        map.FreeView();
-        map.UnMap();
-        EXPECT_FALSE(mftest::objectExists(sName));
-    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // wait and the refused combinations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -11,6 +12,7 @@
 #include <set>
 
 #include "mapfile_support.h"
+#include "support/backend.h"
 
 namespace {
 
@@ -152,11 +154,12 @@ TEST_F(MapFileTest, NamedMemoryIsOpenedByNameAndKnowsItsSize) {
     EXPECT_EQ(reader.GetMappingName(), sStored);
     EXPECT_TRUE(reader.GetReadOlny());
     EXPECT_FALSE(reader.GetAppendNull());
-    EXPECT_EQ(reader.GetMappingSize(), 3 * g + 10);  // learnt from the object
+    const int64_t llLearnt = qrtest::openedObjectSize(3 * g + 10);
+    EXPECT_EQ(reader.GetMappingSize(), llLearnt);  // learnt from the object
     EXPECT_EQ(reader.GetFileHandle(), qr::sys::kInvalidHandle);
-    // A view further in works, cut at the real end.
+    // A view further in works, cut at the end the reader knows.
     ASSERT_TRUE(reader.SetView(7, 3 * g + 2, 100));
-    EXPECT_EQ(reader.GetView(7)->lSize, 10);
+    EXPECT_EQ(reader.GetView(7)->lSize, std::min<int64_t>(2 + 100, llLearnt - 3 * g));
     EXPECT_EQ(std::memcmp(reader.UseView(7), "0123456789", 10), 0);
 
     // Creating the same name again shares the object.
@@ -197,10 +200,13 @@ TEST_F(MapFileTest, FailuresReportTheSystemCauseAndReleaseAsDocumented) {
         ASSERT_TRUE(owner.MapMemory(100, false, true, sName.c_str()));
         Probe map;
         ReportError(0);
-        EXPECT_FALSE(map.OpenMapping(sName.c_str(), false));
-        EXPECT_EQ(GetDllErrorNo(), 1000000);
-        EXPECT_EQ(notices.lastText(), systemText(qr::sys::kErrorAccessDenied));
-        EXPECT_EQ(map.GetFileMappingHandle(), nullptr);
+        // (Wine lets a handle opened for writing map a read-only object writable: not checked there.)
+        if (!qrtest::backend().bWine) {
+            EXPECT_FALSE(map.OpenMapping(sName.c_str(), false));
+            EXPECT_EQ(GetDllErrorNo(), 1000000);
+            EXPECT_EQ(notices.lastText(), systemText(qr::sys::kErrorAccessDenied));
+            EXPECT_EQ(map.GetFileMappingHandle(), nullptr);
+        }
         EXPECT_TRUE(map.OpenMapping(sName.c_str(), true));
     }
     {

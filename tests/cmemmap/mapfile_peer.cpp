@@ -2,7 +2,7 @@
 // view, creates a named mapping and dies without releasing it, maps memory or a file under a
 // name another process may hold, or tries to cut a file another process maps.
 //   mapfile_peer open <name> <offset> <length> <text-to-write or ->   prints "size=<n> data=<bytes>"
-//   mapfile_peer die <name> <size> <text>                              creates, writes, SIGKILLs itself
+//   mapfile_peer die <name> <size> <text>                              creates, writes, ends at once (9)
 //   mapfile_peer memory <name> <size> <append-null 0|1>                MapMemory, one view over all
 //   mapfile_peer mapfile <folder> <path> <append-null 0|1>             MapFile from that folder
 //   mapfile_peer cut <operation> <path>                                 one operation of mapfile_cut_ops.h
@@ -90,7 +90,8 @@ int main(int argc, char** argv) {
         if (!map.MapMemory(std::atoll(argv[3]), false, false, argv[2]) || !map.SetView(0, 0, 16)) return 1;
         std::memcpy(map.UseView(0), argv[4], std::strlen(argv[4]));
         std::fflush(stdout);
-        ::raise(SIGKILL);
+        // Ends as a killed process would: no destructor, no exit handler, nothing released.
+        std::_Exit(9);
     }
     g_bRecord = true;
     if (argc == 5 && std::strcmp(argv[1], "memory") == 0) {

@@ -4,13 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/shm_object.h"
 #include "qrcore/error.h"
 #include "qrcore/mapfile.h"
 #include "support/notices.h"
@@ -57,9 +54,45 @@ protected:
 };
 
 inline std::string uniqueName(const std::string& sStem) {
-    return "qrtest_" + sStem + "_" + std::to_string(::getpid()) + "_" + std::to_string(qr::sys::randomBelow(1000000));
+    return "qrtest_" + sStem + "_" + std::to_string(qr::sys::randomBelow(1000000000)) + "_" +
+           std::to_string(qr::sys::randomBelow(1000000));
 }
 
-inline bool objectExists(const std::string& sName) { return ::access(qr::sys::posix::objectPath(sName).c_str(), F_OK) == 0; }
+// Whether another user of the name would find the mapping object (opens and closes a handle).
+inline bool objectExists(const std::string& sName) {
+    void* h = qr::sys::openFileMapping(qr::sys::kMapRead, false, sName.c_str());
+    if (h == nullptr) return false;
+    qr::sys::closeFileMapping(h);
+    return true;
+}
+
+// The name of the mapping object of a file mapped by path: the path with every backslash made
+// '_' (on Windows the folder separators; on POSIX a backslash is an ordinary byte of a name).
+inline std::string mappingNameOf(std::string sPath) {
+    for (char& c : sPath)
+        if (c == '\\') c = '_';
+    return sPath;
+}
+
+// Bytes [llOffset, llOffset + nLength) of the file behind hFile, read through that handle (the
+// mapped file is held without sharing: on Windows no other open may read it); the file pointer
+// is put back afterwards.
+inline std::vector<unsigned char> readThrough(void* hFile, int64_t llOffset, std::size_t nLength) {
+    int64_t llPos = 0;
+    std::vector<unsigned char> bytes(nLength);
+    uint32_t nRead = 0;
+    if (!qr::sys::setFilePointer(hFile, 0, qr::sys::kSeekCurrent, &llPos)) return {};
+    const bool bRead = qr::sys::setFilePointer(hFile, llOffset, qr::sys::kSeekBegin, nullptr) &&
+                       qr::sys::readFile(hFile, bytes.data(), static_cast<uint32_t>(nLength), &nRead);
+    qr::sys::setFilePointer(hFile, llPos, qr::sys::kSeekBegin, nullptr);
+    bytes.resize(bRead ? nRead : 0);
+    return bytes;
+}
+
+// Whether hFile is no longer an open file handle of this process.
+inline bool handleClosed(void* hFile) {
+    int64_t llSize = 0;
+    return !qr::sys::getFileSize(hFile, &llSize) && qr::sys::lastError() == qr::sys::kErrorInvalidHandle;
+}
 
 }  // namespace mftest

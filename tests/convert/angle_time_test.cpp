@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <numbers>
 #include <random>
 
 #include "qrcore/convert.h"
@@ -65,7 +66,7 @@ TEST(AngleTime, RadiansUseTheTwelveDecimalPi) {
     uint64_t nBits = 0;
     std::memcpy(&nBits, &dPi, sizeof dPi);
     EXPECT_EQ(nBits, 0x400921FB5444261EULL);
-    EXPECT_NE(dPi, M_PI);
+    EXPECT_NE(dPi, std::numbers::pi);
     EXPECT_EQ(RadianToDegree(dPi), 180);
     EXPECT_EQ(SecondToRadian(648000), dPi);
     EXPECT_EQ(RadianToSecond(dPi), 648000);
@@ -131,7 +132,7 @@ TEST(AngleTime, PackedFormsRoundTrip) {
 }
 
 TEST(AngleTime, PackedConversionsAreSignSymmetric) {
-    double (*const functions[])(double) = {
+    double(QR_CALL* const functions[])(double) = {
         SecondToHMS, HMSToSecond, HMSToHour, HourToHMS, SecondToDMS, DMSToSecond, DMSToDegree,
         DegreeToDMS, DMSToRadian, RadianToDMS, DegreeToRadian, RadianToDegree, SecondToRadian,
         RadianToSecond, DMToDegree, DegreeToDM, DMToRadian, RadianToDM, DMToDMS, DMSToDM,
@@ -165,7 +166,7 @@ TEST(AngleTime, ArgumentsBeyondThirtyTwoBits) {
     EXPECT_EQ(DMSToSecond(-dInf), -dInf);
     EXPECT_EQ(DegreeToDM(dInf), dInf);
     EXPECT_TRUE(std::isfinite(SecondToDMS(1.0e300)));
-    double (*const functions[])(double) = {SecondToHMS, HMSToSecond, DMToDegree, DegreeToDM,
+    double(QR_CALL* const functions[])(double) = {SecondToHMS, HMSToSecond, DMToDegree, DegreeToDM,
                                             DMToDMS, DMSToDM, RadianToDM, DMToRadian};
     for (auto* f : functions) EXPECT_TRUE(std::isnan(f(std::nan(""))));
 }

@@ -31,7 +31,7 @@ Expected loadExpected() {
     return expected;
 }
 
-int translateOne(int32_t (*f)(char*), int nByte) {
+int translateOne(int32_t(QR_CALL* f)(char*), int nByte) {
     char sz[2] = {static_cast<char>(nByte), '\0'};
     EXPECT_EQ(f(sz), 1);
     return static_cast<unsigned char>(sz[0]);

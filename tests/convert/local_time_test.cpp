@@ -15,8 +15,7 @@ namespace {
 
 std::string expectedNow() {
     const std::time_t t = std::time(nullptr);
-    std::tm tmLocal{};
-    localtime_r(&t, &tmLocal);
+    const std::tm tmLocal = *std::localtime(&t);  // the tests use it from one thread
     char sz[32];
     std::strftime(sz, sizeof sz, "%m/%d/%Y %H:%M:%S", &tmLocal);
     return sz;

@@ -2,11 +2,14 @@
 // is looked for.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "error/error_list.h"
+#include "platform/sys_files.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -17,8 +20,10 @@ struct Parsed {
 
 Parsed parse(const std::string& sText) {
     Parsed parsed{qr::ErrorListStatus::CannotOpen, {}};
-    std::string sCopy = sText;
-    std::FILE* pFile = sCopy.empty() ? std::tmpfile() : ::fmemopen(sCopy.data(), sCopy.size(), "r");
+    qrtest::ScratchDir dir;
+    const std::string sPath = dir.file("QuarrionError.inf");
+    qrtest::writeFileText(sPath, sText);
+    std::FILE* pFile = std::fopen(sPath.c_str(), "r");
     if (pFile == nullptr) return parsed;
     parsed.status = qr::readErrorList(pFile, parsed.items);
     std::fclose(pFile);
@@ -95,10 +100,16 @@ TEST(ErrorList, TextOf127BytesIsKept) {
 }
 
 TEST(ErrorList, PathIsTheExecutablesFolder) {
-    EXPECT_EQ(qr::errorListPath("/opt/survey/bin/app"), "/opt/survey/bin/QuarrionError.inf");
-    EXPECT_EQ(qr::errorListPath("/app"), "/QuarrionError.inf");
-    EXPECT_EQ(qr::errorListPath("app"), "app/QuarrionError.inf");
+    // Cut at the last separator ('/', on Windows also '\\'), joined with the system's own.
+    const std::string s = std::string(1, qr::sys::kPathSeparator);
+    EXPECT_EQ(qr::errorListPath("/opt/survey/bin/app"), "/opt/survey/bin" + s + "QuarrionError.inf");
+    EXPECT_EQ(qr::errorListPath("/app"), s + "QuarrionError.inf");
+    EXPECT_EQ(qr::errorListPath("app"), "app" + s + "QuarrionError.inf");
     EXPECT_EQ(qr::errorListPath(""), "");
+    const std::string sBackslashed = qr::errorListPath("C:\\survey\\bin\\app.exe");
+    // On POSIX a backslash is a byte of a name like any other.
+    EXPECT_EQ(sBackslashed, qr::sys::kPathSeparator == '\\' ? "C:\\survey\\bin\\QuarrionError.inf"
+                                                             : "C:\\survey\\bin\\app.exe/QuarrionError.inf");
     // The whole path must fit 255 bytes.
     const std::string sFolder = "/" + std::string(236, 'd');
     EXPECT_EQ(qr::errorListPath(sFolder + "/app").size(), 255u);
@@ -106,25 +117,32 @@ TEST(ErrorList, PathIsTheExecutablesFolder) {
 }
 
 TEST(ErrorList, CandidatesFollowTheSearchOrderWithoutRepeats) {
+    // Written with '|' for the system's separator.
+    const auto sep = [](std::string sPath) {
+        std::replace(sPath.begin(), sPath.end(), '|', qr::sys::kPathSeparator);
+        return sPath;
+    };
     struct Case {
         const char* szExe;
         const char* szLib;
         const char* szData;
-        std::vector<std::string> expected;
+        std::vector<const char*> expected;
     };
     const Case cases[] = {
         {"/opt/app/bin/app", "/opt/app/lib/libqrcore.so.0", "../share/qrcore",
-         {"/opt/app/bin/QuarrionError.inf", "/opt/app/lib/QuarrionError.inf",
-          "/opt/app/lib/../share/qrcore/QuarrionError.inf"}},
+         {"/opt/app/bin|QuarrionError.inf", "/opt/app/lib|QuarrionError.inf",
+          "/opt/app/lib|../share/qrcore|QuarrionError.inf"}},
         // Library linked into the program: its folder is searched once.
         {"/opt/app/bin/app", "/opt/app/bin/app", "../share/qrcore",
-         {"/opt/app/bin/QuarrionError.inf", "/opt/app/bin/../share/qrcore/QuarrionError.inf"}},
-        {"", "/usr/lib/libqrcore.so.0", "", {"/usr/lib/QuarrionError.inf"}},
-        {"/x/app", "", "../share/qrcore", {"/x/QuarrionError.inf"}},
+         {"/opt/app/bin|QuarrionError.inf", "/opt/app/bin|../share/qrcore|QuarrionError.inf"}},
+        {"", "/usr/lib/libqrcore.so.0", "", {"/usr/lib|QuarrionError.inf"}},
+        {"/x/app", "", "../share/qrcore", {"/x|QuarrionError.inf"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.szExe) + " | " + c.szLib);
-        EXPECT_EQ(qr::errorListCandidates(c.szExe, c.szLib, c.szData), c.expected);
+        std::vector<std::string> expected;
+        for (const char* szPath : c.expected) expected.push_back(sep(szPath));
+        EXPECT_EQ(qr::errorListCandidates(c.szExe, c.szLib, c.szData), expected);
     }
     // A data folder path that does not fit is left out; the others stay.
     const std::string sLib = "/" + std::string(200, 'l') + "/lib.so";

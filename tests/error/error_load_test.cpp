@@ -1,11 +1,13 @@
 // Loading the error list in a real process: a program linked against the shared library, laid
-// out like an installation (program in bin/, library in lib/, data in share/qrcore/), with
-// lists placed in some of the folders the library searches. A missing or broken list must end
+// out like an installation (program in bin/, the library in lib/ or, on Windows, beside the
+// program, data in share/qrcore/), with lists placed in some of the folders the library
+// searches. A missing or broken list must end
 // the process with status 1 after the notice, before main.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
+#include "support/backend.h"
 #include "support/child.h"
 #include "support/scratch.h"
 
@@ -14,22 +16,26 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kGood = "QRError\t1\n1000003\nE_MODE\nbad-mode\n";
-constexpr const char* kOpenNotice = "Quarrion错误信息: 打开QuarrionError.inf文件错误!\n";
-constexpr const char* kFormatNotice = "Quarrion错误信息: QuarrionError.inf格式错误!\n";
+const std::string kOpenNotice = qrtest::systemText("Quarrion错误信息: 打开QuarrionError.inf文件错误!") + "\n";
+const std::string kFormatNotice = qrtest::systemText("Quarrion错误信息: QuarrionError.inf格式错误!") + "\n";
 
-// An installed tree in a scratch folder: bin/probe finds lib/<library> through its run path.
+// An installed tree in a scratch folder: bin/probe finds its library in lib/ through its run
+// path, or, where libraries lie beside their programs, in bin/ itself.
 class InstalledProbe {
 public:
     InstalledProbe() {
         fs::create_directories(binDir());
         fs::create_directories(libDir());
-        fs::copy_file(LOAD_PROBE_PATH, program());
-        fs::copy_file(LOAD_LIBRARY_PATH, libDir() / fs::path(LOAD_LIBRARY_PATH).filename());
+        m_sProgram = qrtest::copyProgram(LOAD_PROBE_PATH, binDir().string(), "probe");
+        if (!fs::exists(libDir() / fs::path(LOAD_LIBRARY_PATH).filename()))
+            fs::copy_file(LOAD_LIBRARY_PATH, libDir() / fs::path(LOAD_LIBRARY_PATH).filename());
     }
     fs::path binDir() const { return fs::path(m_dir.path()) / "a/b/bin"; }
-    fs::path libDir() const { return fs::path(m_dir.path()) / "a/b/lib"; }
+    fs::path libDir() const {
+        return qrtest::backend().bLibraryBesideProgram ? binDir() : fs::path(m_dir.path()) / "a/b/lib";
+    }
     fs::path dataDir() const { return (libDir() / QRCORE_DATA_FROM_LIBRARY).lexically_normal(); }
-    std::string program() const { return (binDir() / "probe").string(); }
+    const std::string& program() const { return m_sProgram; }
     // Puts szText as the list in dir (nothing for a null text).
     static void placeList(const fs::path& dir, const char* szText) {
         if (szText == nullptr) return;
@@ -40,6 +46,7 @@ public:
 
 private:
     qrtest::ScratchDir m_dir;
+    std::string m_sProgram;
 };
 
 void expectRan(const qrtest::ChildResult& result) {
@@ -49,10 +56,10 @@ void expectRan(const qrtest::ChildResult& result) {
     EXPECT_EQ(result.sStderr, "");
 }
 
-void expectStopped(const qrtest::ChildResult& result, const char* szNotice) {
+void expectStopped(const qrtest::ChildResult& result, const std::string& sNotice) {
     ASSERT_TRUE(result.bExited) << result.sStderr;
     EXPECT_EQ(result.nStatus, 1);
-    EXPECT_EQ(result.sStderr, szNotice);
+    EXPECT_EQ(result.sStderr, sNotice);
     EXPECT_EQ(result.sStdout, "");
 }
 
@@ -60,14 +67,14 @@ TEST(ErrorListLoad, BrokenListsEndTheProcessWithFailureBeforeMain) {
     struct Case {
         const char* szName;
         const char* szListText;  // in the executable's folder; null: no file at all
-        const char* szNotice;    // null: loads fine
+        const std::string* pNotice;  // null: loads fine
     };
     const Case cases[] = {
-        {"missing file", nullptr, kOpenNotice},
-        {"keyword in other case", "qrerror 1\n1000003 E_MODE bad-mode\n", kFormatNotice},
-        {"first word longer than 7 bytes", "QRErrors 1\n1000003 E_MODE bad-mode\n", kFormatNotice},
-        {"empty file", "", kFormatNotice},
-        {"keyword glued to text", "QRError1 1000003 E_MODE bad-mode", kFormatNotice},
+        {"missing file", nullptr, &kOpenNotice},
+        {"keyword in other case", "qrerror 1\n1000003 E_MODE bad-mode\n", &kFormatNotice},
+        {"first word longer than 7 bytes", "QRErrors 1\n1000003 E_MODE bad-mode\n", &kFormatNotice},
+        {"empty file", "", &kFormatNotice},
+        {"keyword glued to text", "QRError1 1000003 E_MODE bad-mode", &kFormatNotice},
         {"well formed", kGood, nullptr},
     };
     for (const Case& c : cases) {
@@ -75,8 +82,8 @@ TEST(ErrorListLoad, BrokenListsEndTheProcessWithFailureBeforeMain) {
         InstalledProbe probe;
         InstalledProbe::placeList(probe.binDir(), c.szListText);
         const qrtest::ChildResult result = qrtest::runChild(probe.program(), {});
-        if (c.szNotice != nullptr) {
-            expectStopped(result, c.szNotice);
+        if (c.pNotice != nullptr) {
+            expectStopped(result, *c.pNotice);
         } else {
             expectRan(result);
         }
@@ -91,24 +98,26 @@ TEST(ErrorListLoad, FirstListFoundInSearchOrderWins) {
         const char* szExe;
         const char* szLib;
         const char* szData;
-        const char* szNotice;  // null: loads fine
+        const std::string* pNotice;  // null: loads fine
     };
     const Case cases[] = {
         {"installed data folder only", nullptr, nullptr, kGood, nullptr},
         {"library folder before data folder", nullptr, kGood, "", nullptr},
-        {"broken library list is not skipped", nullptr, "", kGood, kFormatNotice},
+        {"broken library list is not skipped", nullptr, "", kGood, &kFormatNotice},
         {"executable folder before library folder", kGood, "", "", nullptr},
-        {"broken executable list wins", "", kGood, kGood, kFormatNotice},
+        {"broken executable list wins", "", kGood, kGood, &kFormatNotice},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.szName);
+        // Where the library lies beside the program the two folders are one.
+        if (qrtest::backend().bLibraryBesideProgram && c.szExe != nullptr && c.szLib != nullptr) continue;
         InstalledProbe probe;
         InstalledProbe::placeList(probe.binDir(), c.szExe);
         InstalledProbe::placeList(probe.libDir(), c.szLib);
         InstalledProbe::placeList(probe.dataDir(), c.szData);
         const qrtest::ChildResult result = qrtest::runChild(probe.program(), {});
-        if (c.szNotice != nullptr) {
-            expectStopped(result, c.szNotice);
+        if (c.pNotice != nullptr) {
+            expectStopped(result, *c.pNotice);
         } else {
             expectRan(result);
         }

@@ -2,11 +2,8 @@
 // deleting fail at the platform seam; results, error numbers and the files left behind are
 // checked.
 #include <cerrno>
+#include <filesystem>
 #include <string>
-
-#include <dirent.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
 #include "file_fixture.h"
 #include "platform/platform.h"
@@ -67,7 +64,7 @@ TEST_F(FileFaults, FailedOpenAndCreateLeaveTheObjectAsItWas) {
 
 TEST_F(FileFaults, NamesThatDoNotFitAreRefusedBeforeAnythingIsTouched) {
     // A path of exactly 255 bytes fits; 256 does not.
-    std::string sFits = scratch.path() + "/";
+    std::string sFits = scratch.file("");
     sFits += std::string(255 - sFits.size(), 'f');
     ASSERT_EQ(sFits.size(), 255u);
     {
@@ -81,10 +78,11 @@ TEST_F(FileFaults, NamesThatDoNotFitAreRefusedBeforeAnythingIsTouched) {
     }
     notices.clear();
     // An existing file behind a long path keeps its contents: no question, no emptying.
-    const std::string sDir = scratch.path() + "/" + std::string(200, 'd');
-    ASSERT_EQ(::mkdir(sDir.c_str(), 0700), 0);
+    const std::string sDir = scratch.file(std::string(200, 'd'));
+    ASSERT_TRUE(std::filesystem::create_directory(sDir));
     const std::string sLong = sDir + "/" + std::string(100, 'l');
     qrtest::writeFileText(sLong, "precious");
+    ASSERT_TRUE(qrtest::fileExists(sLong)) << "the test needs a file behind a long path";
     for (bool bCreate : {true, false}) {
         SCOPED_TRACE(bCreate ? "Create" : "Open");
         ReportError(0);
@@ -108,29 +106,36 @@ TEST_F(FileFaults, NamesThatDoNotFitAreRefusedBeforeAnythingIsTouched) {
 }
 
 TEST_F(FileFaults, GeneratedNamesThatDoNotFitAreRefusedAndRemoved) {
-    const std::string sDeep = scratch.path() + "/" + std::string(250, 'd');
-    ASSERT_EQ(::mkdir(sDeep.c_str(), 0700), 0);
-    ::setenv("TMPDIR", sDeep.c_str(), 1);  // the fixture restores it
+    const std::string sDeep = scratch.file(std::string(250, 'd'));
+    ASSERT_TRUE(std::filesystem::create_directory(sDeep));
+    setTempFolder(sDeep);
     CxFile file;
     EXPECT_FALSE(file.CreateTempFile("lng", 10));
     EXPECT_EQ(GetDllErrorNo(), 1000000);
-    EXPECT_EQ(notices.lastText(), systemText(qr::sys::kErrorNameTooLong));
+    // Refused by the library's own limit of 255 bytes, or (Windows) before: the system has no
+    // temporary folder or name that long.
+    if (qrtest::backend().bLongPaths) {
+        EXPECT_EQ(notices.lastText(), systemText(qr::sys::kErrorNameTooLong));
+    }
     EXPECT_EQ(file.GetFileName(), "");
     EXPECT_EQ(file.m_nFileType, QR_DiskFile);
     {
-        // CTempFile keeps its name in a string without a limit.
+        // CTempFile keeps its name in a string without a limit, where the system makes such names.
         ReportError(0);
         CTempFile temp("lng");
-        EXPECT_GT(temp.GetFileName().size(), 255u);
-        EXPECT_EQ(diskSize(temp.GetFileName()), 1024000);
-        EXPECT_EQ(GetDllErrorNo(), 0);
+        if (qrtest::backend().bLongPaths) {
+            EXPECT_GT(temp.GetFileName().size(), 255u);
+            EXPECT_EQ(diskSize(temp.GetFileName()), 1024000);
+            EXPECT_EQ(GetDllErrorNo(), 0);
+        } else {
+            EXPECT_EQ(temp.GetFileName(), "");
+            EXPECT_EQ(temp.GetFileHandle(), nullptr);
+            EXPECT_EQ(GetDllErrorNo(), 1000000);
+        }
     }
-    std::size_t nLeft = 0;
-    if (DIR* pDir = ::opendir(sDeep.c_str())) {
-        while (const dirent* pEntry = ::readdir(pDir)) nLeft += pEntry->d_name[0] != '.' ? 1 : 0;
-        ::closedir(pDir);
-    }
-    EXPECT_EQ(nLeft, 0u) << "no placeholder is left behind";
+    // Asked through the system's own file search (a folder this long defeats the C++ library's
+    // listing under Wine).
+    EXPECT_FALSE(qr::sys::findFile((sDeep + "/*.tmp").c_str())) << "no placeholder is left behind";
 }
 
 TEST_F(FileFaults, CreateOverAnExistingFileAsksFirst) {

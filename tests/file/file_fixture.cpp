@@ -1,10 +1,7 @@
 // File-object tests: the shared fixture and file-system helpers.
 #include "file_fixture.h"
 
-#include <dirent.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-
+#include <filesystem>
 #include <random>
 
 #include "platform/platform.h"
@@ -13,11 +10,7 @@
 namespace filetest {
 
 void FileTest::SetUp() {
-    if (const char* szOld = ::getenv("TMPDIR")) {
-        m_bHadTmpDir = true;
-        m_sOldTmpDir = szOld;
-    }
-    ::setenv("TMPDIR", scratch.path().c_str(), 1);
+    m_pTempFolder = std::make_unique<qrtest::TempFolderOverride>(scratch.path());
     qr::sys::clearFaults();
     ShowErrorWin();
     ReportError(0);
@@ -26,22 +19,14 @@ void FileTest::SetUp() {
 
 void FileTest::TearDown() {
     qr::sys::clearFaults();
-    if (m_bHadTmpDir) {
-        ::setenv("TMPDIR", m_sOldTmpDir.c_str(), 1);
-    } else {
-        ::unsetenv("TMPDIR");
-    }
+    m_pTempFolder.reset();
 }
 
 std::vector<std::string> FileTest::tempEntries() const {
     std::vector<std::string> names;
-    if (DIR* pDir = ::opendir(scratch.path().c_str())) {
-        while (const dirent* pEntry = ::readdir(pDir)) {
-            const std::string sName = pEntry->d_name;
-            if (sName != "." && sName != "..") names.push_back(sName);
-        }
-        ::closedir(pDir);
-    }
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(scratch.path(), ec))
+        names.push_back(entry.path().filename().string());
     return names;
 }
 
@@ -52,23 +37,25 @@ std::size_t FileTest::questionCount() const {
 }
 
 int64_t diskSize(const std::string& sPath) {
-    struct stat st {};
-    return ::stat(sPath.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+    std::error_code ec;
+    const auto nSize = std::filesystem::file_size(sPath, ec);
+    return ec ? -1 : static_cast<int64_t>(nSize);
 }
 
-int openDescriptors() {
-    int n = 0;
-    if (DIR* pDir = ::opendir("/proc/self/fd")) {
-        while (const dirent* pEntry = ::readdir(pDir)) n += pEntry->d_name[0] != '.' ? 1 : 0;
-        ::closedir(pDir);
-    }
-    return n - 1;  // the descriptor of the listing itself
+std::vector<unsigned char> readThrough(void* hFile) {
+    int64_t llPos = 0, llSize = 0;
+    if (!qr::sys::setFilePointer(hFile, 0, qr::sys::kSeekCurrent, &llPos) || !qr::sys::getFileSize(hFile, &llSize))
+        return {};
+    std::vector<unsigned char> bytes(static_cast<std::size_t>(llSize));
+    uint32_t nRead = 0;
+    const bool bRead = qr::sys::setFilePointer(hFile, 0, qr::sys::kSeekBegin, nullptr) &&
+                       qr::sys::readFile(hFile, bytes.data(), static_cast<uint32_t>(bytes.size()), &nRead);
+    qr::sys::setFilePointer(hFile, llPos, qr::sys::kSeekBegin, nullptr);
+    bytes.resize(bRead ? nRead : 0);
+    return bytes;
 }
 
-std::string baseName(const std::string& sPath) {
-    const std::size_t nSlash = sPath.rfind('/');
-    return nSlash == std::string::npos ? sPath : sPath.substr(nSlash + 1);
-}
+std::string baseName(const std::string& sPath) { return std::filesystem::path(sPath).filename().string(); }
 
 std::vector<unsigned char> patternBytes(std::size_t nCount, uint32_t nSeed) {
     std::mt19937 gen(nSeed);

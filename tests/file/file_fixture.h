@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "support/backend.h"
 #include "support/notices.h"
 #include "support/scratch.h"
 
@@ -20,8 +23,12 @@ protected:
 
     // Names of the entries in the temporary folder (the scratch folder while the test runs).
     std::vector<std::string> tempEntries() const;
-    // The temporary folder with its trailing '/'.
-    std::string tempFolder() const { return scratch.path() + "/"; }
+    // The temporary folder with its trailing separator.
+    std::string tempFolder() const {
+        return scratch.path() + static_cast<char>(std::filesystem::path::preferred_separator);
+    }
+    // Makes sFolder the temporary folder until the test ends.
+    void setTempFolder(const std::string& sFolder) { m_pTempFolder->set(sFolder); }
     // Questions shown so far.
     std::size_t questionCount() const;
 
@@ -29,14 +36,17 @@ protected:
     qrtest::RecordingNotices notices{true};
 
 private:
-    std::string m_sOldTmpDir;
-    bool m_bHadTmpDir = false;
+    std::unique_ptr<qrtest::TempFolderOverride> m_pTempFolder;
 };
 
 // Size of the file at sPath from the file system; -1 when it does not exist.
 int64_t diskSize(const std::string& sPath);
-// Descriptors the process holds open right now.
-int openDescriptors();
+// Handles (descriptors) the process holds open right now.
+inline int openDescriptors() { return qrtest::openHandles(); }
+// The whole file behind the open handle hFile, read through that handle (the file pointer is put
+// back afterwards): the objects share their files with nobody, so on Windows no other open may
+// read them while they hold them.
+std::vector<unsigned char> readThrough(void* hFile);
 // The last path component.
 std::string baseName(const std::string& sPath);
 // Deterministic pseudo-random bytes.

@@ -76,7 +76,7 @@ protected:
         if (GetParam() == Kind::Memory)
             return std::vector<unsigned char>(file.m_pBuffer, file.m_pBuffer + file.m_nFileSize);
         EXPECT_NE(file.Flush(), 0);
-        return qrtest::readFileBytes(file.GetFileName());
+        return readThrough(file.GetFileHandle());
     }
 };
 

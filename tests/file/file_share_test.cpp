@@ -177,9 +177,17 @@ TEST_F(FileCopies, TempFileCopiesDeleteOnceAtTheLast) {
 }
 
 TEST_F(FileCopies, ObjectsThatChangeKindReleaseEverythingOnce) {
-    const int nBase = openDescriptors();
     const std::string sPath = scratch.file("kinds.dat");
     qrtest::writeFileText(sPath, "disk");
+    {
+        // Counted after a first open and close and a first trace: the system and the test
+        // framework make some handles of their own on first use (Windows).
+        SCOPED_TRACE("warm-up");
+        CxFile warm;
+        ASSERT_TRUE(warm.Open(sPath.c_str(), true));
+        ASSERT_TRUE(warm.Close());
+    }
+    const int nBase = openDescriptors();
     {
         SCOPED_TRACE("a copy of a memory file opens a disk file");
         CxFile a;

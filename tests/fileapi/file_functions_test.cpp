@@ -2,10 +2,6 @@
 // and the existence test, through the exported API.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -16,8 +12,8 @@
 
 #include "error/error_state.h"
 #include "platform/platform.h"
-#include "platform/posix/file_handle.h"
 #include "qrcore/fileapi.h"
+#include "support/backend.h"
 #include "support/notices.h"
 #include "support/scratch.h"
 
@@ -82,27 +78,31 @@ TEST_F(FileFunctions, SeekBeforeStartFailsAndKeepsThePointer) {
     ASSERT_TRUE(QR_NewFile(&hFile, dir.file("s.dat").c_str(), kReadWrite));
     ASSERT_EQ(QR_Write(hFile, "abcdef", 6), 6u);
     ASSERT_TRUE(QR_Seek(hFile, 4, 0));
+    const uint32_t nNegative = qrtest::backend().nNegativeSeekError;
     const struct {
         const char* szName;
         int64_t llOffset;
         uint32_t nOrigin;
-    } rows[] = {{"negative from begin", -1, 0}, {"before 0 from current", -5, 1},
-                {"before 0 from end", -7, 2}, {"unknown origin", 0, 3},
-                {"past the largest offset", INT64_MAX, 1}};
+        uint32_t nError;  // the system's code; 0: whichever the system chooses
+    } rows[] = {{"negative from begin", -1, 0, nNegative}, {"before 0 from current", -5, 1, nNegative},
+                {"before 0 from end", -7, 2, nNegative}, {"unknown origin", 0, 3, qr::sys::kErrorInvalidArgument},
+                {"past the largest offset", INT64_MAX, 1, 0}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.szName);
         ReportError(0);
         notices.clear();
         EXPECT_FALSE(QR_Seek(hFile, row.llOffset, row.nOrigin));
         EXPECT_EQ(GetDllErrorNo(), qr::kErrSystem);
+        if (row.nError != 0) {
+            EXPECT_EQ(qr::sys::lastError(), row.nError);
+        }
         ASSERT_EQ(notices.notices.size(), 1u);
-        EXPECT_EQ(notices.notices[0].sCaption, "Quarrion错误信息");
+        EXPECT_EQ(notices.notices[0].sCaption, qrtest::systemText("Quarrion错误信息"));
         char c = 0;
         ASSERT_EQ(QR_Read(hFile, &c, 1), 1u);
         EXPECT_EQ(c, 'e') << "the pointer moved";
         ASSERT_TRUE(QR_Seek(hFile, 4, 0));
     }
-    EXPECT_EQ(qr::sys::systemErrorText(EINVAL), qr::sys::systemErrorText(qr::sys::kErrorInvalidArgument));
     EXPECT_TRUE(QR_CloseFile(hFile));
 }
 
@@ -110,6 +110,7 @@ TEST_F(FileFunctions, PositionsBeyondFourGiBOnASparseFile) {
     const std::string sPath = dir.file("big.dat");
     void* hFile = nullptr;
     ASSERT_TRUE(QR_NewFile(&hFile, sPath.c_str(), kReadWrite));
+    ASSERT_TRUE(qr::sys::markFileSparse(hFile)) << qr::sys::systemErrorText(qr::sys::lastError());
     const int64_t llFar = 5000000000LL;
     ASSERT_TRUE(QR_Seek(hFile, llFar, 0));
     ASSERT_EQ(QR_Write(hFile, "far", 3), 3u);
@@ -126,10 +127,8 @@ TEST_F(FileFunctions, PositionsBeyondFourGiBOnASparseFile) {
     ASSERT_EQ(QR_Read(hFile, szBuffer, 1), 1u);
     EXPECT_EQ(szBuffer[0], '\0');
     EXPECT_TRUE(QR_CloseFile(hFile));
-    struct stat st {};
-    ASSERT_EQ(::stat(sPath.c_str(), &st), 0);
-    EXPECT_EQ(st.st_size, llFar + 3);
-    EXPECT_LT(st.st_blocks, 1024) << "the test file should be sparse";
+    EXPECT_EQ(std::filesystem::file_size(sPath), static_cast<std::uintmax_t>(llFar + 3));
+    EXPECT_LT(qrtest::allocatedBytes(sPath), 1024 * 512) << "the test file should be sparse";
 }
 
 TEST_F(FileFunctions, OverwriteQuestion) {
@@ -145,8 +144,8 @@ TEST_F(FileFunctions, OverwriteQuestion) {
     EXPECT_EQ(GetDllErrorNo(), qr::kErrRecorded);
     ASSERT_EQ(notices.notices.size(), 1u);
     EXPECT_EQ(notices.notices[0].kind, QR_NoticeQuestion);
-    EXPECT_EQ(notices.notices[0].sCaption, "Quarrion提示信息");
-    EXPECT_EQ(notices.notices[0].sText, sPath + "已存在，覆盖此文件？");
+    EXPECT_EQ(notices.notices[0].sCaption, qrtest::systemText("Quarrion提示信息"));
+    EXPECT_EQ(notices.notices[0].sText, sPath + qrtest::systemText("已存在，覆盖此文件？"));
     EXPECT_EQ(readFileBytes(sPath).size(), 8u);
 
     // OK with an invalid mode: asked first, then 1000003; the file is unchanged.
@@ -174,11 +173,11 @@ TEST_F(FileFunctions, OverwriteQuestion) {
     notices.clear();
     EXPECT_TRUE(RequestRewriteFile("a.dat"));
     ASSERT_EQ(notices.notices.size(), 1u);
-    EXPECT_EQ(notices.notices[0].sText, "a.dat已存在，覆盖此文件？");
+    EXPECT_EQ(notices.notices[0].sText, "a.dat" + qrtest::systemText("已存在，覆盖此文件？"));
 }
 
 TEST_F(FileFunctions, NameTooLongForTheQuestionIsRefusedBeforeAsking) {
-    const std::size_t nSuffix = std::strlen("已存在，覆盖此文件？");
+    const std::size_t nSuffix = qrtest::systemText("已存在，覆盖此文件？").size();
     const std::size_t nLongest = 1024 - 1 - nSuffix;
     // The longest name that fits is asked about; one byte more is refused with the system's
     // "file name too long" text, without a question and without creating anything.
@@ -196,7 +195,7 @@ TEST_F(FileFunctions, NameTooLongForTheQuestionIsRefusedBeforeAsking) {
     EXPECT_EQ(GetDllErrorNo(), qr::kErrSystem);
     ASSERT_EQ(notices.notices.size(), 1u);
     EXPECT_EQ(notices.notices[0].kind, QR_NoticeError);
-    EXPECT_EQ(notices.notices[0].sText, qr::sys::systemErrorText(ENAMETOOLONG));
+    EXPECT_EQ(notices.notices[0].sText, qr::sys::systemErrorText(qr::sys::kErrorNameTooLong));
 
     notices.clear();
     void* hFile = nullptr;
@@ -204,7 +203,7 @@ TEST_F(FileFunctions, NameTooLongForTheQuestionIsRefusedBeforeAsking) {
     EXPECT_EQ(hFile, nullptr);
     EXPECT_EQ(GetDllErrorNo(), qr::kErrSystem);
     ASSERT_EQ(notices.notices.size(), 1u);
-    EXPECT_EQ(notices.notices[0].sText, qr::sys::systemErrorText(ENAMETOOLONG));
+    EXPECT_EQ(notices.notices[0].sText, qr::sys::systemErrorText(qr::sys::kErrorNameTooLong));
     EXPECT_FALSE(qrtest::fileExists(sTooLong));
 }
 
@@ -282,7 +281,7 @@ TEST_F(FileFunctions, OpenMissingFileReportsTheSystemText) {
     EXPECT_FALSE(QR_OpenFile(&hFile, sPath.c_str(), kReadWrite));
     EXPECT_EQ(hFile, nullptr) << "the handle variable is written only by the open itself";
     EXPECT_EQ(GetDllErrorNo(), qr::kErrSystem);
-    EXPECT_EQ(lastMessage(), qr::sys::systemErrorText(ENOENT));
+    EXPECT_EQ(lastMessage(), qr::sys::systemErrorText(qr::sys::kErrorNotFound));
     EXPECT_FALSE(qrtest::fileExists(sPath)) << "opening must never create";
     // A folder is found by the search but cannot be opened as a file.
     EXPECT_FALSE(QR_OpenFile(&hFile, dir.path().c_str(), kReadOnly));
@@ -295,20 +294,22 @@ TEST_F(FileFunctions, InvalidHandlesFailAndTouchNothing) {
     ASSERT_TRUE(QR_NewFile(&hClosed, dir.file("c.dat").c_str(), kReadWrite));
     ASSERT_TRUE(QR_CloseFile(hClosed));
     int nStackByte = 0;
-    void* const handles[] = {nullptr, qr::sys::kInvalidHandle, hClosed, &nStackByte};
+    std::vector<void*> handles = {nullptr, qr::sys::kInvalidHandle, &nStackByte};
+    // Where handles are the system's own, the system gives a closed handle's value to the next
+    // object it opens (here: whatever the error text needs), and using it would reach that.
+    if (qrtest::backend().bHandlesNeverReused) handles.push_back(hClosed);
     for (void* hFile : handles) {
         SCOPED_TRACE(::testing::Message() << "handle " << hFile);
         char c = 'q';
         ReportError(0);
         EXPECT_FALSE(QR_CloseFile(hFile));
         EXPECT_EQ(GetDllErrorNo(), qr::kErrSystem);
-        EXPECT_EQ(lastMessage(), qr::sys::systemErrorText(EBADF));
+        EXPECT_EQ(lastMessage(), qr::sys::systemErrorText(qr::sys::kErrorInvalidHandle));
         EXPECT_FALSE(QR_SeekToBegin(hFile));
         EXPECT_FALSE(QR_Seek(hFile, 1, 0));
         EXPECT_EQ(QR_Read(hFile, &c, 1), 0u);
         EXPECT_EQ(QR_Write(hFile, &c, 1), 0u);
         EXPECT_EQ(c, 'q');
-        EXPECT_EQ(qr::sys::descriptorOf(hFile), -1);
     }
 }
 
@@ -356,7 +357,7 @@ TEST_F(FileFunctions, ExistenceTest) {
         const char* szName;
         bool bFound;
     } rows[] = {
-        {"Data.DAT", true}, {"data.dat", false} /* no wildcard: the exact name */,
+        {"Data.DAT", true}, {"data.dat", !qrtest::backend().bNamesCaseSensitive} /* no wildcard */,
         {"sub", true},       {"nothing", false},
         {"*.dat", true},     {"D?ta.*", true},
         {"*.txt", true},     {"*.tx", false},
@@ -379,31 +380,6 @@ TEST_F(FileFunctions, ExistenceTest) {
     EXPECT_FALSE(IsExistFile(nullptr));
     EXPECT_FALSE(IsExistFile(""));
     EXPECT_TRUE(notices.notices.empty());
-}
-
-// Descriptors that the API holds, read from /proc/self/fd with their close-on-exec flag.
-TEST_F(FileFunctions, EveryDescriptorIsCloseOnExec) {
-    void* hNew = nullptr;
-    void* hOpen = nullptr;
-    ASSERT_TRUE(QR_NewFile(&hNew, dir.file("n.dat").c_str(), 0x0300));
-    ASSERT_TRUE(QR_OpenFile(&hOpen, dir.file("n.dat").c_str(), 0x0301));
-    const std::string sTemp = qr::sys::makeTempFileName(dir.path().c_str(), "cx");
-    ASSERT_FALSE(sTemp.empty());
-    int nChecked = 0;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
-        const std::filesystem::path target = std::filesystem::read_symlink(entry.path(), ec);
-        if (ec || target.string().rfind(dir.path(), 0) != 0) continue;
-        const int nFd = std::stoi(entry.path().filename().string());
-        const int nFlags = ::fcntl(nFd, F_GETFD);
-        EXPECT_NE(nFlags & FD_CLOEXEC, 0) << target << " (descriptor " << nFd << ")";
-        ++nChecked;
-    }
-    EXPECT_EQ(nChecked, 2) << "one descriptor per handle, nothing left open by the temporary name";
-    EXPECT_GE(qr::sys::descriptorOf(hNew), 0);
-    EXPECT_NE(qr::sys::descriptorOf(hNew), qr::sys::descriptorOf(hOpen));
-    EXPECT_TRUE(QR_CloseFile(hNew));
-    EXPECT_TRUE(QR_CloseFile(hOpen));
 }
 
 }  // namespace

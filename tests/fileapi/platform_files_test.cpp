@@ -1,5 +1,5 @@
 // The platform file contract the file objects and mapped files build on: dispositions, size,
-// end of file, flush, delete, descriptors, and failures injected at the seam.
+// end of file, flush, delete, temporary names, and failures injected at the seam.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -9,14 +9,17 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <filesystem>
 #include <mutex>
 #include <random>
+#include <regex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/file_handle.h"
+#include "support/backend.h"
 #include "support/scratch.h"
 
 namespace {
@@ -27,13 +30,16 @@ constexpr uint32_t kRW = sys::kGenericRead | sys::kGenericWrite;
 constexpr uint32_t kShareAll = sys::kShareRead | sys::kShareWrite;
 
 int64_t sizeOf(const std::string& sPath) {
-    struct stat st {};
-    return ::stat(sPath.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+    std::error_code ec;
+    const auto nSize = std::filesystem::file_size(sPath, ec);
+    return ec ? -1 : static_cast<int64_t>(nSize);
 }
 
 TEST(PlatformFiles, Dispositions) {
     qrtest::ScratchDir dir;
     const std::string sOld = dir.file("old.dat");
+    const uint32_t nExists = qrtest::backend().nFileExistsError;
+    const uint32_t nInvalid = sys::kErrorInvalidArgument;
     const struct {
         const char* szName;
         uint32_t nAccess, nDisposition;
@@ -42,21 +48,21 @@ TEST(PlatformFiles, Dispositions) {
         int64_t llSizeAfter;  // -1: the file does not exist afterwards
     } rows[] = {
         {"create new, missing", kRW, sys::kCreateNew, false, true, 0, 0},
-        {"create new, existing", kRW, sys::kCreateNew, true, false, EEXIST, 5},
+        {"create new, existing", kRW, sys::kCreateNew, true, false, nExists, 5},
         {"create always, existing", kRW, sys::kCreateAlways, true, true, 0, 0},
         {"create always, read access only", sys::kGenericRead, sys::kCreateAlways, true, true, 0, 0},
-        {"open existing, missing", kRW, sys::kOpenExisting, false, false, ENOENT, -1},
+        {"open existing, missing", kRW, sys::kOpenExisting, false, false, sys::kErrorNotFound, -1},
         {"open existing", sys::kGenericRead, sys::kOpenExisting, true, true, 0, 5},
         {"open always, missing", kRW, sys::kOpenAlways, false, true, 0, 0},
         {"open always, existing", kRW, sys::kOpenAlways, true, true, 0, 5},
         {"truncate existing", sys::kGenericWrite, sys::kTruncateExisting, true, true, 0, 0},
-        {"truncate without write access", sys::kGenericRead, sys::kTruncateExisting, true, false, EINVAL, 5},
-        {"unknown disposition", kRW, 9, true, false, EINVAL, 5},
-        {"unknown access bits", 0x10000000u, sys::kOpenExisting, true, false, EINVAL, 5},
+        {"truncate without write access", sys::kGenericRead, sys::kTruncateExisting, true, false, nInvalid, 5},
+        {"unknown disposition", kRW, 9, true, false, nInvalid, 5},
+        {"unknown access bits", 0x10000000u, sys::kOpenExisting, true, false, nInvalid, 5},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.szName);
-        ::unlink(sOld.c_str());
+        std::filesystem::remove(sOld);
         if (row.bExisting) qrtest::writeFileText(sOld, "12345");
         void* hFile = sys::createFile(sOld.c_str(), row.nAccess, kShareAll, row.nDisposition, true);
         EXPECT_EQ(sys::isValidHandle(hFile), row.bOk);
@@ -113,7 +119,6 @@ TEST(PlatformFiles, SizeEndOfFileFlushAndDelete) {
     EXPECT_EQ(sys::lastError(), sys::kErrorAccessDenied);
     EXPECT_FALSE(sys::insertRange(hRead, 0, 4096));
     EXPECT_EQ(sys::lastError(), sys::kErrorAccessDenied);
-    EXPECT_EQ(sys::accessOf(hRead), sys::kGenericRead);
     EXPECT_TRUE(sys::closeHandle(hRead));
     EXPECT_FALSE(sys::closeHandle(hRead));
     EXPECT_EQ(sys::lastError(), sys::kErrorInvalidHandle);
@@ -238,9 +243,41 @@ TEST(PlatformFiles, InjectedFailuresRecordTheirCode) {
     }
     sys::clearFaults();
     // The injected close left the handle open and its file in place.
-    EXPECT_GE(sys::descriptorOf(hFile), 0);
+    int64_t llSize = -1;
+    EXPECT_TRUE(sys::getFileSize(hFile, &llSize));
     EXPECT_TRUE(sys::closeHandle(hFile));
     EXPECT_EQ(sizeOf(sPath), 0);
+}
+
+TEST(PlatformFiles, TemporaryNames) {
+    qrtest::ScratchDir dir;
+    const std::string sFolder = sys::tempFolder();
+    ASSERT_FALSE(sFolder.empty());
+    EXPECT_TRUE(sFolder.back() == '/' || sFolder.back() == '\\') << sFolder;
+    EXPECT_TRUE(std::filesystem::is_directory(sFolder)) << sFolder;
+
+    // Up to three characters of the prefix, a hexadecimal number, ".tmp"; a new empty file each.
+    // (The digits' case is the system's: upper case on Linux and Windows, lower case under Wine.)
+    const std::regex shape("tmp[0-9A-Fa-f]{1,4}\\.tmp");
+    std::set<std::string> names;
+    for (int i = 0; i < 50; ++i) {
+        const std::string sName = sys::makeTempFileName(dir.path().c_str(), "tmpfile");
+        ASSERT_FALSE(sName.empty()) << sys::systemErrorText(sys::lastError());
+        const std::filesystem::path path(sName);
+        EXPECT_TRUE(std::regex_match(path.filename().string(), shape)) << sName;
+        EXPECT_TRUE(std::filesystem::equivalent(path.parent_path(), dir.path())) << sName;
+        EXPECT_TRUE(names.insert(sName).second) << "name given twice: " << sName;
+        EXPECT_EQ(sizeOf(sName), 0);
+    }
+    EXPECT_TRUE(std::regex_match(std::filesystem::path(sys::makeTempFileName(dir.path().c_str(), "Tm")).filename().string(),
+                                 std::regex("Tm[0-9A-Fa-f]+\\.tmp")));
+    EXPECT_TRUE(std::regex_match(std::filesystem::path(sys::makeTempFileName(dir.path().c_str(), "")).filename().string(),
+                                 std::regex("[0-9A-Fa-f]+\\.tmp")));
+    // A folder that does not exist: nothing, with the system's cause.
+    EXPECT_EQ(sys::makeTempFileName(dir.file("none").c_str(), "t"), "");
+    EXPECT_NE(sys::lastError(), 0u);
+    EXPECT_EQ(sys::makeTempFileName(nullptr, "t"), "");
+    EXPECT_EQ(sys::lastError(), sys::kErrorInvalidArgument);
 }
 
 }  // namespace

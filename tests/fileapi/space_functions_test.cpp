@@ -28,7 +28,7 @@ protected:
         ReportError(0);
         m_sPath = dir.file("digits.dat");
         qrtest::writeFileText(m_sPath, "0123456789");
-        ASSERT_TRUE(QR_OpenFile(&m_hFile, m_sPath.c_str(), 0));
+        ASSERT_TRUE(QR_OpenFile(&m_hFile, m_sPath.c_str(), 0x0300));  // shared: read beside it
     }
     void TearDown() override {
         if (m_hFile != nullptr) QR_CloseFile(m_hFile);

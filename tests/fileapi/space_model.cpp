@@ -1,11 +1,9 @@
 // Test support: the byte-vector model of the space functions.
 #include "space_model.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <random>
 
 namespace fileapitest {
@@ -67,19 +65,21 @@ Bytes randomBytes(std::size_t nSize, uint32_t nSeed) {
 }
 
 Bytes readRange(const std::string& sPath, int64_t llPos, std::size_t nCount) {
+    // A stream of its own that shares reading and writing, so the file may be read while the
+    // test holds it open.
     Bytes bytes(nCount);
-    const int nFd = ::open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (nFd < 0) return {};
-    const ssize_t n = ::pread(nFd, bytes.data(), nCount, llPos);
-    ::close(nFd);
-    bytes.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+    std::ifstream in(sPath, std::ios::binary);
+    if (!in || !in.seekg(static_cast<std::streamoff>(llPos))) return {};
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(nCount));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
     return bytes;
 }
 
 Bytes readAll(const std::string& sPath) {
-    struct stat st {};
-    if (::stat(sPath.c_str(), &st) != 0) return {};
-    return readRange(sPath, 0, static_cast<std::size_t>(st.st_size));
+    std::error_code ec;
+    const auto nSize = std::filesystem::file_size(sPath, ec);
+    if (ec) return {};
+    return readRange(sPath, 0, static_cast<std::size_t>(nSize));
 }
 
 }  // namespace fileapitest

@@ -23,7 +23,8 @@ void modelMoveSteps(Bytes& bytes, int64_t llSrc, int64_t llDst, int64_t llLength
 int moveSteps(int64_t llLength);
 
 Bytes randomBytes(std::size_t nSize, uint32_t nSeed);
-// Bytes [llPos, llPos + nCount) of a file (pread), for files too large to read whole.
+// Bytes [llPos, llPos + nCount) of a file, for files too large to read whole. The file may be
+// open elsewhere if that open shares reading.
 Bytes readRange(const std::string& sPath, int64_t llPos, std::size_t nCount);
 // The whole file, read in one go (byte-wise stream reading is slow under the sanitizers).
 Bytes readAll(const std::string& sPath);

@@ -10,7 +10,7 @@
 namespace qrtest {
 
 struct ChildResult {
-    bool bExited = false;   // ended by exit, not by a signal
+    bool bExited = false;   // ended by exit, not by a signal (Windows: not by an exception)
     int nStatus = -1;       // exit status when bExited
     bool bKilled = false;   // ended by a kill (from runChild's deadline or its own)
     std::string sStdout;
@@ -18,6 +18,7 @@ struct ChildResult {
 };
 
 // Runs sProgram with args (argv[0] is sProgram), standard input from sStdin, and waits for it.
+// Line ends of the output are '\n' (Windows programs write "\r\n" in text mode).
 ChildResult runChild(const std::string& sProgram, const std::vector<std::string>& args,
                      const std::string& sStdin = {});
 
@@ -41,5 +42,14 @@ std::string testBinaryDir();
 // For helper programs: from now on the process may not write files larger than llBytes; a write
 // past that fails with the system's "file too large" error instead of ending the process.
 bool limitFileSize(int64_t llBytes);
+
+// The path of the helper program sName built beside the running test program, with the
+// system's suffix for programs (".exe" on Windows).
+std::string helperProgram(const std::string& sName);
+
+// Copies the program sProgram into sFolder under the name sName (the system's suffix added),
+// with what it needs to start there that the system does not find by itself (Windows: the DLLs
+// beside it); returns the new program's path.
+std::string copyProgram(const std::string& sProgram, const std::string& sFolder, const std::string& sName);
 
 }  // namespace qrtest

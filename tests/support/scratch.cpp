@@ -1,20 +1,30 @@
 // Test support: scratch folders and file helpers.
 #include "support/scratch.h"
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
-
-#include <stdlib.h>
 
 namespace qrtest {
 
 ScratchDir::ScratchDir(const std::string& sBase) {
+    // A new folder of our own: create_directory says whether this call made it, so a name that
+    // another test (or process) took meanwhile is passed over.
+    static std::mt19937 s_engine{std::random_device{}()};
     const std::filesystem::path base = sBase.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(sBase);
-    std::string sTemplate = (base / "qrtest-XXXXXX").string();
-    if (::mkdtemp(sTemplate.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    m_sPath = sTemplate;
+    for (int nTry = 0; nTry < 100; ++nTry) {
+        char szName[32];
+        std::snprintf(szName, sizeof szName, "qrtest-%08x", static_cast<unsigned>(s_engine()));
+        const std::filesystem::path folder = base / szName;
+        if (std::filesystem::create_directory(folder)) {
+            m_sPath = folder.string();
+            return;
+        }
+    }
+    throw std::runtime_error("no scratch folder could be made");
 }
 
 ScratchDir::~ScratchDir() {
@@ -22,7 +32,9 @@ ScratchDir::~ScratchDir() {
     std::filesystem::remove_all(m_sPath, ec);
 }
 
-std::string ScratchDir::file(const std::string& sName) const { return m_sPath + "/" + sName; }
+std::string ScratchDir::file(const std::string& sName) const {
+    return m_sPath + static_cast<char>(std::filesystem::path::preferred_separator) + sName;
+}
 
 std::string memoryFolder() {
     std::error_code ec;

@@ -17,7 +17,7 @@ public:
     ScratchDir& operator=(const ScratchDir&) = delete;
 
     const std::string& path() const { return m_sPath; }
-    // path() + "/" + sName
+    // path(), the system's separator ("/", on Windows "\\"), sName
     std::string file(const std::string& sName) const;
 
 private:

@@ -19,6 +19,9 @@
 
 namespace qr::sys {
 
+const char kPathSeparator = '/';
+const char* const kPathSeparators = "/";
+
 namespace {
 // Linux moves at most this much in one read or write call.
 constexpr uint32_t kMaxTransfer = 0x7FFFF000u;

@@ -17,6 +17,9 @@ const uint32_t kErrorNoMemory = ENOMEM;
 const uint32_t kErrorAccessDenied = EACCES;
 const uint32_t kErrorNotSupported = EOPNOTSUPP;
 const uint32_t kErrorTimeout = ETIMEDOUT;
+const uint32_t kErrorSharingViolation = kErrorPrivateBase + 32;
+const uint32_t kErrorAlreadyExists = kErrorPrivateBase + 183;
+const uint32_t kErrorUserMappedFile = kErrorPrivateBase + 1224;
 
 namespace {
 thread_local uint32_t t_nLastError = 0;
@@ -44,27 +47,12 @@ uint32_t captureLastError() {
 }
 
 std::string systemErrorText(uint32_t nCode) {
-    switch (nCode) {
-    case kErrorSharingViolation:
+    if (nCode == kErrorSharingViolation)
         return "The file is in use by another handle or process (sharing violation)";
-    case kErrorAlreadyExists:
-        return "The named object already exists";
-    case kErrorUserMappedFile:
+    if (nCode == kErrorAlreadyExists) return "The named object already exists";
+    if (nCode == kErrorUserMappedFile)
         return "The requested operation cannot be performed on a file with a user-mapped section open.";
-    case kErrorMappingOtherFile:
-        return "The mapping name is already in use for another file";
-    case kErrorMappingNotAppendNull:
-        return "A mapping object of that name exists without append-null mode: no terminator bytes can be "
-               "added to its data";
-    case kErrorJournalForeign:
-        return "The journal of an interrupted edit beside this file belongs to another file; it was not "
-               "applied and both files were left as they are";
-    case kErrorJournalDamaged:
-        return "The journal of an interrupted edit beside this file is damaged; it was not applied and "
-               "both files were left as they are";
-    default:
-        break;
-    }
+    if (const char* szText = privateErrorText(nCode)) return szText;
     if (nCode > 0 && nCode < kErrorPrivateBase) {
         const int nErr = static_cast<int>(nCode);
         const int nSaved = errno;

@@ -1,4 +1,4 @@
-// POSIX backend: heap memory behind the fault seam.
+// Platform layer, shared by every backend: heap memory behind the fault seam (the C run-time's allocator).
 #include <cstdlib>
 
 #include "platform/sys_error.h"

@@ -1,4 +1,4 @@
-// Test support: child processes with captured output (POSIX).
+// Test support, POSIX: child processes (fork and exec) with captured output.
 #include "support/child.h"
 
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 #include <thread>
 
@@ -163,6 +164,15 @@ bool limitFileSize(int64_t llBytes) {
     ::signal(SIGXFSZ, SIG_IGN);
     const rlimit limit{static_cast<rlim_t>(llBytes), static_cast<rlim_t>(llBytes)};
     return ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+}
+
+std::string helperProgram(const std::string& sName) { return testBinaryDir() + "/" + sName; }
+
+std::string copyProgram(const std::string& sProgram, const std::string& sFolder, const std::string& sName) {
+    // The library is found through the program's run path, wherever the program lies.
+    const std::string sCopy = sFolder + "/" + sName;
+    std::filesystem::copy_file(sProgram, sCopy);
+    return sCopy;
 }
 
 }  // namespace qrtest

@@ -1,4 +1,4 @@
-// The fault seam shared by every backend: counters and armed failures per kind of call.
+// Platform layer, shared by every backend: the fault seam, counters and armed failures per kind of call.
 #include <array>
 #include <atomic>
 #include <mutex>

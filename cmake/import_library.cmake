@@ -1,0 +1,46 @@
+# cmake -DDLLTOOL=<dlltool> -DLINKER_DEF=<def the linker wrote> -DQRCORE_DEF=<QRCore.def>
+#       -DOUTPUT=<import library> -P import_library.cmake
+# The import library of the 32-bit QRCore.dll. The linker's own names a renamed export by its
+# table name (__imp___llabs@8 for QR_llabs@8) and drops the table names of the others from the
+# definition file it writes; so the definition is put together here: the C functions as
+# QRCore.def gives them (Name@bytes == _Name@bytes), everything else (the classes' members) as the
+# linker exported it.
+cmake_minimum_required(VERSION 3.25)
+file(STRINGS ${QRCORE_DEF} def_lines)
+set(functions "")
+foreach(line IN LISTS def_lines)
+  if(line MATCHES "^[ \t]*([A-Za-z_][A-Za-z0-9_]*@[0-9]+)[ \t]*==[ \t]*([^ \t]+)")
+    set(entry_${CMAKE_MATCH_1} "${CMAKE_MATCH_1} == ${CMAKE_MATCH_2}")
+    list(APPEND functions ${CMAKE_MATCH_1})
+  endif()
+endforeach()
+file(STRINGS ${LINKER_DEF} linker_lines)
+set(text "LIBRARY \"QRCore.dll\"\nEXPORTS\n")
+set(seen "")
+foreach(line IN LISTS linker_lines)
+  if(NOT line MATCHES "^[ \t]+([^ \t]+)( = ([^ \t]+))?[ \t]+@[0-9]+( DATA)?")
+    continue()
+  endif()
+  set(name "${CMAKE_MATCH_1}")
+  set(internal "${CMAKE_MATCH_3}")
+  set(data "${CMAKE_MATCH_4}")
+  if(internal STREQUAL "")
+    set(internal "${name}")
+  endif()
+  if(DEFINED entry_${internal})
+    string(APPEND text "  ${entry_${internal}}\n")
+    list(APPEND seen ${internal})
+  else()
+    string(APPEND text "  ${name}${data}\n")
+  endif()
+endforeach()
+list(REMOVE_ITEM functions ${seen})
+if(functions)
+  message(FATAL_ERROR "not exported by the linker: ${functions}")
+endif()
+file(WRITE ${OUTPUT}.def "${text}")
+execute_process(COMMAND ${DLLTOOL} --def ${OUTPUT}.def --dllname QRCore.dll --output-lib ${OUTPUT}
+  RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${DLLTOOL} failed: ${err}")
+endif()

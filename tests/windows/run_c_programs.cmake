@@ -1,0 +1,46 @@
+# Installs the Windows build into a scratch prefix, checks the installed layout, builds two C
+# programs and a C++ program against it with the cross compilers and runs them under Wine from
+# the install's bin/.
+file(REMOVE_RECURSE ${WORK_DIR})
+set(PREFIX ${WORK_DIR}/prefix)
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
+  endif()
+  set(LAST_OUTPUT "${out}" PARENT_SCOPE)
+endfunction()
+
+run(${CMAKE_COMMAND} --install ${QRCORE_BUILD_DIR} --prefix ${PREFIX})
+foreach(f bin/QRCore.dll bin/QuarrionError.inf include/qrcore/qrcore.h include/qrcore/api.h
+    lib/libqrcore.dll.a lib/QRCore.def)
+  if(NOT EXISTS ${PREFIX}/${f})
+    message(FATAL_ERROR "not installed: ${f}")
+  endif()
+endforeach()
+foreach(dll ${RUNTIME_DLLS})
+  if(NOT EXISTS ${PREFIX}/bin/${dll})
+    message(FATAL_ERROR "run-time DLL not installed beside QRCore.dll: ${dll}")
+  endif()
+endforeach()
+# The installed error list is in code page 936: "文件打开方式无效" as its GBK bytes.
+file(READ ${PREFIX}/bin/QuarrionError.inf list HEX)
+if(NOT list MATCHES "cec4bcfeb4f2bfaab7bdcabdceded0a7")
+  message(FATAL_ERROR "bin/QuarrionError.inf is not in code page 936")
+endif()
+
+set(flags -std=c11 -Wall -Wextra -Wpedantic -Werror -I${PREFIX}/include)
+run(${CC} ${flags} ${SOURCE_DIR}/c_import.c -L${PREFIX}/lib -lqrcore -o ${PREFIX}/bin/c_import.exe)
+run(${CC} ${flags} ${SOURCE_DIR}/c_getprocaddress.c -o ${PREFIX}/bin/c_getprocaddress.exe)
+run(${CXX} -std=c++20 -Wall -Wextra -Werror -I${PREFIX}/include ${SOURCE_DIR}/cpp_classes.cpp -L${PREFIX}/lib -lqrcore
+    -o ${PREFIX}/bin/cpp_classes.exe)
+
+# Run from another folder: the DLLs and the error list are found beside the program.
+foreach(program c_import c_getprocaddress cpp_classes)
+  execute_process(COMMAND ${EMULATOR} ${PREFIX}/bin/${program}.exe WORKING_DIRECTORY ${WORK_DIR}
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "^ok [0-9]+")
+    message(FATAL_ERROR "${program} ended with ${rc}:\n${out}\n${err}")
+  endif()
+  message(STATUS "${program}: ${out}")
+endforeach()
