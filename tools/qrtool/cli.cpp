@@ -207,7 +207,7 @@ void installNoticeHandler(const Options& options) {
 bool LineReader::next(std::string& sLine, bool& bTooLong) {
     sLine.clear();
     bTooLong = false;
-    int c = getc_unlocked(m_pFile);
+    int c = os::readByte(m_pFile);
     if (c == EOF) return false;
     ++m_llLine;
     while (c != EOF && c != '\n') {
@@ -215,7 +215,7 @@ bool LineReader::next(std::string& sLine, bool& bTooLong) {
             sLine.push_back(static_cast<char>(c));
         else
             bTooLong = true;
-        c = getc_unlocked(m_pFile);
+        c = os::readByte(m_pFile);
     }
     if (!sLine.empty() && sLine.back() == '\r') sLine.pop_back();
     return true;

@@ -38,7 +38,11 @@ const std::vector<Command>& commands();
 // ends with kExitFailed and a message (finishOutput). Long outputs ask outputFailed() to stop.
 void writeOut(const char* pData, std::size_t nBytes);
 void writeOut(const std::string& s);
-#if defined(__GNUC__)
+// Checked against the printf that the C library in use has: on MinGW that is its own
+// standard-conforming one (with %zu), which the plain "printf" format would not know.
+#if defined(__MINGW_PRINTF_FORMAT)
+__attribute__((format(__MINGW_PRINTF_FORMAT, 1, 2)))
+#elif defined(__GNUC__)
 __attribute__((format(printf, 1, 2)))
 #endif
 void printOut(const char* szFormat, ...);

@@ -15,7 +15,7 @@ namespace {
 
 struct Conversion {
     const char* szName;
-    double (*pfn)(double);
+    double(QR_CALL* pfn)(double);  // the library's calling convention (stdcall on 32-bit Windows)
 };
 
 const Conversion kConversions[] = {
@@ -109,7 +109,7 @@ int openOutput(const std::string& sWhat, const std::string& sOut, Output& output
 // Converts a stream of any size in blocks. The library converts zero-terminated text, so each
 // block is handed over in the pieces between zero bytes; a zero byte itself is a control code,
 // which both tables turn into the target's blank.
-int convertStream(const char* szCommand, const Args& args, int32_t (*pfnConvert)(char*), char cBlank) {
+int convertStream(const char* szCommand, const Args& args, int32_t(QR_CALL* pfnConvert)(char*), char cBlank) {
     const std::string sWhat = std::string(szCommand) + ": ";
     if (args.size() > 2) return fail(kExitUsage, sWhat + "expected at most IN and OUT");
     const std::string sIn = args.empty() ? "-" : args[0];

@@ -22,6 +22,11 @@ bool isTerminal(Stream stream);
 // standard input and output carry bytes unchanged (no line-end translation).
 void prepareStreams();
 
+// The next byte of a C stream that only the calling thread reads, as getc gives it (EOF at the
+// end or on an error), without taking the stream's lock for every byte: lines are read byte by
+// byte.
+int readByte(std::FILE* pFile);
+
 // The identity of a file: two paths (or a path and a standard stream) with equal identities
 // reach the same file, whatever links or spellings lead there.
 struct FileIdentity {

@@ -56,6 +56,8 @@ bool isTerminal(Stream stream) { return ::isatty(descriptorOf(stream)) == 1; }
 
 void prepareStreams() { ::signal(SIGPIPE, SIG_IGN); }
 
+int readByte(std::FILE* pFile) { return getc_unlocked(pFile); }
+
 FileIdentity identityOf(const std::string& sPath) {
     struct stat st {};
     if (::stat(sPath.c_str(), &st) != 0) return {};
