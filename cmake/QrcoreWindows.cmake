@@ -10,14 +10,11 @@ else()
   set(QRCORE_WINDOWS_BITS 64)
 endif()
 
-# Not for Windows: Google Benchmark has no package for the target, and qrtool has no Windows
-# form of its terminal handling yet.
-foreach(part BENCH TOOLS)
-  if(QRCORE_BUILD_${part})
-    message(STATUS "QRCORE_BUILD_${part} does not apply to Windows builds: off")
-    set(QRCORE_BUILD_${part} OFF)
-  endif()
-endforeach()
+# Not for Windows: Google Benchmark has no package for the target.
+if(QRCORE_BUILD_BENCH)
+  message(STATUS "QRCORE_BUILD_BENCH does not apply to Windows builds: off")
+  set(QRCORE_BUILD_BENCH OFF)
+endif()
 
 # Every program and the DLL in one folder, so that each program finds QRCore.dll, the run-time
 # DLLs and QuarrionError.inf beside itself, as an installed program does.

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Cross-builds QRCore.dll for 64-bit and 32-bit Windows with mingw-w64 and runs each build's test
-# suite under Wine: the contract tests, the DLL's export table against the full expected list, and
-# two C programs built against the installed DLL. The 64-bit suite runs on every machine; the
-# 32-bit one where the machine can run 32-bit programs (one trial run of Wine's 32-bit loader
-# decides; a skip is reported, never a failure). The 32-bit DLL is always built and its export
-# table always checked. Exits non-zero on the first failure.
+# suite under Wine: the contract tests, qrtool.exe end to end, the DLL's export table against the
+# full expected list, and two C programs built against the installed DLL. The 64-bit suite runs on
+# every machine; the 32-bit one where the machine can run 32-bit programs (one trial run of Wine's
+# 32-bit loader decides; a skip is reported, never a failure). The 32-bit DLL is always built and
+# its export table always checked. Exits non-zero on the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -12,12 +12,12 @@ gen=()
 command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
 summary=()
 
-# configure <target>: the build folder build/windows-<target>, optimised like a release, without
-# the tool, the benchmarks and the examples.
+# configure <target>: the build folder build/windows-<target>, optimised like a release, with
+# qrtool.exe and without the benchmarks and the examples.
 configure() {
   cmake -S . -B "build/windows-$1" "${gen[@]}" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/$1-w64-mingw32.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-    -DQRCORE_BUILD_TOOLS=OFF -DQRCORE_BUILD_BENCH=OFF -DQRCORE_BUILD_EXAMPLES=OFF
+    -DQRCORE_BUILD_BENCH=OFF -DQRCORE_BUILD_EXAMPLES=OFF
 }
 
 # suite <target>: builds everything and runs the whole suite in the build's own Wine prefix.

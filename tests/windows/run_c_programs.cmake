@@ -1,6 +1,6 @@
 # Installs the Windows build into a scratch prefix, checks the installed layout, builds two C
 # programs and a C++ program against it with the cross compilers and runs them under Wine from
-# the install's bin/.
+# the install's bin/, and the installed qrtool.exe there too when the build has it (TOOL true).
 file(REMOVE_RECURSE ${WORK_DIR})
 set(PREFIX ${WORK_DIR}/prefix)
 function(run)
@@ -44,3 +44,13 @@ foreach(program c_import c_getprocaddress cpp_classes)
   endif()
   message(STATUS "${program}: ${out}")
 endforeach()
+
+# The installed tool: QRCore.dll, the run-time DLLs and the error list come from beside it.
+if(TOOL)
+  execute_process(COMMAND ${EMULATOR} ${PREFIX}/bin/qrtool.exe line encode AL0123 WORKING_DIRECTORY ${WORK_DIR}
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "^AL0123\t[0-9]+")
+    message(FATAL_ERROR "the installed qrtool.exe ended with ${rc}:\n${out}\n${err}")
+  endif()
+  message(STATUS "qrtool: ${out}")
+endif()
