@@ -1,19 +1,14 @@
 // qrtool end to end: every command run as a process on generated files, checking what it prints,
-// the files it changes and its exit status on bad input.
+// the files it changes and its exit status on bad input. What needs a terminal, a POSIX shell or
+// links is in qrtool_posix_test.cpp; everything here runs on every system.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <functional>
 #include <numeric>
 #include <string>
 #include <vector>
-
-#include <pty.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "qrcore/convert.h"
 #include "fileapi/edit_journal.h"
@@ -21,14 +16,16 @@
 #include "qrcore/error.h"
 #include "qrcore/fileapi.h"
 #include "qrcore/survey.h"
-#include "support/child.h"
+#include "qrtool_run.h"
+#include "support/backend.h"
 #include "support/scratch.h"
 
 namespace {
 
-qrtest::ChildResult tool(const std::vector<std::string>& args, const std::string& sStdin = {}) {
-    return qrtest::runChild(QRTOOL_PATH, args, sStdin);
-}
+using qrtest::digits;
+using qrtest::leftovers;
+using qrtest::readText;
+using qrtest::tool;
 
 int64_t lineCode(const std::string& sName) {
     std::vector<char> name(sName.begin(), sName.end());
@@ -36,20 +33,6 @@ int64_t lineCode(const std::string& sName) {
     int64_t llCode = 0;
     EXPECT_TRUE(ToIntLineNo(name.data(), &llCode)) << sName;
     return llCode;
-}
-
-// Runs a shell script with the tool as $0 and the given words as $1, $2, ...: for redirections
-// that the child helper cannot make.
-qrtest::ChildResult shell(const std::string& sScript, const std::vector<std::string>& words = {}) {
-    std::vector<std::string> args{"-c", sScript, QRTOOL_PATH};
-    args.insert(args.end(), words.begin(), words.end());
-    return qrtest::runChild("/bin/sh", args);
-}
-
-std::vector<unsigned char> digits(std::size_t n) {
-    std::vector<unsigned char> bytes(n);
-    for (std::size_t i = 0; i < n; ++i) bytes[i] = static_cast<unsigned char>('0' + i % 10);
-    return bytes;
 }
 
 TEST(Qrtool, HelpVersionAndUsageErrors) {
@@ -166,8 +149,12 @@ TEST(Qrtool, InPlaceEditsAreByteExact) {
 
     r = tool({"insert", dir.file("missing.bin"), "0", "1"});
     EXPECT_EQ(r.nStatus, 1);
+    EXPECT_NE(r.sStderr.find(dir.file("missing.bin") + ": "), std::string::npos) << r.sStderr;
     EXPECT_NE(r.sStderr.find("(error 1000000)"), std::string::npos) << r.sStderr;
-    EXPECT_NE(r.sStderr.find("No such file"), std::string::npos) << r.sStderr;
+    // The cause in the system's words: only the POSIX text is the same on every machine.
+    if (std::string(qrtest::backend().szName) == "posix") {
+        EXPECT_NE(r.sStderr.find("No such file"), std::string::npos) << r.sStderr;
+    }
 }
 
 // Edits at the very end of a file, which the library's space functions refuse, are served by
@@ -210,13 +197,6 @@ TEST(Qrtool, EditsAtTheEndOfAFile) {
         if (row.apply) row.apply();
         EXPECT_TRUE(qrtest::readFileBytes(sFile) == model);
     }
-    // An append that the file system stops part-way leaves the file at its old size.
-    model = digits(1000);
-    qrtest::writeFileBytes(sFile, model);
-    const auto r = shell("trap '' XFSZ; ulimit -f 8; exec \"$0\" insert \"$1\" END 1M", {sFile});
-    EXPECT_EQ(r.nStatus, 1);
-    EXPECT_NE(r.sStderr.find("File too large (error 1000000); the file is back at its 1000 bytes"), std::string::npos) << r.sStderr;
-    EXPECT_TRUE(qrtest::readFileBytes(sFile) == model);
 }
 
 // Leaves sFile half-way through an insertion of 3 zero bytes at 5, with its journal: the edit
@@ -276,59 +256,6 @@ TEST(Qrtool, RecoverFinishesAnInterruptedEdit) {
     EXPECT_EQ(r.nStatus, 2);
     r = tool({"recover", dir.file("missing.bin")});
     EXPECT_EQ(r.nStatus, 1);
-}
-
-// Runs the tool on a pseudo-terminal (standard input, output and error all a terminal) and
-// returns everything it wrote there.
-std::string toolOnTerminal(const std::vector<std::string>& args, int& nStatus) {
-    int fdMaster = -1;
-    const pid_t pid = ::forkpty(&fdMaster, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        std::vector<char*> argv{const_cast<char*>(QRTOOL_PATH)};
-        for (const std::string& s : args) argv.push_back(const_cast<char*>(s.c_str()));
-        argv.push_back(nullptr);
-        ::execv(QRTOOL_PATH, argv.data());
-        ::_exit(127);
-    }
-    std::string sOutput;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(fdMaster, buffer, sizeof buffer);
-        if (n <= 0) break;  // EIO once the child has gone
-        sOutput.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fdMaster);
-    int nWait = 0;
-    ::waitpid(pid, &nWait, 0);
-    nStatus = WIFEXITED(nWait) ? WEXITSTATUS(nWait) : -1;
-    return sOutput;
-}
-
-TEST(Qrtool, ProgressIsShownAtATerminal) {
-    qrtest::ScratchDir dir;
-    const std::string sFile = dir.file("large.bin");
-    std::vector<unsigned char> model = digits(24 << 20);
-    qrtest::writeFileBytes(sFile, model);
-    int nStatus = -1;
-    // An unaligned position takes the chunked path, which reports its progress.
-    const std::string sScreen = toolOnTerminal({"insert", sFile, "3", "1M"}, nStatus);
-    EXPECT_EQ(nStatus, 0) << sScreen;
-    EXPECT_NE(sScreen.find("insert: 100%"), std::string::npos) << sScreen;
-    model.insert(model.begin() + 3, 1 << 20, 0);
-    EXPECT_TRUE(qrtest::readFileBytes(sFile) == model);
-    // Without a terminal nothing but the summary is printed.
-    const auto r = tool({"remove", sFile, "3", "1M"});
-    EXPECT_EQ(r.nStatus, 0);
-    EXPECT_EQ(r.sStderr, "");
-
-    // A long scan shows its progress too.
-    std::string sRecords;
-    while (sRecords.size() < (std::size_t{24} << 20)) sRecords += "  431900.00  6512000.00  1001  51234.50\n";
-    const std::string sXyz = dir.file("large.xyz");
-    qrtest::writeFileText(sXyz, "LINE L10\n" + sRecords);
-    const std::string sScanScreen = toolOnTerminal({"scan", sXyz}, nStatus);
-    EXPECT_EQ(nStatus, 0) << sScanScreen;
-    EXPECT_NE(sScanScreen.find("scan: 100% (24.0 MiB of 24.0 MiB)"), std::string::npos) << sScanScreen;
 }
 
 TEST(Qrtool, ViewDumpsTheRange) {
@@ -575,21 +502,6 @@ TEST(Qrtool, Conversions) {
     EXPECT_EQ(r.nStatus, 2);
 }
 
-// Names of the tool's temporary files left in a folder (there should be none).
-std::vector<std::string> leftovers(const std::string& sDir) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(sDir)) {
-        const std::string sName = entry.path().filename().string();
-        if (sName.rfind(".qrtool-", 0) == 0) names.push_back(sName);
-    }
-    return names;
-}
-
-std::string readText(const std::string& sPath) {
-    const std::vector<unsigned char> bytes = qrtest::readFileBytes(sPath);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // A conversion's OUT is created or replaced only with consent, never when it is the input
 // itself, and a failed conversion leaves OUT as it was.
 TEST(Qrtool, ConversionOutputIsReplacedOnlySafely) {
@@ -608,8 +520,6 @@ TEST(Qrtool, ConversionOutputIsReplacedOnlySafely) {
         {"--yes replaces OUT", Old, {"--yes", "IN", "OUT"}, 0, "", "EBCDIC"},
         {"IN = OUT", Old, {"--yes", "IN", "IN"}, 1, "same file", "OLD"},
         {"IN = OUT spelt differently", Old, {"--yes", "IN", "DIR/./in.txt"}, 1, "same file", "OLD"},
-        {"OUT a hard link to IN", Old, {"--yes", "IN", "HARDLINK"}, 1, "same file", "OLD"},
-        {"OUT a symbolic link to IN", Old, {"--yes", "IN", "SYMLINK"}, 1, "same file", "OLD"},
         {"IN a folder: no OUT", Missing, {"--yes", "DIR", "OUT"}, 1, "ascii2ebcdic: ", nullptr},
         {"OUT in a missing folder", Missing, {"--yes", "IN", "DIR/none/out.ebc"}, 1, "ascii2ebcdic: ", nullptr},
     };
@@ -619,14 +529,10 @@ TEST(Qrtool, ConversionOutputIsReplacedOnlySafely) {
         const std::string sIn = dir.file("in.txt"), sOut = dir.file("out.ebc");
         qrtest::writeFileText(sIn, sText);
         if (row.out == Old) qrtest::writeFileText(sOut, sOld);
-        ASSERT_EQ(::link(sIn.c_str(), dir.file("hard").c_str()), 0);
-        ASSERT_EQ(::symlink("in.txt", dir.file("soft").c_str()), 0);
         std::vector<std::string> args{"ascii2ebcdic"};
         for (const std::string& sArg : row.args) {
             if (sArg == "IN") args.push_back(sIn);
             else if (sArg == "OUT") args.push_back(sOut);
-            else if (sArg == "HARDLINK") args.push_back(dir.file("hard"));
-            else if (sArg == "SYMLINK") args.push_back(dir.file("soft"));
             else if (sArg.rfind("DIR", 0) == 0) args.push_back(dir.path() + sArg.substr(3));
             else args.insert(args.begin(), sArg);  // an option
         }
@@ -639,43 +545,6 @@ TEST(Qrtool, ConversionOutputIsReplacedOnlySafely) {
         if (row.szOutAfter != nullptr) {
             EXPECT_EQ(readText(sOut), sExpected);
         }
-        EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
-    }
-}
-
-// Every write error ends the run with status 1 and a message: standard output on a full disk,
-// closed, or a pipe whose reader has gone; OUT on a file system that refuses to grow it (which
-// also leaves OUT as it was); and output that would land in the input.
-TEST(Qrtool, WriteErrorsFailTheRun) {
-    qrtest::ScratchDir dir;
-    const std::string sBig = dir.file("big.txt"), sOut = dir.file("out.ebc"), sIn = dir.file("in.txt");
-    qrtest::writeFileText(sBig, std::string(1 << 20, 'x'));
-    const struct {
-        const char* szScript;  // $0 the tool, $1 a 1 MiB text, $2 an existing OUT, $3 a small IN
-        const char* szMessage;
-    } rows[] = {
-        {"exec \"$0\" line encode AL0123 > /dev/full", "No space left on device"},
-        {"exec \"$0\" line encode AL0123 >&-", "Bad file descriptor"},
-        {"{ \"$0\" ebcdic2ascii \"$1\"; echo status=$? >&2; } | true", "Broken pipe"},
-        {"{ \"$0\" view \"$1\" 0 1M; echo status=$? >&2; } | true", "Broken pipe"},
-        {"trap '' XFSZ; ulimit -f 4; exec \"$0\" --yes ascii2ebcdic \"$1\" \"$2\"", "File too large"},
-        {"exec \"$0\" --yes ascii2ebcdic - \"$2\" < \"$2\"", "same file"},
-        {"exec \"$0\" ascii2ebcdic \"$3\" >> \"$3\"", "same file"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.szScript);
-        qrtest::writeFileText(sOut, "old contents");
-        qrtest::writeFileText(sIn, "small input\n");
-        const auto r = shell(row.szScript, {sBig, sOut, sIn});
-        const bool bPiped = std::strstr(row.szScript, "| true") != nullptr;
-        if (bPiped) {  // the shell's status is that of the reader; the tool's is printed
-            EXPECT_NE(r.sStderr.find("status=1"), std::string::npos) << r.sStderr;
-        } else {
-            EXPECT_EQ(r.nStatus, 1) << r.sStderr;
-        }
-        EXPECT_NE(r.sStderr.find(row.szMessage), std::string::npos) << r.sStderr;
-        EXPECT_TRUE(readText(sOut) == "old contents");  // (no dump of a converted megabyte)
-        EXPECT_EQ(readText(sIn), "small input\n");
         EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
     }
 }

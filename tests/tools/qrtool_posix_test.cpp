@@ -1,0 +1,159 @@
+// qrtool end to end where POSIX is needed to set the scene: a pseudo-terminal, the shell's
+// redirections and limits, hard and symbolic links.
+#include <gtest/gtest.h>
+
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "qrtool_run.h"
+#include "support/scratch.h"
+
+namespace {
+
+using qrtest::digits;
+using qrtest::leftovers;
+using qrtest::readText;
+using qrtest::tool;
+
+// Runs a shell script with the tool as $0 and the given words as $1, $2, ...: for redirections
+// that the child helper cannot make.
+qrtest::ChildResult shell(const std::string& sScript, const std::vector<std::string>& words = {}) {
+    std::vector<std::string> args{"-c", sScript, qrtest::toolPath()};
+    args.insert(args.end(), words.begin(), words.end());
+    return qrtest::runChild("/bin/sh", args);
+}
+
+// An append that the file system stops part-way (a file size limit of the shell) leaves the file
+// at its old size.
+TEST(Qrtool, AnAppendStoppedPartWayLeavesTheFile) {
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("tail.bin");
+    const std::vector<unsigned char> model = digits(1000);
+    qrtest::writeFileBytes(sFile, model);
+    const auto r = shell("trap '' XFSZ; ulimit -f 8; exec \"$0\" insert \"$1\" END 1M", {sFile});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_NE(r.sStderr.find("File too large (error 1000000); the file is back at its 1000 bytes"), std::string::npos) << r.sStderr;
+    EXPECT_TRUE(qrtest::readFileBytes(sFile) == model);
+}
+
+// Runs the tool on a pseudo-terminal (standard input, output and error all a terminal) and
+// returns everything it wrote there.
+std::string toolOnTerminal(const std::vector<std::string>& args, int& nStatus) {
+    const std::string sTool = qrtest::toolPath();
+    int fdMaster = -1;
+    const pid_t pid = ::forkpty(&fdMaster, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        std::vector<char*> argv{const_cast<char*>(sTool.c_str())};
+        for (const std::string& s : args) argv.push_back(const_cast<char*>(s.c_str()));
+        argv.push_back(nullptr);
+        ::execv(sTool.c_str(), argv.data());
+        ::_exit(127);
+    }
+    std::string sOutput;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fdMaster, buffer, sizeof buffer);
+        if (n <= 0) break;  // EIO once the child has gone
+        sOutput.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fdMaster);
+    int nWait = 0;
+    ::waitpid(pid, &nWait, 0);
+    nStatus = WIFEXITED(nWait) ? WEXITSTATUS(nWait) : -1;
+    return sOutput;
+}
+
+TEST(Qrtool, ProgressIsShownAtATerminal) {
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("large.bin");
+    std::vector<unsigned char> model = digits(24 << 20);
+    qrtest::writeFileBytes(sFile, model);
+    int nStatus = -1;
+    // An unaligned position takes the chunked path, which reports its progress.
+    const std::string sScreen = toolOnTerminal({"insert", sFile, "3", "1M"}, nStatus);
+    EXPECT_EQ(nStatus, 0) << sScreen;
+    EXPECT_NE(sScreen.find("insert: 100%"), std::string::npos) << sScreen;
+    model.insert(model.begin() + 3, 1 << 20, 0);
+    EXPECT_TRUE(qrtest::readFileBytes(sFile) == model);
+    // Without a terminal nothing but the summary is printed.
+    const auto r = tool({"remove", sFile, "3", "1M"});
+    EXPECT_EQ(r.nStatus, 0);
+    EXPECT_EQ(r.sStderr, "");
+
+    // A long scan shows its progress too.
+    std::string sRecords;
+    while (sRecords.size() < (std::size_t{24} << 20)) sRecords += "  431900.00  6512000.00  1001  51234.50\n";
+    const std::string sXyz = dir.file("large.xyz");
+    qrtest::writeFileText(sXyz, "LINE L10\n" + sRecords);
+    const std::string sScanScreen = toolOnTerminal({"scan", sXyz}, nStatus);
+    EXPECT_EQ(nStatus, 0) << sScanScreen;
+    EXPECT_NE(sScanScreen.find("scan: 100% (24.0 MiB of 24.0 MiB)"), std::string::npos) << sScanScreen;
+}
+
+// OUT that reaches the input through a link is the input: refused, both files as they were.
+TEST(Qrtool, ConversionOutputThroughALinkToTheInputIsRefused) {
+    const struct {
+        const char* szCase;
+        const char* szLink;
+        bool bSymbolic;
+    } rows[] = {
+        {"OUT a hard link to IN", "hard", false},
+        {"OUT a symbolic link to IN", "soft", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szCase);
+        qrtest::ScratchDir dir;
+        const std::string sIn = dir.file("in.txt"), sLink = dir.file(row.szLink);
+        qrtest::writeFileText(sIn, "Hello\n");
+        ASSERT_EQ(row.bSymbolic ? ::symlink("in.txt", sLink.c_str()) : ::link(sIn.c_str(), sLink.c_str()), 0);
+        const auto r = tool({"--yes", "ascii2ebcdic", sIn, sLink});
+        EXPECT_EQ(r.nStatus, 1) << r.sStderr;
+        EXPECT_NE(r.sStderr.find("same file"), std::string::npos) << r.sStderr;
+        EXPECT_EQ(readText(sIn), "Hello\n");
+        EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
+    }
+}
+
+// Every write error ends the run with status 1 and a message: standard output on a full disk,
+// closed, or a pipe whose reader has gone; OUT on a file system that refuses to grow it (which
+// also leaves OUT as it was); and output that would land in the input.
+TEST(Qrtool, WriteErrorsFailTheRun) {
+    qrtest::ScratchDir dir;
+    const std::string sBig = dir.file("big.txt"), sOut = dir.file("out.ebc"), sIn = dir.file("in.txt");
+    qrtest::writeFileText(sBig, std::string(1 << 20, 'x'));
+    const struct {
+        const char* szScript;  // $0 the tool, $1 a 1 MiB text, $2 an existing OUT, $3 a small IN
+        const char* szMessage;
+    } rows[] = {
+        {"exec \"$0\" line encode AL0123 > /dev/full", "No space left on device"},
+        {"exec \"$0\" line encode AL0123 >&-", "Bad file descriptor"},
+        {"{ \"$0\" ebcdic2ascii \"$1\"; echo status=$? >&2; } | true", "Broken pipe"},
+        {"{ \"$0\" view \"$1\" 0 1M; echo status=$? >&2; } | true", "Broken pipe"},
+        {"trap '' XFSZ; ulimit -f 4; exec \"$0\" --yes ascii2ebcdic \"$1\" \"$2\"", "File too large"},
+        {"exec \"$0\" --yes ascii2ebcdic - \"$2\" < \"$2\"", "same file"},
+        {"exec \"$0\" ascii2ebcdic \"$3\" >> \"$3\"", "same file"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szScript);
+        qrtest::writeFileText(sOut, "old contents");
+        qrtest::writeFileText(sIn, "small input\n");
+        const auto r = shell(row.szScript, {sBig, sOut, sIn});
+        const bool bPiped = std::strstr(row.szScript, "| true") != nullptr;
+        if (bPiped) {  // the shell's status is that of the reader; the tool's is printed
+            EXPECT_NE(r.sStderr.find("status=1"), std::string::npos) << r.sStderr;
+        } else {
+            EXPECT_EQ(r.nStatus, 1) << r.sStderr;
+        }
+        EXPECT_NE(r.sStderr.find(row.szMessage), std::string::npos) << r.sStderr;
+        EXPECT_TRUE(readText(sOut) == "old contents");  // (no dump of a converted megabyte)
+        EXPECT_EQ(readText(sIn), "small input\n");
+        EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
+    }
+}
+
+}  // namespace
