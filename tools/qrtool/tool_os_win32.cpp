@@ -104,14 +104,18 @@ FileIdentity identityOf(Stream stream) {
 }
 
 PathKind kindOf(const std::string& sPath) {
-    const DWORD nAttributes = ::GetFileAttributesA(sPath.c_str());
-    if (nAttributes == INVALID_FILE_ATTRIBUTES) {
-        // Devices such as NUL or COM1 have no attributes, but they open.
+    DWORD nAttributes = ::GetFileAttributesA(sPath.c_str());
+    // The attributes of a link are its own, and devices such as NUL or COM1 have none: both are
+    // opened to learn what is really there.
+    if (nAttributes == INVALID_FILE_ATTRIBUTES || (nAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         const HANDLE hFile = openForQuery(sPath);
         if (hFile == INVALID_HANDLE_VALUE) return PathKind::Missing;
         const DWORD nType = ::GetFileType(hFile);
+        BY_HANDLE_FILE_INFORMATION info{};
+        const bool bInfo = ::GetFileInformationByHandle(hFile, &info) != 0;
         ::CloseHandle(hFile);
-        return nType == FILE_TYPE_DISK ? PathKind::Regular : PathKind::Other;
+        if (nType != FILE_TYPE_DISK || !bInfo) return PathKind::Other;
+        nAttributes = info.dwFileAttributes;
     }
     if ((nAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PathKind::Folder;
     if ((nAttributes & FILE_ATTRIBUTE_DEVICE) != 0) return PathKind::Other;
