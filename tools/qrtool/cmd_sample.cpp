@@ -125,7 +125,9 @@ int runSample(const Options&, const Args& args) {
     ebcdic.push_back('\0');
     AsciiToEbcdic(ebcdic.data());
 
-    const std::string sXyzPath = sDir + "/survey.xyz", sBinPath = sDir + "/records.bin", sEbcPath = sDir + "/header.ebc";
+    // Joined with the system's own separator.
+    const auto inDir = [&](const char* szName) { return (std::filesystem::path(sDir) / szName).string(); };
+    const std::string sXyzPath = inDir("survey.xyz"), sBinPath = inDir("records.bin"), sEbcPath = inDir("header.ebc");
     if (!writeThroughLibrary(sXyzPath, sXyz.data(), sXyz.size())) return kExitFailed;
     if (!writeThroughLibrary(sBinPath, records.data(), records.size() * sizeof(BinaryRecord))) return kExitFailed;
     if (!writeThroughLibrary(sEbcPath, ebcdic.data(), ebcdic.size() - 1)) return kExitFailed;
