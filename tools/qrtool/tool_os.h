@@ -1,6 +1,7 @@
 // qrtool: the few operating-system services the tool needs beyond the library, behind one small
-// interface. tool_os_posix.cpp implements it for POSIX systems; CMake picks the implementation
-// for the target system. Everything else in the tool is portable C++ over the library.
+// interface. tool_os_posix.cpp implements it for POSIX systems, tool_os_win32.cpp for Windows;
+// CMake picks the one for the target system. Everything else in the tool is portable C++ over the
+// library.
 //
 // Errors: a function that can fail returns false (or null) and puts the system's text for the
 // cause into sError; it never prints.
