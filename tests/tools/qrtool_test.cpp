@@ -480,6 +480,15 @@ TEST(Qrtool, Conversions) {
     r = tool({"ascii2ebcdic"}, "Hello");
     ASSERT_EQ(r.nStatus, 0);
     EXPECT_EQ(r.sStdout, "\xC8\x85\x93\x93\x96");
+    // Standard input is bytes: a Ctrl-Z does not end it, a CR LF stays two bytes (Windows text
+    // streams would do both).
+    const std::string sRaw = std::string("A\x1A") + "B\r\nC";
+    std::vector<char> converted(sRaw.begin(), sRaw.end());
+    converted.push_back('\0');
+    AsciiToEbcdic(converted.data());
+    r = tool({"ascii2ebcdic"}, sRaw);
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_EQ(r.sStdout, std::string(converted.data(), sRaw.size()));
     // Streams carry zero bytes and any length; printable text round-trips (but for brackets).
     std::string sText;
     for (int i = 0; i < 300000; ++i) sText += static_cast<char>(0x20 + (i * 7) % 95);
