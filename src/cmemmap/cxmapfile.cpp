@@ -265,9 +265,9 @@ bool CxMapFile::CreateMappingObject(int64_t llSize, bool bRandomName) {
     // them.
     const uint32_t nFlags = (bRandom ? qr::sys::kMapCreateExclusive : 0u) |
                             (m_bAppendNull ? qr::sys::kMapCreateAppendNull : 0u);
+    bool bExisted = false;
     for (int nRound = 0; nRound < qr::kRandomNameRounds; ++nRound) {
         if (bRandom && nRound > 0) qr::storeName(m_szMappingName, CreateMappingName(nullptr, true));
-        bool bExisted = false;
         m_hFileMapping = qr::sys::createFileMapping(m_hFile, nProtect, m_nMappingSize, m_szMappingName, true, nFlags,
                                                     &bExisted);
         if (m_hFileMapping != nullptr) break;
@@ -278,7 +278,9 @@ bool CxMapFile::CreateMappingObject(int64_t llSize, bool bRandomName) {
         return false;
     }
     // An object that existed keeps its own size: views are cut against that, never against the
-    // size this caller asked for.
+    // size this caller asked for. A new object has the size asked for (some systems keep page-file
+    // objects in whole pages and would report more than its data).
+    if (!bExisted) return true;
     const int64_t llObjectSize = qr::sys::fileMappingSize(m_hFileMapping);
     if (llObjectSize < 0) {
         qr::setError(kErrSystem);

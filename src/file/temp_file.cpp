@@ -7,27 +7,9 @@
 #include "qrcore/file.h"
 #include "qrcore/fileapi.h"
 
-CTempFile::CTempFile()
-    : m_hFile(qr::sys::kInvalidHandle),
-      m_nFileSize(0),
-      m_bOwnsFile(false),
-      m_nOwnerProcess(qr::sys::currentProcessId()),
-      m_pSharePrev(this),
-      m_pShareNext(this) {
-    Create(0);
-}
+CTempFile::CTempFile() : CTempFile(int64_t{0}) {}
 
-CTempFile::CTempFile(const char* szPrefix)
-    : m_hFile(qr::sys::kInvalidHandle),
-      m_nFileSize(0),
-      m_bOwnsFile(false),
-      m_nOwnerProcess(qr::sys::currentProcessId()),
-      m_pSharePrev(this),
-      m_pShareNext(this) {
-    m_strFileName = MakeTempFileName(szPrefix);
-    m_bOwnsFile = !m_strFileName.empty();
-    Create(0);
-}
+CTempFile::CTempFile(const char* szPrefix) : CTempFile(szPrefix, 0) {}
 
 CTempFile::CTempFile(const char* szPrefix, int64_t nSize)
     : m_hFile(qr::sys::kInvalidHandle),

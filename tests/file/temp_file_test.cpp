@@ -12,6 +12,7 @@
 #include "qrcore/error.h"
 #include "qrcore/file.h"
 #include "qrcore/fileapi.h"
+#include "support/backend.h"
 #include "support/child.h"
 #include "support/scratch.h"
 
@@ -253,6 +254,7 @@ std::unique_ptr<CTempFile> g_pTempFile;
 std::unique_ptr<CxFile> g_pCxFile;
 
 TEST_F(TempFiles, ForkedChildNeverDeletesTheParentsTemporaryFile) {
+    if (!qrtest::backend().bFork) GTEST_SKIP() << "no fork on " << qrtest::backend().szName;
     enum class End { Close, Destroy, Exit };
     struct Row {
         const char* szWhat;

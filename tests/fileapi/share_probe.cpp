@@ -1,9 +1,9 @@
 // Test helper for the share-mode tests: a second real process that opens a file with the modes
 // it is given and prints what happened, one line per mode: "<mode> <1|0> <last error> <size>",
 // size being the file's size right after the attempt.
-//   share_probe open <path> <mode>...   QR_OpenFile
-//   share_probe new <path> <mode>...    QR_NewFile, answering the overwrite question with OK
-//   share_probe <1-5> <path> <mode>...  the platform open with that creation disposition
+//   share_probe open <path> <contents> <mode>...   QR_OpenFile
+//   share_probe new <path> <contents> <mode>...    QR_NewFile, answering the overwrite question with OK
+//   share_probe <1-5> <path> <contents> <mode>...  the platform open with that creation disposition
 // Each handle is closed again at once, and a file that an attempt emptied gets its former
 // contents back before the next attempt.
 #include <cstdio>
@@ -11,7 +11,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "fileapi/open_mode.h"
@@ -22,11 +21,6 @@
 
 namespace {
 bool answerOk(QR_NoticeKind, const char*, const char*, void*) { return true; }
-
-std::string readAll(const char* szPath) {
-    std::ifstream in(szPath, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 bool openOne(const std::string& sHow, const char* szPath, uint32_t nMode, void** phFile) {
     if (sHow == "open") return QR_OpenFile(phFile, szPath, nMode);
@@ -40,13 +34,15 @@ bool openOne(const std::string& sHow, const char* szPath, uint32_t nMode, void**
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4) return 2;
+    if (argc < 5) return 2;
     QR_SetNoticeHandler(&answerOk, nullptr);
     CloseErrorWin();
     const std::string sHow = argv[1];
     const char* szPath = argv[2];
-    const std::string sContents = readAll(szPath);
-    for (int i = 3; i < argc; ++i) {
+    // The contents to restore after an open that emptied the file, given by the caller: reading
+    // them here could be refused by the very share modes tested.
+    const std::string sContents = argv[3];
+    for (int i = 4; i < argc; ++i) {
         const auto nMode = static_cast<uint32_t>(std::strtoul(argv[i], nullptr, 0));
         void* hFile = nullptr;
         const bool bOk = openOne(sHow, szPath, nMode, &hFile);
@@ -55,7 +51,7 @@ int main(int argc, char** argv) {
         const auto nSize = std::filesystem::file_size(szPath, ec);
         std::printf("%s %d %u %lld\n", argv[i], bOk ? 1 : 0, nError, ec ? -1LL : static_cast<long long>(nSize));
         if (bOk) QR_CloseFile(hFile);
-        if (readAll(szPath) != sContents) std::ofstream(szPath, std::ios::binary | std::ios::trunc) << sContents;
+        if (ec || nSize != sContents.size()) std::ofstream(szPath, std::ios::binary | std::ios::trunc) << sContents;
     }
     return 0;
 }

@@ -106,7 +106,7 @@ TEST_F(SpaceReserve, FullDiskLeavesTheFileAsItWas) {
 // A second process that may not write files above 700 KiB, on a 600 KiB file.
 TEST_F(SpaceReserve, FileSizeLimitLeavesTheFileAsItWas) {
     const std::string sPath = dir.file("limited.dat");
-    const std::string sChild = qrtest::testBinaryDir() + "/fileapi_space_child";
+    const std::string sChild = qrtest::helperProgram("fileapi_space_child");
     const Bytes start = fileapitest::randomBytes(static_cast<std::size_t>(600 * kKiB), 22);
     const struct {
         GrowRow row;

@@ -35,6 +35,8 @@ struct Backend {
     bool bLibraryBesideProgram;
     // Running under Wine, whose Win32 differs from Windows in a few places the tests name.
     bool bWine;
+    // A process can fork a copy of itself without exec (POSIX); Windows has no such call.
+    bool bFork;
 };
 
 const Backend& backend();

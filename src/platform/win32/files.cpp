@@ -1,7 +1,9 @@
 // Win32 backend: file handles are the system's own HANDLEs (callers mix them with Win32 calls):
 // create and open with the system's access, sharing and dispositions, close, read, write, seek,
-// size, end of file, flush, delete. Share modes, their check before truncation and handle
-// inheritance are the system's own behaviour.
+// size, end of file, flush, delete. Share modes and handle inheritance are the system's own
+// behaviour; on top of them, a create or open that empties a file is checked as a writer (the
+// system checks only the access asked for) and refused while the file is mapped anywhere, and a cut
+// at the end of file below a live mapping is refused before the system is asked.
 #include <algorithm>
 
 #include "platform/win32/seam.h"
@@ -19,6 +21,35 @@ namespace {
 // A handle the system may be given: null and the all-bits-set value (the current process for the
 // system) fail with the invalid-handle error before any call.
 bool usable(void* hFile) { return isValidHandle(hFile) || fail(ERROR_INVALID_HANDLE); }
+
+// Whether an existing file may be emptied by a create that asks for nAccess and shares nShare.
+// Emptying is writing: the share modes of the file's other opens must admit a writer, whatever
+// access the create asks for (the system checks only that access). And no mapping of the file may
+// be alive in any process. A probe open with write access answers both before anything changes; a
+// file the probe cannot open for another reason is left to the create itself.
+bool mayEmpty(const char* szPath, uint32_t nAccess, uint32_t nShare) {
+    const DWORD nSaved = ::GetLastError();
+    HANDLE hProbe = ::CreateFileA(szPath, nAccess | GENERIC_WRITE, nShare, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (hProbe == INVALID_HANDLE_VALUE) {
+        if (::GetLastError() == ERROR_SHARING_VIOLATION) return false;
+        ::SetLastError(nSaved);
+        return true;
+    }
+    const bool bMapped = !win32::fileNotMapped(hProbe) && ::GetLastError() == ERROR_USER_MAPPED_FILE;
+    ::CloseHandle(hProbe);
+    ::SetLastError(bMapped ? ERROR_USER_MAPPED_FILE : nSaved);
+    return !bMapped;
+}
+
+// Whether setEndOfFile would cut hFile below its current size.
+bool cutsFile(HANDLE hFile) {
+    LARGE_INTEGER zero{};
+    LARGE_INTEGER pos{};
+    LARGE_INTEGER size{};
+    return ::SetFilePointerEx(hFile, zero, &pos, FILE_CURRENT) && ::GetFileSizeEx(hFile, &size) &&
+           pos.QuadPart < size.QuadPart;
+}
 }  // namespace
 
 void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition,
@@ -38,6 +69,13 @@ void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t
         fail(ERROR_FILE_NOT_FOUND);
         return kInvalidHandle;
     }
+    if (isWildcardName(szPath)) {
+        fail(ERROR_INVALID_PARAMETER);
+        return kInvalidHandle;
+    }
+    if ((nDisposition == kCreateAlways || nDisposition == kTruncateExisting) &&
+        !mayEmpty(szPath, nAccess, nShare & (kShareRead | kShareWrite)))
+        return kInvalidHandle;
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof security;
     security.bInheritHandle = bInheritable ? TRUE : FALSE;
@@ -133,6 +171,7 @@ bool setEndOfFile(void* hFile) {
     // refuses with another code).
     if (!win32::mayWrite(systemHandle(hFile))) return fail(ERROR_ACCESS_DENIED);
     if (faulted(Op::Truncate)) return false;
+    if (cutsFile(systemHandle(hFile)) && !win32::fileNotMapped(systemHandle(hFile))) return false;
     return ::SetEndOfFile(systemHandle(hFile)) != FALSE;
 }
 

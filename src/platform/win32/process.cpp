@@ -1,4 +1,5 @@
-// Win32 backend: executable path, process end, clock, private random numbers, consoles.
+// Win32 backend: executable and library paths, process id, process end, clock, private random
+// numbers, consoles.
 #include <cstdlib>
 #include <mutex>
 #include <random>
@@ -9,12 +10,13 @@
 
 namespace qr::sys {
 
-std::string executablePath() {
-    // The system cuts the path silently to the buffer (and says so only through the length):
-    // grow until the result fits.
+namespace {
+// The full path of a loaded module. The system cuts the path silently to the buffer (and says so
+// only through the length): grow until the result fits.
+std::string modulePath(HMODULE hModule) {
     std::string sPath(MAX_PATH, '\0');
     for (;;) {
-        const DWORD nLength = ::GetModuleFileNameA(nullptr, sPath.data(), static_cast<DWORD>(sPath.size()));
+        const DWORD nLength = ::GetModuleFileNameA(hModule, sPath.data(), static_cast<DWORD>(sPath.size()));
         if (nLength == 0) return {};
         if (nLength < sPath.size()) {
             sPath.resize(nLength);
@@ -24,6 +26,20 @@ std::string executablePath() {
         sPath.resize(sPath.size() * 2);
     }
 }
+}  // namespace
+
+std::string executablePath() { return modulePath(nullptr); }
+
+std::string libraryPath() {
+    // The module that holds this function: the DLL, or the program it is linked into.
+    HMODULE hModule = nullptr;
+    if (!::GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                              reinterpret_cast<LPCSTR>(&modulePath), &hModule))
+        return {};
+    return modulePath(hModule);
+}
+
+uint32_t currentProcessId() { return static_cast<uint32_t>(::GetCurrentProcessId()); }
 
 void exitProcess(int nStatus) { std::exit(nStatus); }
 

@@ -48,4 +48,9 @@ inline void closeQuietly(HANDLE h) {
     ::SetLastError(nSaved);
 }
 
+// True when no mapping of hFile's file is alive in any process (the question behind
+// checkFileNotMapped, without the fault seam); false with ERROR_USER_MAPPED_FILE when one is, or
+// with the cause when the question fails.
+bool fileNotMapped(HANDLE hFile);
+
 }  // namespace qr::sys::win32

@@ -22,6 +22,7 @@ const Backend& backend() {
         /*bNameLivesWithViews=*/true,
         /*bLibraryBesideProgram=*/false,
         /*bWine=*/false,
+        /*bFork=*/true,
     };
     return s_backend;
 }

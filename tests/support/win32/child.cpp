@@ -60,9 +60,14 @@ std::string moduleFolder() {
     const std::size_t nSlash = sPath.find_last_of("\\/");
     return nSlash == std::string::npos ? "." : sPath.substr(0, nSlash);
 }
-}  // namespace
 
-ChildResult runChild(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin) {
+// The status a process ended by killThisProcess or by the deadline below ends with.
+constexpr UINT kKilledStatus = 137;
+
+// runChild, killing the child (TerminateProcess: no clean-up of any kind, like a crash) when it
+// still runs llKillAfterMicroseconds after its start (-1: never).
+ChildResult run(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin,
+                int64_t llKillAfterMicroseconds) {
     HANDLE hInRead, hInWrite, hOutRead, hOutWrite, hErrRead, hErrWrite;
     // The input pipe holds all of sStdin, so writing it never waits for the child.
     makePipe(hInRead, hInWrite, true, static_cast<DWORD>(sStdin.size() + 4096));
@@ -92,14 +97,29 @@ ChildResult runChild(const std::string& sProgram, const std::vector<std::string>
         result.sStderr = "CreateProcess failed with " + std::to_string(::GetLastError());
         return result;
     }
+    LARGE_INTEGER frequency{}, start{};
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&start);
     DWORD nWritten = 0;
     if (!sStdin.empty()) ::WriteFile(hInWrite, sStdin.data(), static_cast<DWORD>(sStdin.size()), &nWritten, nullptr);
     ::CloseHandle(hInWrite);
     // Read while the child runs, and what is left once it has ended. Not up to the end of the
     // pipes: a process the child started (the system's desktop process, when the child shows a
     // box) may hold their write ends for good.
+    bool bKilledHere = false;
     for (;;) {
-        const DWORD nWait = ::WaitForSingleObject(process.hProcess, 5);
+        DWORD nSlice = 5;
+        if (llKillAfterMicroseconds >= 0 && !bKilledHere) {
+            LARGE_INTEGER now{};
+            ::QueryPerformanceCounter(&now);
+            const int64_t llElapsed = (now.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart;
+            if (llElapsed >= llKillAfterMicroseconds) {
+                bKilledHere = ::TerminateProcess(process.hProcess, kKilledStatus) != FALSE;
+            } else if ((llKillAfterMicroseconds - llElapsed) / 1000 < nSlice) {
+                nSlice = static_cast<DWORD>((llKillAfterMicroseconds - llElapsed) / 1000);
+            }
+        }
+        const DWORD nWait = ::WaitForSingleObject(process.hProcess, nSlice);
         drain(hOutRead, &result.sStdout);
         drain(hErrRead, &result.sStderr);
         if (nWait != WAIT_TIMEOUT) break;
@@ -118,9 +138,20 @@ ChildResult runChild(const std::string& sProgram, const std::vector<std::string>
         *pText = sLines;
     }
     // Status codes from 0xC0000000 up are the system's exceptions (access violation and so on).
-    result.bExited = nCode < 0xC0000000u;
+    result.bKilled = bKilledHere || nCode == kKilledStatus;
+    result.bExited = !result.bKilled && nCode < 0xC0000000u;
     result.nStatus = result.bExited ? static_cast<int>(nCode) : -1;
     return result;
+}
+}  // namespace
+
+ChildResult runChild(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin) {
+    return run(sProgram, args, sStdin, -1);
+}
+
+ChildResult runChildKilledAfter(const std::string& sProgram, const std::vector<std::string>& args,
+                                int64_t llKillAfterMicroseconds) {
+    return run(sProgram, args, {}, llKillAfterMicroseconds < 0 ? 0 : llKillAfterMicroseconds);
 }
 
 std::string testBinaryDir() { return moduleFolder(); }
@@ -138,5 +169,17 @@ std::string copyProgram(const std::string& sProgram, const std::string& sFolder,
     std::filesystem::copy_file(source, sCopy);
     return sCopy;
 }
+
+// No fork on Windows: the tests that need one ask backend().bFork first.
+int runForked(const std::function<int()>&, int) { return -2; }
+
+void killThisProcess() {
+    // The system's own end of a process: no destructors, no buffers, handles and locks dropped.
+    ::TerminateProcess(::GetCurrentProcess(), kKilledStatus);
+    ::ExitProcess(kKilledStatus);  // not reached
+}
+
+// The system has no limit on the size of the files a process writes.
+bool limitFileSize(int64_t) { return false; }
 
 }  // namespace qrtest
