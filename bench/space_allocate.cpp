@@ -3,13 +3,11 @@
 // tail on the same file in the same run.
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bench_file.h"
 #include "fileapi/space_functions.h"
 #include "platform/platform.h"
 #include "qrcore/error.h"
@@ -21,24 +19,10 @@ constexpr int64_t kMiB = 0x100000;
 constexpr int64_t kGiB = 1024 * kMiB;
 constexpr int64_t kPos = 2 * kGiB;  // the middle, whole blocks
 
-struct File {
-    std::string sPath;
-    File() {
-        sPath = qr::sys::tempFolder() + "qrbench-space-" + std::to_string(::getpid()) + ".dat";
-        std::vector<unsigned char> buffer(static_cast<std::size_t>(8 * kMiB));
+bench::ScratchFile& file() {
+    static bench::ScratchFile s_file("qrbench-space", 4 * kGiB, [](std::vector<unsigned char>& buffer) {
         for (std::size_t i = 0; i < buffer.size(); ++i) buffer[i] = static_cast<unsigned char>(i * 131 + 7);
-        const int nFd = ::open(sPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (nFd < 0) std::abort();
-        for (int64_t llDone = 0; llDone < 4 * kGiB; llDone += static_cast<int64_t>(buffer.size()))
-            if (::write(nFd, buffer.data(), buffer.size()) != static_cast<ssize_t>(buffer.size())) std::abort();
-        ::fsync(nFd);
-        ::close(nFd);
-    }
-    ~File() { ::unlink(sPath.c_str()); }
-};
-
-File& file() {
-    static File s_file;
+    });
     return s_file;
 }
 

@@ -6,13 +6,11 @@
 // another journal window.
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bench_file.h"
 #include "fileapi/edit_journal.h"
 #include "fileapi/space_functions.h"
 #include "platform/platform.h"
@@ -25,33 +23,18 @@ constexpr int64_t kMiB = 0x100000;
 constexpr int64_t kGiB = 1024 * kMiB;
 constexpr int64_t kPos = 4099;  // near the start, not whole blocks
 
-struct File {
-    std::string sPath;
-    File() {
-        sPath = qr::sys::tempFolder() + "qrbench-journal-" + std::to_string(::getpid()) + ".dat";
-        // Pseudo-random bytes, as measured data is: a periodic pattern would let a shift rewrite
-        // blocks with the bytes they already hold, which some storage makes unrealistically cheap.
-        std::vector<unsigned char> buffer(static_cast<std::size_t>(8 * kMiB));
-        uint64_t nState = 0x9E3779B97F4A7C15ULL;
-        const int nFd = ::open(sPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (nFd < 0) std::abort();
-        for (int64_t llDone = 0; llDone < 2 * kGiB; llDone += static_cast<int64_t>(buffer.size())) {
-            for (auto& b : buffer) {
-                nState ^= nState << 13;
-                nState ^= nState >> 7;
-                nState ^= nState << 17;
-                b = static_cast<unsigned char>(nState >> 56);
-            }
-            if (::write(nFd, buffer.data(), buffer.size()) != static_cast<ssize_t>(buffer.size())) std::abort();
+// Pseudo-random bytes, as measured data is: a periodic pattern would let a shift rewrite blocks
+// with the bytes they already hold, which some storage makes unrealistically cheap.
+bench::ScratchFile& file() {
+    static uint64_t s_nState = 0x9E3779B97F4A7C15ULL;
+    static bench::ScratchFile s_file("qrbench-journal", 2 * kGiB, [](std::vector<unsigned char>& buffer) {
+        for (auto& b : buffer) {
+            s_nState ^= s_nState << 13;
+            s_nState ^= s_nState >> 7;
+            s_nState ^= s_nState << 17;
+            b = static_cast<unsigned char>(s_nState >> 56);
         }
-        ::fsync(nFd);
-        ::close(nFd);
-    }
-    ~File() { ::unlink(sPath.c_str()); }
-};
-
-File& file() {
-    static File s_file;
+    });
     return s_file;
 }
 

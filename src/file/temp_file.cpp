@@ -23,15 +23,7 @@ CTempFile::CTempFile(const char* szPrefix, int64_t nSize)
     Create(nSize);
 }
 
-CTempFile::CTempFile(int64_t nSize)
-    : m_hFile(qr::sys::kInvalidHandle),
-      m_nFileSize(0),
-      m_bOwnsFile(false),
-      m_nOwnerProcess(qr::sys::currentProcessId()),
-      m_pSharePrev(this),
-      m_pShareNext(this) {
-    Create(nSize);
-}
+CTempFile::CTempFile(int64_t nSize) : CTempFile(nullptr, nSize) {}
 
 CTempFile::CTempFile(const CTempFile& src)
     : m_hFile(src.m_hFile),

@@ -1,21 +1,7 @@
 # Installs the built library into a scratch prefix, builds a consumer project against it (CMake
 # package and pkg-config) and runs both programs.
-file(REMOVE_RECURSE ${WORK_DIR})
-set(PREFIX ${WORK_DIR}/prefix)
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
-  endif()
-  set(LAST_OUTPUT "${out}" PARENT_SCOPE)
-endfunction()
-
-run(${CMAKE_COMMAND} --install ${QRCORE_BUILD_DIR} --prefix ${PREFIX})
-foreach(f include/qrcore/qrcore.h share/qrcore/QuarrionError.inf share/qrcore/QuarrionError.en.inf bin/QuarrionError.inf)
-  if(NOT EXISTS ${PREFIX}/${f})
-    message(FATAL_ERROR "not installed: ${f}")
-  endif()
-endforeach()
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/ScratchInstall.cmake)
+scratch_install(include/qrcore/qrcore.h share/qrcore/QuarrionError.inf share/qrcore/QuarrionError.en.inf bin/QuarrionError.inf)
 file(GLOB pcfiles ${PREFIX}/lib*/pkgconfig/qrcore.pc)
 list(GET pcfiles 0 pcfile)
 get_filename_component(pcdir ${pcfile} DIRECTORY)

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "api_fixture.h"
 #include "platform/platform.h"
 #include "platform/posix/file_handle.h"
 #include "qrcore/error.h"
@@ -16,15 +17,7 @@
 
 namespace {
 
-class FileFunctionsPosix : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ShowErrorWin();
-        ReportError(0);
-    }
-    qrtest::ScratchDir dir;
-    qrtest::RecordingNotices notices{false};
-};
+class FileFunctionsPosix : public fileapitest::ApiTest {};
 
 // Descriptors that the API holds, read from /proc/self/fd with their close-on-exec flag.
 TEST_F(FileFunctionsPosix, EveryDescriptorIsCloseOnExec) {

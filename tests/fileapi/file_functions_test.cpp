@@ -11,6 +11,7 @@
 #include <system_error>
 #include <vector>
 
+#include "api_fixture.h"
 #include "error/error_state.h"
 #include "platform/platform.h"
 #include "qrcore/fileapi.h"
@@ -32,15 +33,7 @@ std::string lastMessage() {
     return sText;
 }
 
-class FileFunctions : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ShowErrorWin();
-        ReportError(0);
-    }
-    qrtest::ScratchDir dir;
-    qrtest::RecordingNotices notices{false};
-};
+class FileFunctions : public fileapitest::ApiTest {};
 
 TEST_F(FileFunctions, CreateWriteSeekReadRoundTrip) {
     const std::string sPath = dir.file("a.dat");

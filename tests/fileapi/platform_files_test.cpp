@@ -281,4 +281,58 @@ TEST(PlatformFiles, TemporaryNames) {
     EXPECT_EQ(sys::lastError(), sys::kErrorInvalidArgument);
 }
 
+// What the journal of an interrupted edit relies on to find its file again and to make room: the
+// identity and the final path follow the file, not the name it was opened by, and a reservation
+// changes neither the size nor a byte.
+TEST(PlatformFiles, IdentityFinalPathAndReservationFollowTheFile) {
+    qrtest::ScratchDir dir;
+    const std::string sPath = dir.file("one.dat"), sOther = dir.file("two.dat"), sMoved = dir.file("moved.dat");
+    qrtest::writeFileText(sPath, "0123456789");
+    qrtest::writeFileText(sOther, "x");
+    void* hFile = sys::createFile(sPath.c_str(), kRW, kShareAll, sys::kOpenExisting, false);
+    void* hSame = sys::createFile(sPath.c_str(), sys::kGenericRead, kShareAll, sys::kOpenExisting, false);
+    void* hOther = sys::createFile(sOther.c_str(), sys::kGenericRead, kShareAll, sys::kOpenExisting, false);
+    ASSERT_TRUE(sys::isValidHandle(hFile) && sys::isValidHandle(hSame) && sys::isValidHandle(hOther));
+    sys::FileIdentity one, same, other;
+    ASSERT_TRUE(sys::fileIdentity(hFile, &one) && sys::fileIdentity(hSame, &same) && sys::fileIdentity(hOther, &other));
+    EXPECT_EQ(one, same);
+    EXPECT_FALSE(one == other);
+
+    const std::string sFinal = sys::finalPath(sPath.c_str());
+    ASSERT_FALSE(sFinal.empty());
+    EXPECT_EQ(sys::finalPathOf(hFile), sFinal);
+    EXPECT_NE(sys::finalPath(sOther.c_str()), sFinal);
+    EXPECT_EQ(sys::finalPath(dir.file("none.dat").c_str()), "");
+    EXPECT_EQ(sys::lastError(), sys::kErrorNotFound);
+
+    // Room for 1 MiB more: the size and the bytes stay, growing into it works.
+    ASSERT_TRUE(sys::reserveFileSpace(hFile, 1 << 20));
+    EXPECT_EQ(sizeOf(sPath), 10);
+    EXPECT_TRUE(sys::reserveFileSpace(hFile, 5)) << "nothing to reserve below the size";
+    EXPECT_FALSE(sys::reserveFileSpace(hSame, 1 << 20));
+    EXPECT_EQ(sys::lastError(), sys::kErrorAccessDenied);
+    sys::injectFault(sys::Op::Reserve, 1, 28);
+    EXPECT_FALSE(sys::reserveFileSpace(hFile, 1 << 21));
+    EXPECT_EQ(sys::lastError(), 28u);
+    EXPECT_TRUE(sys::flushFileData(hFile));
+    EXPECT_TRUE(sys::startWriteBack(hFile, 0, 10));
+    EXPECT_TRUE(sys::flushFolder(dir.path().c_str()));
+    EXPECT_TRUE(sys::restrictToOwner(hFile));
+    EXPECT_TRUE(sys::closeHandle(hSame));
+    EXPECT_TRUE(sys::closeHandle(hOther));
+
+    // Renamed while open: the handle's final path is the new name, its identity unchanged.
+    std::error_code error;
+    std::filesystem::rename(sPath, sMoved, error);
+    if (!error) {
+        EXPECT_EQ(sys::finalPathOf(hFile), sys::finalPath(sMoved.c_str()));
+        sys::FileIdentity moved;
+        ASSERT_TRUE(sys::fileIdentity(hFile, &moved));
+        EXPECT_EQ(moved, one);
+    }
+    EXPECT_TRUE(sys::closeHandle(hFile));
+    const std::vector<unsigned char> bytes = qrtest::readFileBytes(error ? sPath : sMoved);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "0123456789");
+}
+
 }  // namespace

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "api_fixture.h"
 #include "error/error_state.h"
 #include "fileapi/edit_journal.h"
 #include "platform/platform.h"
@@ -101,14 +102,23 @@ Edit pickEdit(std::mt19937_64& engine, int64_t llSize, int64_t llWindow) {
     return edit;
 }
 
-class SpaceCrash : public ::testing::Test {
+class SpaceCrash : public fileapitest::ApiTest {
 protected:
-    void SetUp() override {
-        ShowErrorWin();
+    // Opens sPath, which recovers an interrupted edit, and checks that no journal is left and
+    // that the file is exactly before or after the edit; *pbAfter says which.
+    void expectRecovered(const std::string& sPath, const std::string& sJournal, const Bytes& before,
+                         const Bytes& after, bool* pbAfter) {
+        void* hFile = nullptr;
         ReportError(0);
+        ASSERT_TRUE(QR_OpenFile(&hFile, sPath.c_str(), 1)) << "error " << GetDllErrorNo() << ": " << notices.lastText();
+        QR_CloseFile(hFile);
+        ASSERT_FALSE(qrtest::fileExists(sJournal)) << "a journal was left";
+        const Bytes got = fileapitest::readAll(sPath);
+        *pbAfter = got == after;
+        ASSERT_TRUE(*pbAfter || got == before) << "the file is neither as before nor as after the edit (" << got.size()
+                                               << " bytes; before " << before.size() << ", after " << after.size()
+                                               << ")";
     }
-    qrtest::ScratchDir dir;
-    qrtest::RecordingNotices notices{false};
 };
 
 TEST_F(SpaceCrash, KilledEditsRecoverToBeforeOrAfter) {
@@ -181,18 +191,12 @@ TEST_F(SpaceCrash, KilledEditsRecoverToBeforeOrAfter) {
             dAverageMicroseconds = 0.8 * dAverageMicroseconds + 0.2 * dMicroseconds;
         }
 
-        void* hFile = nullptr;
-        ReportError(0);
-        ASSERT_TRUE(QR_OpenFile(&hFile, sPath.c_str(), 1)) << "error " << GetDllErrorNo() << ": " << notices.lastText();
-        QR_CloseFile(hFile);
-        ASSERT_FALSE(qrtest::fileExists(sJournal)) << "a journal was left";
-        const Bytes got = fileapitest::readAll(sPath);
-        if (got == after) {
+        bool bAfter = false;
+        ASSERT_NO_FATAL_FAILURE(expectRecovered(sPath, sJournal, model, after, &bAfter));
+        if (bAfter) {
             ++llAfter;
             model = after;
         } else {
-            ASSERT_TRUE(got == model) << "the file is neither as before nor as after the edit (" << got.size()
-                                      << " bytes; before " << model.size() << ", after " << after.size() << ")";
             ASSERT_TRUE(result.bKilled) << "an edit that ran to the end left the file as before";
             ++llBefore;
         }
@@ -261,18 +265,12 @@ TEST_F(SpaceCrash, PowerCutsRecoverToBeforeOrAfter) {
         } else {
             ASSERT_EQ(result.sStdout, "1 0 0\n") << result.sStderr;
         }
-        void* hFile = nullptr;
-        ReportError(0);
-        ASSERT_TRUE(QR_OpenFile(&hFile, sPath.c_str(), 1)) << "error " << GetDllErrorNo() << ": " << notices.lastText();
-        QR_CloseFile(hFile);
-        ASSERT_FALSE(qrtest::fileExists(sJournal)) << "a journal was left";
-        const Bytes got = fileapitest::readAll(sPath);
-        if (got == after) {
+        bool bAfter = false;
+        ASSERT_NO_FATAL_FAILURE(expectRecovered(sPath, sJournal, model, after, &bAfter));
+        if (bAfter) {
             ++llAfter;
             model = after;
         } else {
-            ASSERT_TRUE(got == model) << "the file is neither as before nor as after the edit (" << got.size()
-                                      << " bytes; before " << model.size() << ", after " << after.size() << ")";
             ++llBefore;
         }
     }

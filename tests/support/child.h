@@ -17,20 +17,30 @@ struct ChildResult {
     std::string sStderr;
 };
 
-// Runs sProgram with args (argv[0] is sProgram), standard input from sStdin, and waits for it.
-// Line ends of the output are '\n' (Windows programs write "\r\n" in text mode).
-ChildResult runChild(const std::string& sProgram, const std::vector<std::string>& args,
-                     const std::string& sStdin = {});
+// Runs sProgram with args (argv[0] is sProgram), standard input from sStdin, and waits for it,
+// killing it (no clean-up of any kind, like a crash) when it still runs llKillAfterMicroseconds
+// after it started (-1: never). Line ends of the output are '\n' (Windows programs write "\r\n"
+// in text mode). Each system's support implements it.
+ChildResult runProgram(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin,
+                       int64_t llKillAfterMicroseconds);
+
+// Runs sProgram with args and standard input sStdin, and waits for it.
+inline ChildResult runChild(const std::string& sProgram, const std::vector<std::string>& args,
+                            const std::string& sStdin = {}) {
+    return runProgram(sProgram, args, sStdin, -1);
+}
 
 // Runs fnBody in a child made by fork() without exec, which ends with _exit(fnBody()) unless
 // fnBody ends it itself (exit runs the child's static destructors). Returns the child's exit
 // status; -1 when it ended by a signal or did not end within nMilliseconds (it is killed then),
 // -2 when fork failed.
 int runForked(const std::function<int()>& fnBody, int nMilliseconds = 10000);
-// Runs sProgram like runChild, but kills it (SIGKILL: no clean-up of any kind, like a crash)
-// when it is still running nKillAfterMicroseconds after it started. Output up to the kill is kept.
-ChildResult runChildKilledAfter(const std::string& sProgram, const std::vector<std::string>& args,
-                                int64_t llKillAfterMicroseconds);
+// Runs sProgram like runChild, but kills it when it is still running llKillAfterMicroseconds after
+// it started. Output up to the kill is kept.
+inline ChildResult runChildKilledAfter(const std::string& sProgram, const std::vector<std::string>& args,
+                                       int64_t llKillAfterMicroseconds) {
+    return runProgram(sProgram, args, {}, llKillAfterMicroseconds < 0 ? 0 : llKillAfterMicroseconds);
+}
 
 // The folder of the running test program (where helper programs are built beside it).
 std::string testBinaryDir();

@@ -1,23 +1,9 @@
 # Installs the Windows build into a scratch prefix, checks the installed layout, builds two C
 # programs and a C++ program against it with the cross compilers and runs them under Wine from
 # the install's bin/, and the installed qrtool.exe there too when the build has it (TOOL true).
-file(REMOVE_RECURSE ${WORK_DIR})
-set(PREFIX ${WORK_DIR}/prefix)
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
-  endif()
-  set(LAST_OUTPUT "${out}" PARENT_SCOPE)
-endfunction()
-
-run(${CMAKE_COMMAND} --install ${QRCORE_BUILD_DIR} --prefix ${PREFIX})
-foreach(f bin/QRCore.dll bin/QuarrionError.inf include/qrcore/qrcore.h include/qrcore/api.h
+include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/ScratchInstall.cmake)
+scratch_install(bin/QRCore.dll bin/QuarrionError.inf include/qrcore/qrcore.h include/qrcore/api.h
     lib/libqrcore.dll.a lib/QRCore.def)
-  if(NOT EXISTS ${PREFIX}/${f})
-    message(FATAL_ERROR "not installed: ${f}")
-  endif()
-endforeach()
 foreach(dll ${RUNTIME_DLLS})
   if(NOT EXISTS ${PREFIX}/bin/${dll})
     message(FATAL_ERROR "run-time DLL not installed beside QRCore.dll: ${dll}")

@@ -10,8 +10,9 @@
 #include <limits>
 #include <mutex>
 
-#include "platform/posix/interrupted.h"
+#include "platform/open_request.h"
 #include "platform/posix/file_handle.h"
+#include "platform/posix/interrupted.h"
 #include "platform/posix/share_locks.h"
 #include "platform/sys_error.h"
 #include "platform/sys_fault.h"
@@ -94,21 +95,8 @@ bool prepareDescriptor(int nFd, uint32_t nAccess, uint32_t nShare, uint32_t nDis
 void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition,
                  bool bInheritable) {
     if (faulted(Op::Open)) return kInvalidHandle;
-    const uint32_t kAccessBits = kGenericRead | kGenericWrite;
-    const bool bBadDisposition = nDisposition < kCreateNew || nDisposition > kTruncateExisting;
-    const bool bTruncateWithoutWrite =
-        nDisposition == kTruncateExisting && (nAccess & kGenericWrite) == 0;
-    if (szPath == nullptr || (nAccess & ~kAccessBits) != 0 || bBadDisposition ||
-        bTruncateWithoutWrite) {
-        setLastError(kErrorInvalidArgument);
-        return kInvalidHandle;
-    }
-    if (*szPath == '\0') {
-        setLastError(kErrorNotFound);
-        return kInvalidHandle;
-    }
-    if (isWildcardName(szPath)) {
-        setLastError(kErrorInvalidArgument);
+    if (const uint32_t nRefused = openRequestError(szPath, nAccess, nDisposition)) {
+        setLastError(nRefused);
         return kInvalidHandle;
     }
     // Write access is restricted in the handle layer, the descriptor itself is always readable:

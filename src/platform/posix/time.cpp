@@ -25,12 +25,7 @@ bool localTimeNow(LocalTime& time) {
         setLastError(errno != 0 ? static_cast<uint32_t>(errno) : kErrorInvalidArgument);
         return false;
     }
-    time.nYear = tmLocal.tm_year + 1900;
-    time.nMonth = tmLocal.tm_mon + 1;
-    time.nDay = tmLocal.tm_mday;
-    time.nHour = tmLocal.tm_hour;
-    time.nMinute = tmLocal.tm_min;
-    time.nSecond = tmLocal.tm_sec;
+    time = localTimeFrom(tmLocal);
     return true;
 }
 

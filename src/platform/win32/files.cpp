@@ -6,6 +6,7 @@
 // at the end of file below a live mapping is refused before the system is asked.
 #include <algorithm>
 
+#include "platform/open_request.h"
 #include "platform/win32/seam.h"
 
 namespace qr::sys {
@@ -55,22 +56,9 @@ bool cutsFile(HANDLE hFile) {
 void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition,
                  bool bInheritable) {
     if (faulted(Op::Open)) return kInvalidHandle;
-    // Only the bits of the contract reach the system: other access bits have meanings of their own
-    // there (GENERIC_ALL, GENERIC_EXECUTE), and truncation without write access is refused as on
-    // every backend.
-    const uint32_t kAccessBits = kGenericRead | kGenericWrite;
-    const bool bBadDisposition = nDisposition < kCreateNew || nDisposition > kTruncateExisting;
-    const bool bTruncateWithoutWrite = nDisposition == kTruncateExisting && (nAccess & kGenericWrite) == 0;
-    if (szPath == nullptr || (nAccess & ~kAccessBits) != 0 || bBadDisposition || bTruncateWithoutWrite) {
-        fail(ERROR_INVALID_PARAMETER);
-        return kInvalidHandle;
-    }
-    if (*szPath == '\0') {
-        fail(ERROR_FILE_NOT_FOUND);
-        return kInvalidHandle;
-    }
-    if (isWildcardName(szPath)) {
-        fail(ERROR_INVALID_PARAMETER);
+    // Only the bits of the contract reach the system (see openRequestError).
+    if (const uint32_t nRefused = openRequestError(szPath, nAccess, nDisposition)) {
+        fail(nRefused);
         return kInvalidHandle;
     }
     if ((nDisposition == kCreateAlways || nDisposition == kTruncateExisting) &&

@@ -15,12 +15,7 @@ bool localTimeNow(LocalTime& time) {
     tm tmLocal{};
     // _localtime64_s, not localtime: the result must not live in a buffer shared between threads.
     if (::_localtime64_s(&tmLocal, &tNow) != 0) return win32::fail(ERROR_INVALID_PARAMETER);
-    time.nYear = tmLocal.tm_year + 1900;
-    time.nMonth = tmLocal.tm_mon + 1;
-    time.nDay = tmLocal.tm_mday;
-    time.nHour = tmLocal.tm_hour;
-    time.nMinute = tmLocal.tm_min;
-    time.nSecond = tmLocal.tm_sec;
+    time = localTimeFrom(tmLocal);
     return true;
 }
 

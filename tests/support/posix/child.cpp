@@ -30,9 +30,11 @@ int64_t nowMicroseconds() {
     return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
 }
 
-// llKillAfter < 0: no deadline.
-ChildResult run(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin,
-                int64_t llKillAfter) {
+}  // namespace
+
+// The deadline kill is SIGKILL.
+ChildResult runProgram(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin,
+                       int64_t llKillAfter) {
     int inPipe[2], outPipe[2], errPipe[2];
     makePipe(inPipe);
     makePipe(outPipe);
@@ -117,16 +119,7 @@ ChildResult run(const std::string& sProgram, const std::vector<std::string>& arg
     result.bKilled = WIFSIGNALED(nWait) && WTERMSIG(nWait) == SIGKILL;
     return result;
 }
-}  // namespace
 
-ChildResult runChild(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin) {
-    return run(sProgram, args, sStdin, -1);
-}
-
-ChildResult runChildKilledAfter(const std::string& sProgram, const std::vector<std::string>& args,
-                                int64_t llKillAfterMicroseconds) {
-    return run(sProgram, args, {}, llKillAfterMicroseconds < 0 ? 0 : llKillAfterMicroseconds);
-}
 
 int runForked(const std::function<int()>& fnBody, int nMilliseconds) {
     std::fflush(stdout);

@@ -64,10 +64,11 @@ std::string moduleFolder() {
 // The status a process ended by killThisProcess or by the deadline below ends with.
 constexpr UINT kKilledStatus = 137;
 
-// runChild, killing the child (TerminateProcess: no clean-up of any kind, like a crash) when it
-// still runs llKillAfterMicroseconds after its start (-1: never).
-ChildResult run(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin,
-                int64_t llKillAfterMicroseconds) {
+}  // namespace
+
+// The deadline kill is TerminateProcess.
+ChildResult runProgram(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin,
+                       int64_t llKillAfterMicroseconds) {
     HANDLE hInRead, hInWrite, hOutRead, hOutWrite, hErrRead, hErrWrite;
     // The input pipe holds all of sStdin, so writing it never waits for the child.
     makePipe(hInRead, hInWrite, true, static_cast<DWORD>(sStdin.size() + 4096));
@@ -143,16 +144,7 @@ ChildResult run(const std::string& sProgram, const std::vector<std::string>& arg
     result.nStatus = result.bExited ? static_cast<int>(nCode) : -1;
     return result;
 }
-}  // namespace
 
-ChildResult runChild(const std::string& sProgram, const std::vector<std::string>& args, const std::string& sStdin) {
-    return run(sProgram, args, sStdin, -1);
-}
-
-ChildResult runChildKilledAfter(const std::string& sProgram, const std::vector<std::string>& args,
-                                int64_t llKillAfterMicroseconds) {
-    return run(sProgram, args, {}, llKillAfterMicroseconds < 0 ? 0 : llKillAfterMicroseconds);
-}
 
 std::string testBinaryDir() { return moduleFolder(); }
 
