@@ -145,6 +145,13 @@ bool haveFile(benchmark::State& state) {
     return false;
 }
 
+// Opens the benchmark file for one pass; false (the benchmark skipped with the reason) if it fails.
+bool openFile(benchmark::State& state, qrtool::FileSource& source) {
+    if (source.open(xyzFile().path())) return true;
+    state.SkipWithError(source.error().c_str());
+    return false;
+}
+
 void LineCount(benchmark::State& state) {
     if (!haveFile(state)) return;
     std::vector<char> buffer(std::size_t{1} << 20);
@@ -152,10 +159,7 @@ void LineCount(benchmark::State& state) {
     const Stopwatch watch(false);
     for (auto _ : state) {
         qrtool::FileSource source;
-        if (!source.open(xyzFile().path())) {
-            state.SkipWithError(source.error().c_str());
-            return;
-        }
+        if (!openFile(state, source)) return;
         llLines = 0;
         for (int64_t n; (n = source.read(buffer.data(), buffer.size())) > 0;) {
             const char* p = buffer.data();
@@ -191,10 +195,7 @@ void ScanLayouts(benchmark::State& state) {
     const Stopwatch watch(false);
     for (auto _ : state) {
         qrtool::FileSource source;
-        if (!source.open(xyzFile().path())) {
-            state.SkipWithError(source.error().c_str());
-            return;
-        }
+        if (!openFile(state, source)) return;
         LayoutWork work;
         qrtool::TextScanner scanner;
         if (scanner.run(source, work) != qrtool::ScanStatus::Done) {
