@@ -159,7 +159,11 @@ bool setEndOfFile(void* hFile) {
     // refuses with another code).
     if (!win32::mayWrite(systemHandle(hFile))) return fail(ERROR_ACCESS_DENIED);
     if (faulted(Op::Truncate)) return false;
-    if (cutsFile(systemHandle(hFile)) && !win32::fileNotMapped(systemHandle(hFile))) return false;
+    // Only a live mapping refuses the cut; a file whose identity cannot be asked is left to the
+    // system.
+    if (cutsFile(systemHandle(hFile)) && !win32::fileNotMapped(systemHandle(hFile)) &&
+        ::GetLastError() == ERROR_USER_MAPPED_FILE)
+        return false;
     return ::SetEndOfFile(systemHandle(hFile)) != FALSE;
 }
 

@@ -300,16 +300,17 @@ void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const ch
     SECURITY_ATTRIBUTES security{};
     security.nLength = sizeof security;
     security.bInheritHandle = bInheritable ? TRUE : FALSE;
+    // A failure after the system grew the file gives the file its old size back.
+    auto failGrown = [&](HANDLE hMade) -> void* {
+        const DWORD nSaved = ::GetLastError();
+        if (hMade != nullptr) ::CloseHandle(hMade);
+        if (bGrows) setFileEnd(systemHandle(hFile), fileSize.QuadPart);
+        ::SetLastError(nSaved);
+        return nullptr;
+    };
     HANDLE hMapping = ::CreateFileMappingA(systemHandle(hFile), &security, nProtect, high(llSize), low(llSize),
                                            bNamed ? szName : nullptr);
-    if (hMapping == nullptr) {
-        if (bGrows) {
-            const DWORD nSaved = ::GetLastError();
-            setFileEnd(systemHandle(hFile), fileSize.QuadPart);
-            ::SetLastError(nSaved);
-        }
-        return nullptr;
-    }
+    if (hMapping == nullptr) return failGrown(nullptr);
     if (::GetLastError() == ERROR_ALREADY_EXISTS) {
         // Made between our question and our create by a program that does not take the lock.
         if ((nFlags & kMapCreateExclusive) != 0) {
@@ -326,10 +327,7 @@ void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const ch
             info.nIndex = (static_cast<uint64_t>(fileInfo.nFileIndexHigh) << 32) | fileInfo.nFileIndexLow;
         }
         pHold->hInfo = writeObjectInfo(sName, bInheritable, info);
-        if (pHold->hInfo == nullptr) {
-            win32::closeQuietly(hMapping);
-            return nullptr;
-        }
+        if (pHold->hInfo == nullptr) return failGrown(hMapping);
     }
     if (bFile) markMapped(fileInfo.dwVolumeSerialNumber, (static_cast<uint64_t>(fileInfo.nFileIndexHigh) << 32) | fileInfo.nFileIndexLow, pHold.get());
     return giveOut(hMapping, std::move(pHold));

@@ -85,8 +85,15 @@ ChildResult runProgram(const std::string& sProgram, const std::vector<std::strin
     startup.hStdError = hErrWrite;
     PROCESS_INFORMATION process{};
     // Only the three pipe ends are inheritable: the child gets nothing else of ours.
-    const BOOL bStarted = ::CreateProcessA(sProgram.c_str(), sCommand.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                           nullptr, &startup, &process);
+    // Wine's server now and then refuses a process start with an internal error while it starts
+    // many at once; a start refused so is tried again a few times.
+    BOOL bStarted = FALSE;
+    for (int nTry = 0; nTry < 4; ++nTry) {
+        bStarted = ::CreateProcessA(sProgram.c_str(), sCommand.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                    &startup, &process);
+        if (bStarted || ::GetLastError() != ERROR_INTERNAL_ERROR) break;
+        ::Sleep(50);
+    }
     ::CloseHandle(hInRead);
     ::CloseHandle(hOutWrite);
     ::CloseHandle(hErrWrite);
