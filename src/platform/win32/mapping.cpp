@@ -252,6 +252,8 @@ void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const ch
         if (llObject == 0 || (nProtect == kPageReadOnly && llObject > fileSize.QuadPart))
             return fail(ERROR_INVALID_PARAMETER), nullptr;
     }
+    const uint64_t nVolume = fileInfo.dwVolumeSerialNumber;
+    const uint64_t nIndex = (static_cast<uint64_t>(fileInfo.nFileIndexHigh) << 32) | fileInfo.nFileIndexLow;
     const bool bNamed = szName != nullptr && *szName != '\0';
     const std::string sName = bNamed ? szName : "";
     std::unique_ptr<CreateLock> pCreateLock;
@@ -274,11 +276,8 @@ void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const ch
             ObjectInfo info{};
             pHold->hInfo = readObjectInfo(sName, bInheritable, &info);
             if (pHold->hInfo != nullptr) {
-                const uint64_t nIndex =
-                    (static_cast<uint64_t>(fileInfo.nFileIndexHigh) << 32) | fileInfo.nFileIndexLow;
-                const bool bOtherFile =
-                    bFile && ((info.nFlags & kInfoFileBacked) == 0 || info.nVolume != fileInfo.dwVolumeSerialNumber ||
-                              info.nIndex != nIndex);
+                const bool bOtherFile = bFile && ((info.nFlags & kInfoFileBacked) == 0 || info.nVolume != nVolume ||
+                                                  info.nIndex != nIndex);
                 const bool bNotAppendNull =
                     (nFlags & kMapCreateAppendNull) != 0 && (info.nFlags & kInfoAppendNull) == 0;
                 if (bOtherFile || bNotAppendNull) {
@@ -286,7 +285,7 @@ void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const ch
                     return fail(bOtherFile ? kErrorMappingOtherFile : kErrorMappingNotAppendNull), nullptr;
                 }
             }
-            if (bFile) markMapped(fileInfo.dwVolumeSerialNumber, (static_cast<uint64_t>(fileInfo.nFileIndexHigh) << 32) | fileInfo.nFileIndexLow, pHold.get());
+            if (bFile) markMapped(nVolume, nIndex, pHold.get());
             if (pbExisted != nullptr) *pbExisted = true;
             return giveOut(hExisting, std::move(pHold));
         }
@@ -323,13 +322,13 @@ void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const ch
         info.nMagic = kInfoMagic;
         info.nFlags = (bFile ? kInfoFileBacked : 0u) | ((nFlags & kMapCreateAppendNull) != 0 ? kInfoAppendNull : 0u);
         if (bFile) {
-            info.nVolume = fileInfo.dwVolumeSerialNumber;
-            info.nIndex = (static_cast<uint64_t>(fileInfo.nFileIndexHigh) << 32) | fileInfo.nFileIndexLow;
+            info.nVolume = nVolume;
+            info.nIndex = nIndex;
         }
         pHold->hInfo = writeObjectInfo(sName, bInheritable, info);
         if (pHold->hInfo == nullptr) return failGrown(hMapping);
     }
-    if (bFile) markMapped(fileInfo.dwVolumeSerialNumber, (static_cast<uint64_t>(fileInfo.nFileIndexHigh) << 32) | fileInfo.nFileIndexLow, pHold.get());
+    if (bFile) markMapped(nVolume, nIndex, pHold.get());
     return giveOut(hMapping, std::move(pHold));
 }
 
@@ -355,7 +354,8 @@ void* openFileMapping(uint32_t nAccess, bool bInheritable, const char* szName) {
     ObjectInfo info{};
     pHold->hInfo = readObjectInfo(szName, bInheritable, &info);
     // This process keeps the object's file mapped too.
-    if (pHold->hInfo != nullptr && (info.nFlags & kInfoFileBacked) != 0) markMapped(info.nVolume, info.nIndex, pHold.get());
+    if (pHold->hInfo != nullptr && (info.nFlags & kInfoFileBacked) != 0)
+        markMapped(info.nVolume, info.nIndex, pHold.get());
     return giveOut(hMapping, std::move(pHold));
 }
 
