@@ -1,7 +1,11 @@
 # cmake -DINPUT=<texts.txt> -DOUTPUT=<header> -DCHARSET=<UTF-8|CP936> -P builtin_texts.cmake
 # Writes the texts of INPUT (UTF-8 lines "name text") as C++ constants in namespace qr, as bytes in
-# CHARSET. Fails, leaving no output, when a text has no form in CHARSET.
+# CHARSET. Fails, leaving no output, when iconv cannot convert INPUT (a text without a form in
+# CHARSET), with iconv's own words.
 cmake_minimum_required(VERSION 3.25)
+# The folder may not exist yet: not every generator creates the folders of a command's outputs.
+get_filename_component(dir ${OUTPUT} DIRECTORY)
+file(MAKE_DIRECTORY ${dir})
 if(CHARSET STREQUAL "UTF-8")
   set(converted ${INPUT})
 else()
@@ -11,7 +15,11 @@ else()
     OUTPUT_FILE ${converted} RESULT_VARIABLE rc ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)
     file(REMOVE ${converted})
-    message(FATAL_ERROR "a text of ${INPUT} has no ${CHARSET} form: ${err}")
+    string(STRIP "${err}" err)
+    if(err STREQUAL "")
+      set(err "no message")
+    endif()
+    message(FATAL_ERROR "iconv could not convert ${INPUT} to ${CHARSET} (exit status ${rc}): ${err}")
   endif()
 endif()
 # Byte by byte, so that no compiler ever reads the texts in a character set of its own.
