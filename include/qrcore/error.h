@@ -8,8 +8,11 @@
  * QuarrionError.inf, read when the library loads from the first of these folders that holds
  * one: the running executable's folder (a list placed there always wins), the folder of the
  * library's own file, and the installed data folder (share/qrcore beside the library's install
- * folder). When none can be opened, or the list found is malformed, the process ends with exit
- * status 1 after a notice, before any code of the program runs.
+ * folder). A list announces at most 4096 entries, and its words up to its last entry lie within
+ * its first 1 MiB (1048576 bytes); a list beyond either bound is malformed. When none can be
+ * opened, or the list found is malformed, the process ends with exit status 1 after a notice,
+ * before any code of the program runs; standard error then also says where the list was looked
+ * for, in order, what was wrong, and how to put one in place.
  * The error state is not synchronised: report and query from one thread at a time. */
 #ifndef QRCORE_ERROR_H
 #define QRCORE_ERROR_H

@@ -1,5 +1,6 @@
 // Error subsystem: CErrorInfo, the error state and its reporting rules.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -52,21 +53,29 @@ CErrorInfo::~CErrorInfo() {
 }
 
 bool CErrorInfo::LoadErrorList() {
+    const std::vector<std::string> candidates =
+        qr::errorListCandidates(qr::sys::executablePath(), qr::sys::libraryPath(), QRCORE_DATA_FROM_LIBRARY);
+    std::vector<std::string> outcomes;
     std::FILE* pFile = nullptr;
-    for (const std::string& sPath : qr::errorListCandidates(qr::sys::executablePath(), qr::sys::libraryPath(),
-                                                            QRCORE_DATA_FROM_LIBRARY)) {
+    for (const std::string& sPath : candidates) {
+        errno = 0;
         pFile = std::fopen(sPath.c_str(), "r");
+        outcomes.emplace_back(pFile != nullptr ? "read" : errno != 0 ? std::strerror(errno) : "cannot be opened");
         if (pFile != nullptr) break;
     }
-    if (pFile == nullptr) {
-        qr::showNotice(QR_NoticeError, qr::kErrorCaption, qr::kListCannotOpen);
-        return false;
-    }
+    qr::ErrorListStatus status = qr::ErrorListStatus::CannotOpen;
     std::vector<_tagErrorItem> items;
-    const qr::ErrorListStatus status = qr::readErrorList(pFile, items);
-    std::fclose(pFile);
+    if (pFile != nullptr) {
+        status = qr::readErrorList(pFile, items);
+        std::fclose(pFile);
+    }
     if (status != qr::ErrorListStatus::Ok) {
-        qr::showNotice(QR_NoticeError, qr::kErrorCaption, qr::kListBadFormat);
+        qr::showNotice(QR_NoticeError, qr::kErrorCaption,
+                       status == qr::ErrorListStatus::CannotOpen ? qr::kListCannotOpen : qr::kListBadFormat);
+        // The notice keeps the system's own text; where to look and what to do goes to whoever
+        // reads standard error (a developer starting the program from a shell or a build).
+        std::fputs(qr::errorListGuidance(candidates, outcomes, status).c_str(), stderr);
+        std::fflush(stderr);
         return false;
     }
     // An unreadable entry lowers the count, so an entry that was never read can never match.

@@ -92,6 +92,40 @@ TEST(ErrorList, CountsAndMalformedEntries) {
     }
 }
 
+// Every program reads the list before main: a list beyond the bounds is malformed and read no
+// further, and bytes after the last entry are never read at all.
+TEST(ErrorList, BoundsOfCountAndSize) {
+    std::string sAtBound = "QRError " + std::to_string(qr::kErrorListMaxEntries);
+    for (int32_t i = 0; i < qr::kErrorListMaxEntries; ++i) sAtBound += " 1 A t";
+    // The last entry's text ends at the last byte within the bound, or one byte later.
+    const std::string sHead = "QRError 1", sEntry = " 7 A seven";
+    const std::string sEndsAtBound = sHead + std::string(qr::kErrorListMaxBytes - sHead.size() - sEntry.size(), ' ') + sEntry;
+    struct Row {
+        const char* szName;
+        std::string sText;
+        qr::ErrorListStatus status;
+        std::size_t nItems;
+    } rows[] = {
+        {"count at the bound", sAtBound, qr::ErrorListStatus::Ok, std::size_t(qr::kErrorListMaxEntries)},
+        {"count above the bound", "QRError " + std::to_string(qr::kErrorListMaxEntries + 1) + " 7 A seven",
+         qr::ErrorListStatus::TooManyEntries, 0},
+        {"count of 2^31-1", "QRError 2147483647 7 A seven", qr::ErrorListStatus::TooManyEntries, 0},
+        {"last entry ends at the bound", sEndsAtBound + "\n", qr::ErrorListStatus::Ok, 1},
+        {"last entry ends one byte past the bound", " " + sEndsAtBound, qr::ErrorListStatus::TooLarge, 0},
+        {"an entry starts past the bound", "QRError 2 7 A seven" + std::string(qr::kErrorListMaxBytes, '\n') + "8 B eight",
+         qr::ErrorListStatus::TooLarge, 0},
+        {"a first word longer than the bound", std::string(qr::kErrorListMaxBytes + 1, 'Q'), qr::ErrorListStatus::TooLarge, 0},
+        {"bytes after the last entry", "QRError 1 7 A seven\n" + std::string(2 * qr::kErrorListMaxBytes, 'x'),
+         qr::ErrorListStatus::Ok, 1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.szName);
+        const Parsed parsed = parse(row.sText);
+        EXPECT_EQ(parsed.status, row.status);
+        EXPECT_EQ(parsed.items.size(), row.nItems);
+    }
+}
+
 TEST(ErrorList, TextOf127BytesIsKept) {
     const std::string sText(127, 'y');
     const Parsed parsed = parse("QRError 1 7 A " + sText);

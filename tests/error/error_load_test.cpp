@@ -6,6 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/sys_files.h"
 
 #include "support/backend.h"
 #include "support/child.h"
@@ -56,11 +61,29 @@ void expectRan(const qrtest::ChildResult& result) {
     EXPECT_EQ(result.sStderr, "");
 }
 
+// The notice as the system's own text, then, on standard error, the folders searched in order
+// (the program's first, the installed data folder last) and what to do.
 void expectStopped(const qrtest::ChildResult& result, const std::string& sNotice) {
     ASSERT_TRUE(result.bExited) << result.sStderr;
     EXPECT_EQ(result.nStatus, 1);
-    EXPECT_EQ(result.sStderr, sNotice);
     EXPECT_EQ(result.sStdout, "");
+    ASSERT_EQ(result.sStderr.substr(0, sNotice.size()), sNotice) << result.sStderr;
+    std::istringstream guidance(result.sStderr.substr(sNotice.size()));
+    std::vector<std::string> places;
+    std::string sLine, sAdvice;
+    while (std::getline(guidance, sLine)) {
+        if (sLine.rfind("  ", 0) == 0)
+            places.push_back(sLine);
+        else
+            sAdvice += sLine + "\n";
+    }
+    ASSERT_GE(places.size(), 2u) << result.sStderr;
+    EXPECT_NE(places.front().find(std::string("bin") + qr::sys::kPathSeparator + "QuarrionError.inf:"), std::string::npos)
+        << result.sStderr;
+    EXPECT_NE(places.back().find(std::string("qrcore") + qr::sys::kPathSeparator + "QuarrionError.inf:"), std::string::npos)
+        << result.sStderr;
+    EXPECT_NE(sAdvice.find(&sNotice == &kOpenNotice ? "qrcore_copy_error_list" : "replace it"), std::string::npos)
+        << result.sStderr;
 }
 
 TEST(ErrorListLoad, BrokenListsEndTheProcessWithFailureBeforeMain) {
@@ -75,6 +98,7 @@ TEST(ErrorListLoad, BrokenListsEndTheProcessWithFailureBeforeMain) {
         {"first word longer than 7 bytes", "QRErrors 1\n1000003 E_MODE bad-mode\n", &kFormatNotice},
         {"empty file", "", &kFormatNotice},
         {"keyword glued to text", "QRError1 1000003 E_MODE bad-mode", &kFormatNotice},
+        {"more entries announced than a list may hold", "QRError 2147483647\n1000003 E_MODE bad-mode\n", &kFormatNotice},
         {"well formed", kGood, nullptr},
     };
     for (const Case& c : cases) {
