@@ -9,7 +9,8 @@
 #   QRCORE_SETUP=skip         do nothing (the machine is set up by other means)
 #   QRCORE_SETUP_DRY_RUN=1    say what would be installed, change nothing
 #   QRCORE_SETUP_PAUSE=N      seconds before the second try of a failed install (default 30)
-#   QRCORE_SETUP_NOTES=FILE   where the one-line outcome of each group is written (appended)
+#   QRCORE_CHECK_NOTES=FILE   where the one-line outcome of each group is added (the check
+#                             prints the file at its end)
 set -euo pipefail
 
 # Groups: "name|packages". Every leg needs the required ones.
@@ -31,7 +32,7 @@ loader_group="Wine's 32-bit loader (the 32-bit Windows suite)|wine32:i386"
 
 pause=${QRCORE_SETUP_PAUSE:-30}
 dry_run=${QRCORE_SETUP_DRY_RUN:-}
-notes=${QRCORE_SETUP_NOTES:-/dev/null}
+notes=${QRCORE_CHECK_NOTES:-/dev/null}
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 

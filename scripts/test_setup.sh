@@ -66,7 +66,7 @@ situation() {
   : >"$state/arch"
   : >"$state/calls"
   shift 3
-  out=$(env "$@" FAKE="$state" PATH="$fake/bin:$PATH" QRCORE_SETUP_PAUSE=0 QRCORE_SETUP_NOTES="$state/notes" \
+  out=$(env "$@" FAKE="$state" PATH="$fake/bin:$PATH" QRCORE_SETUP_PAUSE=0 QRCORE_CHECK_NOTES="$state/notes" \
     bash "$setup" 2>&1) || status=$?
   calls=$(cat "$state/calls")
   current=$name
