@@ -8,11 +8,14 @@ cd "$(dirname "$0")/.."
 gen=()
 command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
 # The same configuration as the README's install build, so the two share one build folder.
-# The build's own output is shown only when it fails.
-quiet() { local out; out=$("$@" 2>&1) || { printf '%s\n' "$out" >&2; return 1; }; }
-quiet cmake -S . -B build/dist "${gen[@]}" -DCMAKE_BUILD_TYPE=Release -DQRCORE_BUILD_TESTS=OFF \
+# The build shows its progress (a first build on a new machine takes a minute or two).
+started=$SECONDS
+echo "== demo: configuring the build in build/dist =="
+cmake -S . -B build/dist "${gen[@]}" -DCMAKE_BUILD_TYPE=Release -DQRCORE_BUILD_TESTS=OFF \
   -DQRCORE_BUILD_BENCH=OFF
-quiet cmake --build build/dist --target qrtool -j "$(nproc 2>/dev/null || echo 2)"
+echo "== demo: building the library and qrtool ($((SECONDS - started)) s) =="
+cmake --build build/dist --target qrtool -j "$(nproc 2>/dev/null || echo 2)"
+echo "== demo: qrtool on the sample survey in data/sample ($((SECONDS - started)) s) =="
 qrtool=build/dist/tools/qrtool/qrtool
 set -x
 "$qrtool" scan data/sample/survey.xyz

@@ -15,7 +15,7 @@ set -euo pipefail
 
 # Groups: "name|packages". Every leg needs the required ones.
 required=(
-  "build tools|cmake ninja-build g++ pkg-config"
+  "build tools|cmake ninja-build g++ pkg-config bsdextrautils"
   "test frameworks|libgtest-dev libgmock-dev libbenchmark-dev"
   "clang with its sanitizer run-times|clang libclang-rt-14-dev"
   "Python bindings|python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest"

@@ -53,7 +53,7 @@ printf '#!/bin/sh\necho "${FAKE_UID:-0}"\n' >"$fake/bin/id"
 chmod +x "$fake/bin/"*
 
 everything="cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest ccache python3-pandas mypy
+bsdextrautils python3-dev pybind11-dev python3-pybind11 python3-numpy python3-pytest ccache python3-pandas mypy
 g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 wine32:i386"
 failures=0
 
