@@ -15,7 +15,7 @@ trap 'rm -rf "$work"' EXIT
 windows_missing=$(./scripts/windows.sh --available) || true
 {
   echo 'set -euxo pipefail'
-  printf 'windows_ready() { [ -z %q ] || { echo "skipped, the Windows legs cannot run here: "%q >&2; return 1; }; }\n' \
+  printf 'windows_ready() { [ -z %q ] || { echo "skipped with the Windows legs: "%q >&2; return 1; }; }\n' \
     "$windows_missing" "$windows_missing"
   awk '/^```sh[[:space:]]*$/ { inside = 1; next }
        /^```/ { inside = 0; next }
