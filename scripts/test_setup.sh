@@ -57,13 +57,14 @@ bsdextrautils python3-dev pybind11-dev python3-pybind11 python3-numpy python3-py
 g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine64 wine32:i386"
 failures=0
 
-# situation NAME EXPECTED-STATUS INSTALLED-PACKAGES [VAR=VALUE...]: runs the set-up on a fake
-# machine that has INSTALLED-PACKAGES; its output and calls are then in $out and $calls.
+# [foreign=ARCH] situation NAME EXPECTED-STATUS INSTALLED-PACKAGES [VAR=VALUE...]: runs the set-up
+# on a fake machine that has INSTALLED-PACKAGES (and the foreign architecture ARCH); its output
+# and calls are then in $out and $calls.
 situation() {
   local name=$1 expected=$2 state="$fake/$1" status=0
   mkdir -p "$state"
   echo "$3" | tr ' ' '\n' | sed '/^$/d' >"$state/installed"
-  : >"$state/arch"
+  echo "${foreign:-}" | sed '/^$/d' >"$state/arch"
   : >"$state/calls"
   shift 3
   out=$(env "$@" FAKE="$state" PATH="$fake/bin:$PATH" QRCORE_SETUP_PAUSE=0 QRCORE_CHECK_NOTES="$state/notes" \
@@ -91,6 +92,10 @@ expect "the 32-bit loader tried alone, twice" [ "$(grep -cx 'apt-get install win
 expect "the i386 architecture added for the loader, then removed" has "$calls" "remove-architecture i386"
 expect "the skip reported with apt's words" has "$out" "generated breaks.*32-bit Windows suite is skipped"
 expect "the Windows group installed" has "$(cat "$fake/$current/notes" 2>/dev/null)" "^Windows cross builds.*: installed"
+
+foreign=i386 situation i386-index-unreachable-from-the-start 0 "" FAKE_I386_INDEX_FAILS=1
+expect "the required packages installed all the same" has "$calls" "install cmake .*python3-pytest"
+expect "the i386 architecture kept (it was there before)" bash -c "! grep -q remove-architecture <<<'$calls'"
 
 situation required-unavailable 1 "" FAKE_UNAVAILABLE=libbenchmark-dev
 expect "the reason given" has "$out" "cannot install the packages every leg needs.*libbenchmark-dev"
