@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "commands.h"
+#include "per_file.h"
 #include "qrcore/convert.h"
 #include "qrcore/error.h"
 #include "qrcore/fileapi.h"
@@ -149,6 +150,7 @@ int runSegy(const Options& options, const Args& args) {
     if (args.size() != 1) return fail(kExitUsage, "segy: expected one file (see qrtool segy --help)");
     const std::string& sPath = args[0];
     const std::string sWhat = "segy: " + sPath + ": ";
+    if (!regularOrMissing("segy", sPath, "its traces are counted from its size")) return kExitFailed;
     SegyReader reader;
     if (!reader.open(sPath)) return failLibrary("segy: " + sPath);
     std::error_code ec;
