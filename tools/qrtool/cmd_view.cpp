@@ -82,7 +82,7 @@ int viewOne(const Options& options, const std::string& sPath, int64_t llOffset, 
     if (options.bJson)
         pJson = std::make_unique<Listing>(options, false,
                                           std::vector<Field>{text("file", sPath), number("offset", llOffset),
-                                                             number("size", llSize), text("text", column.sName)},
+                                                             number("size", llSize), text("text_encoding", column.sName)},
                                           "rows");
     for (int64_t llPos = llOffset; llPos < llOffset + llSize;) {
         const int64_t llLength = std::min(kWindow, llOffset + llSize - llPos);

@@ -198,10 +198,12 @@ int listTraces(const Options& options, Reader& reader, const Layout& layout) {
     if (!layout.bVariable && layout.llTraceBytes == 0)
         return fail(kExitFailed, sWhat + "0 samples per trace in the binary header: the traces cannot be found");
 
+    // In JSON only: the text form stays a plain table (several files are headed by their names).
+    const auto jsonOnly = [](const char* szKey, const std::string& sValue) { return field(szKey, "", jsonString(sValue)); };
     const std::vector<Field> head = {
-        text("file", layout.sPath),
-        text("byte_order", layout.bLittle ? "little-endian" : "big-endian"),
-        text("trace_length", layout.bVariable ? "variable" : "fixed"),
+        jsonOnly("file", layout.sPath),
+        jsonOnly("byte_order", layout.bLittle ? "little-endian" : "big-endian"),
+        jsonOnly("trace_length", layout.bVariable ? "variable" : "fixed"),
     };
     TraceWalker walker(reader, layout, range);
     const unsigned char* pHeader = nullptr;
