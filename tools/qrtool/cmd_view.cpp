@@ -113,10 +113,12 @@ int runView(const Options& options, const Args& args) {
     int64_t llOffset = 0, llSize = 0;
     if (!parseSize(sOffset, llOffset)) return fail(kExitUsage, "view: '" + sOffset + "' is not an offset");
     if (!parseSize(sSize, llSize)) return fail(kExitUsage, "view: '" + sSize + "' is not a size");
+    // A code page asks for EBCDIC by itself.
     const Codepage* pCodepage = nullptr;
-    if (options.bEbcdic && !findCodepage(options.sCodepage, pCodepage))
+    if (!findCodepage(options.sCodepage, pCodepage))
         return fail(kExitUsage, "view: --codepage '" + options.sCodepage + "' is not one of 037, 1047, table");
-    const TextColumn column(options.bEbcdic ? (pCodepage != nullptr ? pCodepage : &defaultCodepage()) : nullptr);
+    if (options.bEbcdic && pCodepage == nullptr) pCodepage = &defaultCodepage();
+    const TextColumn column(pCodepage);
     return forEachFile(options, Args(args.begin(), args.end() - 2),
                        [&](const std::string& sPath) { return viewOne(options, sPath, llOffset, llSize, column); });
 }

@@ -65,8 +65,8 @@ const std::vector<Command>& commands() {
          "Dumps SIZE bytes from OFFSET (cut at the end of the file) of each FILE. OFFSET and SIZE\n"
          "may be hexadecimal (0x0C80) or take the suffixes K, M, G, T. --ebcdic shows the text column\n"
          "as EBCDIC (tape headers, SEG-Y textual headers): code page 037 unless --codepage names\n"
-         "1047 or 'table' (the library's table, which keeps printable ASCII only); characters\n"
-         "outside ASCII show as '.'. --json gives each file's rows as an object.", &runView},
+         "1047 or 'table' (the library's table, which keeps printable ASCII only; --codepage alone\n"
+         "implies --ebcdic); characters outside ASCII show as '.'. --json gives each file's rows as an object.", &runView},
         {"columns", "column layouts of a blank-separated text file", "columns FILE\n"
          "Lists each distinct layout of column widths, how many records have it and the line\n"
          "numbers where runs of it start (at most 16 listed). Blank lines, comment lines\n"
