@@ -724,6 +724,16 @@ std::vector<unsigned char> segyTraces(const SegyShape& shape) {
     return file;
 }
 
+// s as a JSON string, quotes included (Windows paths hold backslashes).
+std::string jsonQuoted(const std::string& s) {
+    std::string sQuoted = "\"";
+    for (const char c : s) {
+        if (c == '\\' || c == '"') sQuoted += '\\';
+        sQuoted += c;
+    }
+    return sQuoted + "\"";
+}
+
 std::string shortestText(double d) {
     char szText[64];
     const auto result = std::to_chars(szText, szText + sizeof szText, d);
@@ -767,7 +777,7 @@ TEST(Qrtool, SegyTraceHeadersAreListed) {
         r = tool({"--json", "segy", "--traces", row.szRange, "--fields", sFields, sFile});
         ASSERT_EQ(r.nStatus, 0) << r.sStderr;
         EXPECT_NE(r.sStdout.find(sJson), std::string::npos) << r.sStdout;
-        EXPECT_EQ(r.sStdout.rfind("{\n  \"file\": \"" + sFile + "\",\n  \"byte_order\": \"" + (row.bLittle ? "little" : "big") +
+        EXPECT_EQ(r.sStdout.rfind("{\n  \"file\": " + jsonQuoted(sFile) + ",\n  \"byte_order\": \"" + (row.bLittle ? "little" : "big") +
                                       "-endian\",\n  \"trace_length\": \"fixed\",\n  \"traces\": [\n",
                                   0),
                   0u)
@@ -937,7 +947,7 @@ TEST(Qrtool, SegyAndViewTakeSeveralFiles) {
     r = tool({"--json", "segy", sA, sMissing, sB});
     EXPECT_EQ(r.nStatus, 1);
     EXPECT_EQ(r.sStdout.substr(0, 4), "[\n{\n");
-    EXPECT_NE(r.sStdout.find("}\n,\n{\n  \"file\": \"" + sB + "\""), std::string::npos) << r.sStdout;
+    EXPECT_NE(r.sStdout.find("}\n,\n{\n  \"file\": " + jsonQuoted(sB)), std::string::npos) << r.sStdout;
     EXPECT_EQ(r.sStdout.substr(r.sStdout.size() - 4), "}\n]\n");
     r = tool({"view", sA, sB, "0", "4"});
     ASSERT_EQ(r.nStatus, 0) << r.sStderr;
