@@ -168,7 +168,7 @@ TEST(Qrtool, WriteErrorsFailTheRun) {
 TEST(Qrtool, ConversionOutputIsNotTurnedAgainstRoot) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files and links to another user";
     constexpr uid_t kOther = 65534;
-    enum Plant { LinkByOther, LinkByCaller, LinkByFolderOwner, SetIdFile };
+    enum Plant { LinkByOther, LinkByCaller, LinkByFolderOwner, FolderLinkByOther, SetIdFile };
     const struct {
         const char* szCase;
         Plant plant;
@@ -178,6 +178,7 @@ TEST(Qrtool, ConversionOutputIsNotTurnedAgainstRoot) {
         {"another user's link in a sticky folder", LinkByOther, false, "not followed"},
         {"the caller's own link", LinkByCaller, true, ""},
         {"a link of the folder's owner", LinkByFolderOwner, true, ""},
+        {"another user's link to a folder on the way", FolderLinkByOther, false, "not followed"},
         {"another user's set-id file", SetIdFile, true, ""},
     };
     for (const auto& row : rows) {
@@ -189,7 +190,8 @@ TEST(Qrtool, ConversionOutputIsNotTurnedAgainstRoot) {
         if (row.plant == LinkByFolderOwner) {
             ASSERT_EQ(::chown(sShared.c_str(), kOther, kOther), 0);
         }
-        const std::string sIn = dir.file("in.txt"), sOut = sShared + "/out";
+        const std::string sIn = dir.file("in.txt");
+        const std::string sOut = sShared + (row.plant == FolderLinkByOther ? "/folder/secret" : "/out");
         qrtest::writeFileText(sIn, "Hello\n");
         qrtest::writeFileText(sSecret, "root only");
         ASSERT_EQ(::chmod(sSecret.c_str(), 0600), 0);
@@ -200,9 +202,10 @@ TEST(Qrtool, ConversionOutputIsNotTurnedAgainstRoot) {
             ASSERT_EQ(::chown(sOut.c_str(), kOther, kOther), 0);
             ASSERT_EQ(::chmod(sOut.c_str(), 06755), 0);
         } else {
-            ASSERT_EQ(::symlink(sSecret.c_str(), sOut.c_str()), 0);
+            const std::string sLink = row.plant == FolderLinkByOther ? sShared + "/folder" : sOut;
+            ASSERT_EQ(::symlink(row.plant == FolderLinkByOther ? dir.path().c_str() : sSecret.c_str(), sLink.c_str()), 0);
             if (row.plant != LinkByCaller) {
-                ASSERT_EQ(::lchown(sOut.c_str(), kOther, kOther), 0);
+                ASSERT_EQ(::lchown(sLink.c_str(), kOther, kOther), 0);
             }
         }
         const auto r = tool({"--yes", "ascii2ebcdic", sIn, sOut});
