@@ -752,6 +752,8 @@ TEST(Qrtool, SegyTraceHeadersAreListed) {
         {"one trace", false, "4", {4}},
         {"all, past the end cut", true, "6:100", {6, 7, 8}},
         {"all", false, "all", {0, 1, 2, 3, 4, 5, 6, 7, 8}},
+        {"a step from the start", false, "::3", {0, 3, 6}},
+        {"a step past every trace", true, "2::9223372036854775807", {2}},
     };
     qrtest::ScratchDir dir;
     const std::string sFile = dir.file("traces.sgy");

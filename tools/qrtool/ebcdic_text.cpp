@@ -1,4 +1,5 @@
-// qrtool: the EBCDIC code pages of the tool (see ebcdic_text.h).
+// qrtool: the EBCDIC code pages of the tool (see ebcdic_text.h): code page 037 as a table, 1047
+// as its six differences, and the library's table read back byte by byte.
 #include "ebcdic_text.h"
 
 #include <cstring>

@@ -1,4 +1,5 @@
-// qrtool: the SEG-Y header fields, byte orders and sample formats (see segy_layout.h).
+// qrtool: the SEG-Y header fields with their byte positions, byte orders, sample formats and
+// the reader over the library (see segy_layout.h).
 #include "segy_layout.h"
 
 #include <charconv>

@@ -1,6 +1,7 @@
 // qrtool: segy --traces and --trace-summary: the trace headers of a SEG-Y file, listed or
 // summarised, read a bounded piece at a time.
 #include <algorithm>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <unordered_set>
@@ -25,7 +26,7 @@ struct TraceRange {
     int64_t llStep = 1;
 };
 
-// "all", "N", "A:B", "A:", "A:B:S" (as Python slices: B exclusive). False on anything else.
+// "all", "N", "A:B", "A:", ":B", "A:B:S", "::S" (B not included). False on anything else.
 bool parseRange(const std::string& sText, TraceRange& range) {
     range = TraceRange{};
     if (sText == "all" || sText.empty()) return true;
@@ -39,7 +40,7 @@ bool parseRange(const std::string& sText, TraceRange& range) {
     if (parts.size() > 3) return false;
     int64_t llValues[3] = {0, -1, 1};
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (parts[i].empty() && i > 0) continue;
+        if (parts[i].empty() && parts.size() > 1) continue;  // "A:", ":B", "::S" as slices read
         if (!parseInt64(parts[i], llValues[i]) || llValues[i] < 0) return false;
     }
     if (parts.size() == 1) llValues[1] = llValues[0] + 1;
@@ -91,6 +92,7 @@ private:
 };
 
 bool TraceWalker::next(const unsigned char*& pHeader, int64_t& llTrace) {
+    if (m_llNext >= 0 && m_range.llStep > INT64_MAX - m_llNext) return false;  // no trace that far
     m_llNext = m_llNext < 0 ? m_range.llFirst : m_llNext + m_range.llStep;
     if (m_range.llEnd >= 0 && m_llNext >= m_range.llEnd) return false;
     return m_layout.bVariable ? nextVariable(pHeader, llTrace) : nextFixed(pHeader, llTrace);
