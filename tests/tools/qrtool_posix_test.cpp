@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -80,10 +81,15 @@ TEST(Qrtool, ProgressIsShownAtATerminal) {
     EXPECT_NE(sScreen.find("insert: 100%"), std::string::npos) << sScreen;
     model.insert(model.begin() + 3, 1 << 20, 0);
     EXPECT_TRUE(qrtest::readFileBytes(sFile) == model);
-    // Without a terminal nothing but the summary is printed.
+    // Without a terminal nothing but the summary is printed, on standard error.
     const auto r = tool({"remove", sFile, "3", "1M"});
     EXPECT_EQ(r.nStatus, 0);
-    EXPECT_EQ(r.sStderr, "");
+    EXPECT_EQ(r.sStdout, "");
+    EXPECT_EQ(r.sStderr, "remove: " + sFile + ": " + std::to_string(model.size()) + " -> " +
+                             std::to_string(model.size() - (1 << 20)) + " bytes\n");
+    // --quiet: neither progress nor summary, at a terminal either.
+    EXPECT_EQ(toolOnTerminal({"--quiet", "insert", sFile, "3", "1M"}, nStatus), "");
+    EXPECT_EQ(nStatus, 0);
 
     // A long scan shows its progress too.
     std::string sRecords;
@@ -153,6 +159,105 @@ TEST(Qrtool, WriteErrorsFailTheRun) {
         EXPECT_TRUE(readText(sOut) == "old contents");  // (no dump of a converted megabyte)
         EXPECT_EQ(readText(sIn), "small input\n");
         EXPECT_EQ(leftovers(dir.path()), std::vector<std::string>{});
+    }
+}
+
+// A conversion run by root in a shared sticky folder follows no link that another user planted
+// there (whatever the system's own link protection says), and a replacement never keeps the
+// set-user or set-group bits of the file it replaces.
+TEST(Qrtool, ConversionOutputIsNotTurnedAgainstRoot) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to give files and links to another user";
+    constexpr uid_t kOther = 65534;
+    enum Plant { LinkByOther, LinkByCaller, LinkByFolderOwner, FolderLinkByOther, SetIdFile };
+    const struct {
+        const char* szCase;
+        Plant plant;
+        bool bReplaced;       // the file behind OUT receives the conversion
+        const char* szMessage;
+    } rows[] = {
+        {"another user's link in a sticky folder", LinkByOther, false, "not followed"},
+        {"the caller's own link", LinkByCaller, true, ""},
+        {"a link of the folder's owner", LinkByFolderOwner, true, ""},
+        {"another user's link to a folder on the way", FolderLinkByOther, false, "not followed"},
+        {"another user's set-id file", SetIdFile, true, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szCase);
+        qrtest::ScratchDir dir;
+        const std::string sShared = dir.file("shared"), sSecret = dir.file("secret");
+        ASSERT_EQ(::mkdir(sShared.c_str(), 0777), 0);
+        ASSERT_EQ(::chmod(sShared.c_str(), 01777), 0);
+        if (row.plant == LinkByFolderOwner) {
+            ASSERT_EQ(::chown(sShared.c_str(), kOther, kOther), 0);
+        }
+        const std::string sIn = dir.file("in.txt");
+        const std::string sOut = sShared + (row.plant == FolderLinkByOther ? "/folder/secret" : "/out");
+        qrtest::writeFileText(sIn, "Hello\n");
+        qrtest::writeFileText(sSecret, "root only");
+        ASSERT_EQ(::chmod(sSecret.c_str(), 0600), 0);
+        std::string sBehind = sSecret;
+        if (row.plant == SetIdFile) {
+            sBehind = sOut;
+            qrtest::writeFileText(sOut, "program");
+            ASSERT_EQ(::chown(sOut.c_str(), kOther, kOther), 0);
+            ASSERT_EQ(::chmod(sOut.c_str(), 06755), 0);
+        } else {
+            const std::string sLink = row.plant == FolderLinkByOther ? sShared + "/folder" : sOut;
+            ASSERT_EQ(::symlink(row.plant == FolderLinkByOther ? dir.path().c_str() : sSecret.c_str(), sLink.c_str()), 0);
+            if (row.plant != LinkByCaller) {
+                ASSERT_EQ(::lchown(sLink.c_str(), kOther, kOther), 0);
+            }
+        }
+        const auto r = tool({"--yes", "ascii2ebcdic", sIn, sOut});
+        EXPECT_EQ(r.nStatus, row.bReplaced ? 0 : 1) << r.sStderr;
+        EXPECT_NE(r.sStderr.find(row.szMessage), std::string::npos) << r.sStderr;
+        EXPECT_EQ(readText(sBehind) == "\xC8\x85\x93\x93\x96\x40", row.bReplaced) << readText(sBehind);
+        struct stat st {};
+        ASSERT_EQ(::stat(sBehind.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 06000, 0u) << std::oct << st.st_mode;
+        if (row.plant == SetIdFile) {
+            EXPECT_EQ(st.st_mode & 0777, 0755u) << std::oct << st.st_mode;
+        }
+        EXPECT_EQ(leftovers(sShared), std::vector<std::string>{});
+    }
+}
+
+// A FIFO is read as open(2) reads it: the tool waits for a writer that comes late.
+TEST(Qrtool, AFifoWaitsForItsWriter) {
+    qrtest::ScratchDir dir;
+    const std::string sFifo = dir.file("records.xyz");
+    ASSERT_EQ(::mkfifo(sFifo.c_str(), 0600), 0);
+    // The writer opens its end for reading and writing, which never waits: a reader that did not
+    // wait leaves nothing blocked behind it.
+    const auto r = shell("(sleep 1; exec 3<>\"$1\"; printf 'LINE L10\\n 1 2\\n 3 4\\n' >&3) >/dev/null 2>&1 & "
+                         "exec \"$0\" scan \"$1\"",
+                         {sFifo});
+    EXPECT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_NE(r.sStdout.find("L10\t"), std::string::npos) << r.sStdout;
+}
+
+// Files that are not regular are refused with a text that says why, not a bare error number or
+// a size of -1.
+TEST(Qrtool, FilesThatAreNotRegularAreRefusedClearly) {
+    qrtest::ScratchDir dir;
+    const std::string sFifo = dir.file("pipe");
+    ASSERT_EQ(::mkfifo(sFifo.c_str(), 0600), 0);
+    const struct {
+        std::vector<std::string> args;
+        const char* szMessage;
+    } rows[] = {
+        {{"view", sFifo, "0", "16"}, "not a regular file"},
+        {{"insert", "/dev/zero", "0", "10"}, "not a regular file"},
+        {{"zero", "/dev/null", "0", "10"}, "not a regular file"},
+        {{"segy", "/dev/null"}, "not a regular file"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args[0] + " " + row.args[1]);
+        const auto r = tool(row.args);
+        EXPECT_EQ(r.nStatus, 1) << r.sStderr;
+        EXPECT_NE(r.sStderr.find(row.szMessage), std::string::npos) << r.sStderr;
+        EXPECT_EQ(r.sStderr.find("error 0"), std::string::npos) << r.sStderr;
+        EXPECT_EQ(r.sStderr.find("-1 bytes"), std::string::npos) << r.sStderr;
     }
 }
 

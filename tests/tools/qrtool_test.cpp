@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <functional>
 #include <numeric>
@@ -193,7 +194,8 @@ TEST(Qrtool, EditsAtTheEndOfAFile) {
         SCOPED_TRACE(row.szCase);
         const auto r = tool(row.args());
         EXPECT_EQ(r.nStatus, row.apply ? 0 : 1) << r.sStderr;
-        EXPECT_NE((row.apply ? r.sStdout : r.sStderr).find(row.szMessage), std::string::npos) << r.sStdout << r.sStderr;
+        EXPECT_NE(r.sStderr.find(row.szMessage), std::string::npos) << r.sStderr;
+        EXPECT_EQ(r.sStdout, "") << "summaries are not data";
         if (row.apply) row.apply();
         EXPECT_TRUE(qrtest::readFileBytes(sFile) == model);
     }
@@ -220,14 +222,14 @@ TEST(Qrtool, RecoverFinishesAnInterruptedEdit) {
     qrtest::writeFileBytes(sFile, model);
     auto r = tool({"recover", sFile});
     ASSERT_EQ(r.nStatus, 0) << r.sStderr;
-    EXPECT_EQ(r.sStdout, "recover: " + sFile + ": nothing to recover\n");
+    EXPECT_EQ(r.sStderr, "recover: " + sFile + ": nothing to recover\n");
 
     interruptInsertion(sFile);
     ASSERT_NE(qrtest::readFileBytes(sFile), model) << "the edit was interrupted half-way";
     model.insert(model.begin() + 5, 3, 0);
     r = tool({"recover", sFile});
     ASSERT_EQ(r.nStatus, 0) << r.sStderr;
-    EXPECT_EQ(r.sStdout, "recover: " + sFile + ": finished an interrupted edit\n");
+    EXPECT_EQ(r.sStderr, "recover: " + sFile + ": finished an interrupted edit\n");
     EXPECT_EQ(qrtest::readFileBytes(sFile), model);
 
     // A journal that does not check is refused, and the file stays as it is.
@@ -245,12 +247,15 @@ TEST(Qrtool, RecoverFinishesAnInterruptedEdit) {
     model.insert(model.begin() + 5, 3, 0);
     r = tool({"remove", sFile, "0", "2"});
     ASSERT_EQ(r.nStatus, 0) << r.sStderr;
-    EXPECT_EQ(r.sStderr, "qrtool: " + sFile + ": recovered an earlier interrupted edit first\n");
+    EXPECT_EQ(r.sStderr, "qrtool: " + sFile + ": recovered an earlier interrupted edit first\nremove: " + sFile +
+                             ": " + std::to_string(model.size()) + " -> " + std::to_string(model.size() - 2) + " bytes\n");
     model.erase(model.begin(), model.begin() + 2);
     EXPECT_EQ(qrtest::readFileBytes(sFile), model);
     r = tool({"insert", sFile, "0", "2"});
     ASSERT_EQ(r.nStatus, 0) << r.sStderr;
-    EXPECT_EQ(r.sStderr, "") << "nothing to recover, nothing said";
+    EXPECT_EQ(r.sStderr, "insert: " + sFile + ": " + std::to_string(model.size()) + " -> " + std::to_string(model.size() + 2) +
+                             " bytes\n")
+        << "nothing to recover, nothing said";
 
     r = tool({"recover"});
     EXPECT_EQ(r.nStatus, 2);
@@ -669,7 +674,7 @@ TEST(Qrtool, SegyHeadersOfBothByteOrders) {
     qrtest::writeFileBytes(sFile, segyFile(rows[0].shape));
     auto r = tool({"segy", sFile});
     ASSERT_EQ(r.nStatus, 0) << r.sStderr;
-    EXPECT_NE(r.sStdout.find("\nTextual header (EBCDIC):\nC1  CLIENT QRCORE TEST LINE 17" + std::string(50, ' ') + "\nC2 "),
+    EXPECT_NE(r.sStdout.find("\nTextual header (EBCDIC, code page 037):\nC1  CLIENT QRCORE TEST LINE 17" + std::string(50, ' ') + "\nC2 "),
               std::string::npos)
         << r.sStdout.substr(0, 400);
     EXPECT_NE(r.sStdout.find("\n  traces                         10\n"), std::string::npos) << r.sStdout;
@@ -678,6 +683,311 @@ TEST(Qrtool, SegyHeadersOfBothByteOrders) {
     r = tool({"segy", sFile});
     EXPECT_EQ(r.nStatus, 1);
     EXPECT_NE(r.sStderr.find("too short"), std::string::npos) << r.sStderr;
+}
+
+// Writes nValue as nBytes at nOffset of a file image in the file's byte order.
+void putValue(std::vector<unsigned char>& file, std::size_t nOffset, int64_t llValue, int nBytes, bool bLittle) {
+    const auto u = static_cast<uint64_t>(llValue);
+    for (int i = 0; i < nBytes; ++i)
+        file[nOffset + static_cast<std::size_t>(i)] = static_cast<unsigned char>(u >> (8 * (bLittle ? i : nBytes - 1 - i)));
+}
+
+// What the trace headers of segyTraces hold, trace by trace, in the units a user reads (scalars
+// applied): coordinates in centimetres with the scalar -100, elevations in tens with 10.
+struct TraceModel {
+    static int64_t sequence(int k) { return k + 1; }
+    static int64_t cdp(int k) { return 100 + k / 2; }
+    static double sourceX(int k) { return 431900.0 + 25.25 * k; }
+    static int64_t elevation(int k) { return 10 * (12 + k % 3); }
+    static int64_t inlineNumber(int k) { return 1000 + k; }
+};
+
+// A SEG-Y file of shape with trace headers that follow TraceModel.
+std::vector<unsigned char> segyTraces(const SegyShape& shape) {
+    std::vector<unsigned char> file = segyFile(shape);
+    const std::size_t nFirst = 3600 + 3200 * static_cast<std::size_t>(shape.nExtended);
+    const std::size_t nTraceBytes = 240 + 4 * static_cast<std::size_t>(shape.nSamples);
+    for (int k = 0; k < shape.nTraces; ++k) {
+        const std::size_t nAt = nFirst + static_cast<std::size_t>(k) * nTraceBytes;
+        const auto put = [&](int nByte, int64_t llValue, int nBytes) {
+            putValue(file, nAt + static_cast<std::size_t>(nByte - 1), llValue, nBytes, shape.bLittle);
+        };
+        put(1, TraceModel::sequence(k), 4);
+        put(21, TraceModel::cdp(k), 4);
+        put(69, 10, 2);
+        put(71, -100, 2);
+        put(41, TraceModel::elevation(k) / 10, 4);
+        put(73, static_cast<int64_t>(TraceModel::sourceX(k) * 100 + 0.5), 4);
+        put(189, TraceModel::inlineNumber(k), 4);
+        put(115, shape.nSamples, 2);
+    }
+    return file;
+}
+
+// s as a JSON string, quotes included (Windows paths hold backslashes).
+std::string jsonQuoted(const std::string& s) {
+    std::string sQuoted = "\"";
+    for (const char c : s) {
+        if (c == '\\' || c == '"') sQuoted += '\\';
+        sQuoted += c;
+    }
+    return sQuoted + "\"";
+}
+
+std::string shortestText(double d) {
+    char szText[64];
+    const auto result = std::to_chars(szText, szText + sizeof szText, d);
+    return std::string(szText, result.ptr);
+}
+
+TEST(Qrtool, SegyTraceHeadersAreListed) {
+    const struct {
+        const char* szCase;
+        bool bLittle;
+        const char* szRange;
+        std::vector<int> traces;
+    } rows[] = {
+        {"big-endian, a range", false, "0:3", {0, 1, 2}},
+        {"little-endian, a step", true, "1:8:3", {1, 4, 7}},
+        {"one trace", false, "4", {4}},
+        {"all, past the end cut", true, "6:100", {6, 7, 8}},
+        {"all", false, "all", {0, 1, 2, 3, 4, 5, 6, 7, 8}},
+        {"a step from the start", false, "::3", {0, 3, 6}},
+        {"a step past every trace", true, "2::9223372036854775807", {2}},
+    };
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("traces.sgy");
+    const std::string sFields = "trace_sequence_line,cdp,source_x,receiver_elevation,inline";
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szCase);
+        SegyShape shape;
+        shape.bLittle = row.bLittle;
+        shape.nTraces = 9;
+        shape.nSamples = 30;
+        qrtest::writeFileBytes(sFile, segyTraces(shape));
+        auto r = tool({"segy", "--traces", row.szRange, "--fields", sFields, sFile});
+        ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+        std::string sExpected = "trace\ttrace_sequence_line\tcdp\tsource_x\treceiver_elevation\tinline\n";
+        std::string sJson;
+        for (const int k : row.traces) {
+            sExpected += std::to_string(k) + "\t" + std::to_string(TraceModel::sequence(k)) + "\t" + std::to_string(TraceModel::cdp(k)) +
+                         "\t" + shortestText(TraceModel::sourceX(k)) + "\t" + std::to_string(TraceModel::elevation(k)) + "\t" +
+                         std::to_string(TraceModel::inlineNumber(k)) + "\n";
+            sJson = "{\"trace\": " + std::to_string(k) + ", \"trace_sequence_line\": " + std::to_string(TraceModel::sequence(k));
+        }
+        EXPECT_EQ(r.sStdout, sExpected);
+        r = tool({"--json", "segy", "--traces", row.szRange, "--fields", sFields, sFile});
+        ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+        EXPECT_NE(r.sStdout.find(sJson), std::string::npos) << r.sStdout;
+        EXPECT_EQ(r.sStdout.rfind("{\n  \"file\": " + jsonQuoted(sFile) + ",\n  \"byte_order\": \"" + (row.bLittle ? "little" : "big") +
+                                      "-endian\",\n  \"trace_length\": \"fixed\",\n  \"traces\": [\n",
+                                  0),
+                  0u)
+            << r.sStdout;
+    }
+
+    // The default fields name what a user looks for first; bad ranges and names are usage errors.
+    auto r = tool({"segy", "--traces", "0:1", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    for (const char* szField : {"\tcdp\t", "\tsource_x\t", "\tinline\t", "\tcrossline\n", "\tsamples\t", "\tdelay_ms\t", "\tyear\t"})
+        EXPECT_NE(r.sStdout.find(szField), std::string::npos) << szField;
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--traces", "5:2"}, {"--traces", "a:b"},
+                                                  {"--traces", "0:4:0"}, {"--traces", "all", "--fields", "cdp,nonsense"}}) {
+        std::vector<std::string> all{"segy"};
+        all.insert(all.end(), args.begin(), args.end());
+        all.push_back(sFile);
+        EXPECT_EQ(tool(all).nStatus, 2) << args[1];
+    }
+    r = tool({"segy", "--fields", "list"});
+    ASSERT_EQ(r.nStatus, 0);
+    EXPECT_NE(r.sStdout.find("189\t4\tinline\tyes\t\t"), std::string::npos) << r.sStdout;
+    EXPECT_NE(r.sStdout.find("73\t4\tsource_x\tyes\tby byte 71\t"), std::string::npos) << r.sStdout;
+}
+
+// Every trace read in bounded memory for a summary: minimum, maximum and distinct values per field.
+TEST(Qrtool, SegyTraceSummary) {
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("summary.sgy");
+    SegyShape shape;
+    shape.nTraces = 20;
+    shape.nSamples = 4;
+    qrtest::writeFileBytes(sFile, segyTraces(shape));
+    const auto r = tool({"segy", "--trace-summary", "--fields", "cdp,receiver_elevation,source_x", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    const int nLast = shape.nTraces - 1;
+    const std::string sExpected = "# traces: 20\n"
+                                  "field\tbyte\tmin\tmax\tdistinct\tdistinct_capped\n"
+                                  "cdp\t21\t" + std::to_string(TraceModel::cdp(0)) + "\t" + std::to_string(TraceModel::cdp(nLast)) + "\t10\tno\n"
+                                  "receiver_elevation\t41\t120\t140\t3\tno\n"
+                                  "source_x\t73\t" + shortestText(TraceModel::sourceX(0)) + "\t" + shortestText(TraceModel::sourceX(nLast)) +
+                                  "\t20\tno\n";
+    EXPECT_EQ(r.sStdout, sExpected);
+}
+
+// A file whose traces vary in length (revision 1, not fixed) is walked header by header, and a
+// trace that announces more samples than the file holds ends the walk with a note.
+TEST(Qrtool, SegyVariableLengthTraces) {
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("variable.sgy");
+    SegyShape shape;
+    shape.nSamples = 10;
+    std::vector<unsigned char> file = segyFile(shape);
+    putValue(file, 3200 + 302, 0, 2, false);  // lengths vary
+    const int nSamples[] = {10, 3, 25, 0};  // 0: the binary header's count
+    for (int k = 0; k < 4; ++k) {
+        std::vector<unsigned char> trace(240 + 4 * static_cast<std::size_t>(nSamples[k] == 0 ? 10 : nSamples[k]), 0);
+        putValue(trace, 0, k + 1, 4, false);
+        putValue(trace, 114, nSamples[k], 2, false);
+        file.insert(file.end(), trace.begin(), trace.end());
+    }
+    std::vector<unsigned char> broken(240, 0);
+    putValue(broken, 114, 500, 2, false);
+    file.insert(file.end(), broken.begin(), broken.end());
+    qrtest::writeFileBytes(sFile, file);
+    auto r = tool({"segy", "--traces", "1:", "--fields", "trace_sequence_line,samples", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_EQ(r.sStdout, "trace\ttrace_sequence_line\tsamples\n1\t2\t3\n2\t3\t25\n3\t4\t0\n");
+    EXPECT_NE(r.sStderr.find("trace 4 announces 500 samples, more than the file holds"), std::string::npos) << r.sStderr;
+    r = tool({"--json", "segy", "--traces", "all", sFile});
+    EXPECT_NE(r.sStdout.find("\"trace_length\": \"variable\""), std::string::npos) << r.sStdout;
+}
+
+// --all shows every binary-header field with its byte position, marking the ones not zero.
+TEST(Qrtool, SegyWholeBinaryHeader) {
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("all.sgy");
+    SegyShape shape;
+    shape.nTraces = 2;
+    shape.nSamples = 8;
+    std::vector<unsigned char> file = segyFile(shape);
+    putValue(file, 3226, 12, 2, false);  // ensemble fold
+    qrtest::writeFileBytes(sFile, file);
+    auto r = tool({"segy", "--all", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    for (const char* szLine : {"\n* 3201     4  job_id ", "\n* 3227     2  ensemble_fold ", "\n  3229     2  sorting_code ",
+                               "\n  3521     8  first_trace_offset "})
+        EXPECT_NE(r.sStdout.find(szLine), std::string::npos) << szLine << "\n" << r.sStdout;
+    r = tool({"--json", "segy", "--all", sFile});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_NE(r.sStdout.find("{\"byte\": 3227, \"size\": 2, \"name\": \"ensemble_fold\", \"value\": 12, \"nonzero\": true, "),
+              std::string::npos)
+        << r.sStdout;
+}
+
+// EBCDIC text headers lose no printable character by default: brackets and bars come through
+// in code page 037 or 1047 (chosen by where the brackets are), and the output says which.
+TEST(Qrtool, SegyAndViewReadEbcdicTextWithoutLoss) {
+    // "UNITS [ms] |" in each code page, and what the library's table makes of the 037 bytes.
+    const std::vector<unsigned char> cp037 = {0xE4, 0xD5, 0xC9, 0xE3, 0xE2, 0x40, 0xBA, 0x94, 0xA2, 0xBB, 0x40, 0x4F};
+    std::vector<unsigned char> cp1047 = cp037;
+    cp1047[6] = 0xAD;
+    cp1047[9] = 0xBD;
+    const struct {
+        const char* szCase;
+        const std::vector<unsigned char>& bytes;
+        const char* szCodepage;  // --codepage; null: the default
+        const char* szText;
+        const char* szLabel;
+        const char* szName;  // as JSON names the code page used
+    } rows[] = {
+        {"037 by default", cp037, nullptr, "UNITS [ms] |", "EBCDIC, code page 037", "037"},
+        {"1047 recognised", cp1047, nullptr, "UNITS [ms] |", "EBCDIC, code page 1047", "1047"},
+        {"1047 asked for", cp1047, "1047", "UNITS [ms] |", "EBCDIC, code page 1047", "1047"},
+        {"the library's table", cp037, "table", "UNITS  ms  |", "EBCDIC, the library's table", "table"},
+    };
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("text.sgy");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szCase);
+        SegyShape shape;
+        std::vector<unsigned char> file = segyFile(shape);
+        std::copy(row.bytes.begin(), row.bytes.end(), file.begin() + 80);  // card 2
+        qrtest::writeFileBytes(sFile, file);
+        std::vector<std::string> args{"segy", sFile};
+        if (row.szCodepage != nullptr) args.insert(args.begin() + 1, {"--codepage", row.szCodepage});
+        auto r = tool(args);
+        ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+        EXPECT_NE(r.sStdout.find(std::string("Textual header (") + row.szLabel + "):\n"), std::string::npos) << r.sStdout;
+        EXPECT_NE(r.sStdout.find(std::string("\n") + row.szText + std::string(68, ' ') + "\n"), std::string::npos) << r.sStdout;
+        args.insert(args.begin(), "--json");
+        r = tool(args);
+        EXPECT_NE(r.sStdout.find(std::string("\"text_codepage\": \"") + row.szName + "\""),
+                  std::string::npos)
+            << r.sStdout.substr(0, 300);
+
+        args = {"--ebcdic", "view", sFile, "80", "12"};
+        if (row.szCodepage != nullptr) args.insert(args.begin(), {"--codepage", row.szCodepage});
+        r = tool(args);
+        ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+        // view has no text to guess from: 037 unless asked, and '.' where the table has nothing.
+        const bool bAsked = row.szCodepage != nullptr;
+        const std::string sColumn = bAsked && std::string(row.szCodepage) == "table" ? "UNITS .ms. |" : row.bytes == cp037 || bAsked ? row.szText : "UNITS .ms. |";
+        EXPECT_NE(r.sStdout.find("|" + sColumn + "|"), std::string::npos) << r.sStdout;
+    }
+    EXPECT_EQ(tool({"segy", "--codepage", "500", sFile}).nStatus, 2);
+}
+
+// The read-only commands take several files, each output headed by its name; JSON gives one
+// object per file; a file that fails does not stop the others.
+TEST(Qrtool, SegyAndViewTakeSeveralFiles) {
+    qrtest::ScratchDir dir;
+    const std::string sA = dir.file("a.sgy"), sB = dir.file("b.sgy"), sMissing = dir.file("none.sgy");
+    SegyShape shape;
+    shape.nTraces = 3;
+    shape.nSamples = 5;
+    qrtest::writeFileBytes(sA, segyTraces(shape));
+    shape.nTraces = 4;
+    qrtest::writeFileBytes(sB, segyTraces(shape));
+    auto r = tool({"segy", sA, sMissing, sB});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_NE(r.sStderr.find(sMissing), std::string::npos) << r.sStderr;
+    const std::size_t nA = r.sStdout.find("==> " + sA + " <==\nFile:\n"), nB = r.sStdout.find("\n\n==> " + sB + " <==\nFile:\n");
+    EXPECT_EQ(nA, 0u) << r.sStdout.substr(0, 200);
+    ASSERT_NE(nB, std::string::npos);
+    EXPECT_NE(r.sStdout.find("  traces                         3\n"), std::string::npos);
+    EXPECT_NE(r.sStdout.find("  traces                         4\n", nB), std::string::npos);
+    r = tool({"--json", "segy", sA, sMissing, sB});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_EQ(r.sStdout.substr(0, 4), "[\n{\n");
+    EXPECT_NE(r.sStdout.find("}\n,\n{\n  \"file\": " + jsonQuoted(sB)), std::string::npos) << r.sStdout;
+    EXPECT_EQ(r.sStdout.substr(r.sStdout.size() - 4), "}\n]\n");
+    r = tool({"view", sA, sB, "0", "4"});
+    ASSERT_EQ(r.nStatus, 0) << r.sStderr;
+    EXPECT_EQ(std::count(r.sStdout.begin(), r.sStdout.end(), '\n'), 5) << r.sStdout;
+}
+
+// --json is honoured (a JSON value on standard output, summaries included) or refused with
+// status 2; --quiet leaves standard error to errors.
+TEST(Qrtool, JsonIsHonouredOrRefused) {
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("data.bin");
+    qrtest::writeFileBytes(sFile, digits(100));
+    const struct {
+        std::vector<std::string> args;
+        const char* szStdout;  // the start of the JSON; null: refused
+    } rows[] = {
+        {{"view", sFile, "0", "4"}, "{\n  \"file\": "},
+        {{"insert", sFile, "0", "4"}, "{\"command\": \"insert\", \"file\": "},
+        {{"remove", sFile, "0", "4"}, "{\"command\": \"remove\", \"file\": "},
+        {{"recover", sFile}, "{\"command\": \"recover\", \"file\": "},
+        {{"ascii2ebcdic", sFile, dir.file("out")}, nullptr},
+        {{"sample", dir.path()}, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.args[0]);
+        std::vector<std::string> args{"--json", "--quiet"};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const auto r = tool(args);
+        EXPECT_EQ(r.nStatus, row.szStdout != nullptr ? 0 : 2) << r.sStderr;
+        if (row.szStdout != nullptr) {
+            EXPECT_EQ(r.sStdout.rfind(row.szStdout, 0), 0u) << r.sStdout;
+            EXPECT_EQ(r.sStderr, "");
+        } else {
+            EXPECT_NE(r.sStderr.find("--json is not offered"), std::string::npos) << r.sStderr;
+        }
+    }
+    EXPECT_EQ(qrtest::readFileBytes(sFile), digits(100));
+    EXPECT_FALSE(qrtest::fileExists(dir.file("out")));
 }
 
 }  // namespace

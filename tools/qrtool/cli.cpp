@@ -22,23 +22,47 @@ void noteOutputFailure() {
 }
 }  // namespace
 
-void writeOut(const char* pData, std::size_t nBytes) {
-    if (g_nOutputError != 0 || nBytes == 0) return;
+namespace {
+int64_t g_llOutputBytes = 0;
+std::string g_sPending;
+
+void writeRaw(const char* pData, std::size_t nBytes) {
     errno = 0;
     if (std::fwrite(pData, 1, nBytes, stdout) != nBytes) noteOutputFailure();
+    g_llOutputBytes += static_cast<int64_t>(nBytes);
+}
+
+void writePending() {
+    if (g_sPending.empty()) return;
+    std::string s;
+    s.swap(g_sPending);
+    writeRaw(s.data(), s.size());
+}
+}  // namespace
+
+void writeOut(const char* pData, std::size_t nBytes) {
+    if (g_nOutputError != 0 || nBytes == 0) return;
+    writePending();
+    writeRaw(pData, nBytes);
 }
 
 void writeOut(const std::string& s) { writeOut(s.data(), s.size()); }
 
 void printOut(const char* szFormat, ...) {
     if (g_nOutputError != 0) return;
+    writePending();
     std::va_list args;
     va_start(args, szFormat);
     errno = 0;
     const int n = std::vfprintf(stdout, szFormat, args);
     va_end(args);
     if (n < 0) noteOutputFailure();
+    else g_llOutputBytes += n;
 }
+
+int64_t outputBytes() { return g_llOutputBytes; }
+
+void setPendingOutput(const std::string& sText) { g_sPending = sText; }
 
 bool outputFailed() { return g_nOutputError != 0 || std::ferror(stdout) != 0; }
 
@@ -63,6 +87,14 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b) {
 int fail(int nStatus, const std::string& sWhat) {
     std::fprintf(stderr, "qrtool: %s\n", sWhat.c_str());
     return nStatus;
+}
+
+namespace {
+bool g_bQuiet = false;
+}  // namespace
+
+void note(const std::string& sLine) {
+    if (!g_bQuiet) std::fprintf(stderr, "%s\n", sLine.c_str());
 }
 
 std::string libraryError() {
@@ -201,6 +233,7 @@ bool handleNotice(QR_NoticeKind kind, const char* szCaption, const char* szText,
 
 void installNoticeHandler(const Options& options) {
     g_bYes = options.bYes;
+    g_bQuiet = options.bQuiet;
     QR_SetNoticeHandler(&handleNotice, nullptr);
 }
 
@@ -277,7 +310,7 @@ Listing::~Listing() {
 }
 
 void ProgressDisplay::show(int64_t llDone, int64_t llTotal) {
-    if (!m_bShow || llTotal <= 0) return;
+    if (!m_bShow || g_bQuiet || llTotal <= 0) return;
     const int nPercent = static_cast<int>(llDone * 100 / llTotal);
     if (nPercent == m_nLastPercent) return;
     m_nLastPercent = nPercent;

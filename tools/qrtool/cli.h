@@ -21,6 +21,13 @@ struct Options {
     bool bHelp = false;
     bool bStats = false;   // scan: value ranges per line
     bool bEbcdic = false;  // view: the text column through the EBCDIC table
+    bool bQuiet = false;   // no notes, summaries or progress on standard error; errors only
+    // segy and view
+    std::string sCodepage;      // --codepage: EBCDIC text through 037, 1047 or the library's table
+    std::string sTraces;        // segy --traces RANGE
+    std::string sFields;        // segy --fields: trace-header fields to show, by name
+    bool bTraceSummary = false;  // segy --trace-summary
+    bool bAll = false;           // segy --all: every binary-header field
 };
 
 // A command: its name, one-line summary, usage text and entry point (arguments after the name).
@@ -47,6 +54,11 @@ __attribute__((format(printf, 1, 2)))
 #endif
 void printOut(const char* szFormat, ...);
 bool outputFailed();
+// Bytes given to standard output so far.
+int64_t outputBytes();
+// Text written before the next output, if any comes (a separator between outputs that may not
+// come); "" takes it back.
+void setPendingOutput(const std::string& sText);
 // Writes out and closes standard output (both checked) at the end of a run. Returns nStatus, or
 // kExitFailed after a message when anything written to standard output was lost.
 int finishOutput(int nStatus);
@@ -56,6 +68,9 @@ bool equalsIgnoreCase(const std::string& a, const std::string& b);
 
 // Prints "qrtool: <what>" on standard error and returns the status.
 int fail(int nStatus, const std::string& sWhat);
+// A note on standard error (a summary of what was done, a warning that does not fail the run):
+// sLine and a line end, unless --quiet.
+void note(const std::string& sLine);
 // For a failed library call: "qrtool: <what>: <last message> (error N)" and kExitFailed.
 int failLibrary(const std::string& sWhat);
 // The library's last message and number as "text (error N)".
@@ -100,7 +115,7 @@ std::string jsonNumbers(const std::vector<T>& values) {
 // "1.5 GiB" style, for progress and summaries.
 std::string humanSize(int64_t llBytes);
 
-// Installs the tool's notice handler: error notices are kept for the one-line report; the
+// Installs the tool's notice handler and takes --quiet for notes and progress: error notices are kept for the one-line report; the
 // overwrite question is answered by --yes, by the user at a terminal, or refused.
 void installNoticeHandler(const Options& options);
 
@@ -169,7 +184,8 @@ private:
     int64_t m_llRows = 0;
 };
 
-// A progress display on standard error for long work, when bShow (standard error a terminal):
+// A progress display on standard error for long work, when bShow (standard error a terminal)
+// and not --quiet:
 // "\r<verb>:  45% (1.2 GiB of 2.9 GiB)", updated when the percentage changes, ended with a line
 // break.
 class ProgressDisplay {

@@ -83,13 +83,17 @@ int openOutput(const std::string& sWhat, const std::string& sOut, Output& output
         output.pFile = stdout;
         return kExitOk;
     }
-    switch (os::kindOf(sOut)) {
+    // Every link on the way is resolved here, once, by the tool's own rules (a link another user
+    // planted in a shared folder is not followed); what follows works on the resolved target.
+    os::Target target;
+    std::string sError;
+    if (!os::resolveTarget(sOut, target, sError)) return fail(kExitFailed, sWhat + sOut + ": " + sError);
+    switch (os::kindOf(target.sPath)) {
     case os::PathKind::Folder:
         return fail(kExitFailed, sWhat + sOut + ": is a folder");
     case os::PathKind::Other:
-        errno = 0;
-        output.pFile = std::fopen(sOut.c_str(), "wb");
-        if (output.pFile == nullptr) return fail(kExitFailed, sWhat + sOut + ": " + std::strerror(errno));
+        output.pFile = os::openForWriting(target, sError);
+        if (output.pFile == nullptr) return fail(kExitFailed, sWhat + sOut + ": " + sError);
         return kExitOk;
     case os::PathKind::Regular:
         ReportError(0);
@@ -98,8 +102,7 @@ int openOutput(const std::string& sWhat, const std::string& sOut, Output& output
     case os::PathKind::Missing:
         break;
     }
-    std::string sError;
-    if (!os::beginReplacement(os::replacementTarget(sOut), output.replacement, sError))
+    if (!os::beginReplacement(target, output.replacement, sError))
         return fail(kExitFailed, sWhat + sOut + ": " + sError);
     output.pFile = output.replacement.pFile;
     output.bReplacing = true;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "per_file.h"
 #include "qrcore/error.h"
 #include "qrcore/fileapi.h"
 #include "tool_os.h"
@@ -11,6 +12,8 @@
 namespace qrtool {
 
 namespace {
+
+bool g_bJson = false;  // --json: the summary as an object on standard output
 
 // Shown only at a terminal; the library calls it at a bounded rate during long operations.
 void showProgress(int64_t llDone, int64_t llTotal, void* pContext) {
@@ -24,11 +27,17 @@ void showProgress(int64_t llDone, int64_t llTotal, void* pContext) {
 using AtEndEdit = int (*)(const char* szVerb, void*& hFile, const std::string& sFile, const int64_t* pllValues,
                           int64_t llSize);
 
+// The outcome: "insert: FILE: 10 -> 20 bytes" on standard error, or with --json the same as an
+// object on standard output.
 void printSummary(const char* szVerb, const std::string& sFile, int64_t llBefore) {
     std::error_code ec;
     const auto llAfter = static_cast<int64_t>(std::filesystem::file_size(sFile, ec));
-    printOut("%s: %s: %lld -> %lld bytes\n", szVerb, sFile.c_str(), static_cast<long long>(llBefore),
-             static_cast<long long>(llAfter));
+    if (g_bJson) {
+        printOut("{\"command\": \"%s\", \"file\": %s, \"size_before\": %lld, \"size_after\": %lld}\n", szVerb,
+                 jsonString(sFile).c_str(), static_cast<long long>(llBefore), static_cast<long long>(llAfter));
+        return;
+    }
+    note(std::string(szVerb) + ": " + sFile + ": " + std::to_string(llBefore) + " -> " + std::to_string(llAfter) + " bytes");
 }
 
 // insert at the end: SIZE zero bytes appended by the library's zero fill, which reserves the
@@ -84,13 +93,15 @@ int edit(const char* szVerb, const Args& args, std::size_t nNumbers,
         return fail(kExitUsage, sUsage + "expected a file and " + std::to_string(nNumbers) + " numbers (see qrtool " +
                                     szVerb + " --help)");
     const std::string& sFile = args[0];
+    if (!regularOrMissing(szVerb, sFile, "in-place edits change regular files only")) return kExitFailed;
     // An earlier edit that was interrupted is finished first (opening would do it silently).
     bool bRecovered = false;
     ReportError(0);
     if (IsExistFile(sFile.c_str()) && !QR_RecoverFile(sFile.c_str(), &bRecovered)) return failLibrary(sUsage + sFile);
-    if (bRecovered) std::fprintf(stderr, "qrtool: %s: recovered an earlier interrupted edit first\n", sFile.c_str());
+    if (bRecovered) note("qrtool: " + sFile + ": recovered an earlier interrupted edit first");
     std::error_code ec;
     const auto llBefore = static_cast<int64_t>(std::filesystem::file_size(sFile, ec));
+    if (ec && IsExistFile(sFile.c_str())) return fail(kExitFailed, sUsage + sFile + ": " + ec.message());
     int64_t llValues[3] = {0, 0, 0};
     for (std::size_t i = 0; i < nNumbers; ++i) {
         if (i == 0 && pfnAtEnd == &appendAtEnd && equalsIgnoreCase(args[1], "END")) {
@@ -138,34 +149,42 @@ int edit(const char* szVerb, const Args& args, std::size_t nNumbers,
 
 }  // namespace
 
-int runInsert(const Options&, const Args& args) {
+int runInsert(const Options& options, const Args& args) {
+    g_bJson = options.bJson;
     return edit("insert", args, 2, [](void* h, const int64_t* v) { return AllocateDiskSpace(h, v[0], v[1]); },
                 &appendAtEnd);
 }
 
-int runRemove(const Options&, const Args& args) {
+int runRemove(const Options& options, const Args& args) {
+    g_bJson = options.bJson;
     return edit("remove", args, 2, [](void* h, const int64_t* v) { return FreeDiskSpace(h, v[0], v[1]); }, &cutAtEnd);
 }
 
-int runMove(const Options&, const Args& args) {
+int runMove(const Options& options, const Args& args) {
+    g_bJson = options.bJson;
     return edit("move", args, 3, [](void* h, const int64_t* v) {
         const _tagMoveData move{v[0], v[1], v[2]};
         return MoveData(h, &move);
     });
 }
 
-int runZero(const Options&, const Args& args) {
+int runZero(const Options& options, const Args& args) {
+    g_bJson = options.bJson;
     return edit("zero", args, 2, [](void* h, const int64_t* v) { return InitiateSpaceIntoZero(h, v[0], v[1]); });
 }
 
-int runRecover(const Options&, const Args& args) {
+int runRecover(const Options& options, const Args& args) {
     if (args.size() != 1) return fail(kExitUsage, "recover: expected one file (see qrtool recover --help)");
     const std::string& sFile = args[0];
+    if (!regularOrMissing("recover", sFile, "only a regular file has edits to finish")) return kExitFailed;
     bool bRecovered = false;
     ReportError(0);
     if (!QR_RecoverFile(sFile.c_str(), &bRecovered)) return failLibrary("recover: " + sFile);
-    std::printf("recover: %s: %s\n", sFile.c_str(),
-                bRecovered ? "finished an interrupted edit" : "nothing to recover");
+    if (options.bJson)
+        printOut("{\"command\": \"recover\", \"file\": %s, \"recovered\": %s}\n", jsonString(sFile).c_str(),
+                 bRecovered ? "true" : "false");
+    else
+        note("recover: " + sFile + ": " + (bRecovered ? "finished an interrupted edit" : "nothing to recover"));
     return kExitOk;
 }
 

@@ -5,66 +5,29 @@
 #include <filesystem>
 
 #include "commands.h"
-#include "qrcore/convert.h"
-#include "qrcore/error.h"
-#include "qrcore/fileapi.h"
+#include "per_file.h"
+#include "ebcdic_text.h"
+#include "segy_layout.h"
 
 namespace qrtool {
 
 namespace {
 
-constexpr std::size_t kTextBytes = 3200;   // a textual header: 40 cards of 80 columns
-constexpr std::size_t kBinaryBytes = 400;  // the binary header after the first textual one
-constexpr std::size_t kTraceHeaderBytes = 240;
+using segy::Bytes;
+using segy::kBinaryBytes;
+using segy::kTextBytes;
+using segy::kTraceHeaderBytes;
+using segy::Layout;
+
 constexpr int32_t kMaxVariableHeaders = 1000;  // extended headers read when their count is open
 
-// The file, read through the library.
-class SegyReader {
-public:
-    ~SegyReader() { close(); }
-    bool open(const std::string& sPath) {
-        ReportError(0);
-        if (!QR_OpenFile(&m_hFile, sPath.c_str(), 0x301)) {
-            m_hFile = nullptr;
-            return false;
-        }
-        return true;
-    }
-    // nBytes at llOffset; false on a failed read or a short one (the end of the file).
-    bool read(int64_t llOffset, void* pBuffer, std::size_t nBytes) {
-        ReportError(0);
-        if (!QR_Seek(m_hFile, llOffset, 0)) return false;
-        return QR_Read(m_hFile, pBuffer, static_cast<uint32_t>(nBytes)) == nBytes;
-    }
-    bool close() {
-        if (m_hFile == nullptr) return true;
-        void* hFile = m_hFile;
-        m_hFile = nullptr;
-        ReportError(0);
-        return QR_CloseFile(hFile);
-    }
-
-private:
-    void* m_hFile = nullptr;
+// A textual header as text, with the code page it was read through.
+struct TextHeader {
+    std::vector<std::string> cards;  // 40 cards of 80 characters, UTF-8
+    std::string sEncoding;           // "EBCDIC" or "ASCII"
+    std::string sCodepage;           // "037", "1047", "table", or "" for ASCII
+    std::string sLabel;              // "EBCDIC, code page 037", "ASCII"
 };
-
-// The 40 cards of a textual header as text: EBCDIC through the library's table, ASCII as it is
-// (zero bytes and other control bytes shown as blanks either way).
-std::vector<std::string> textCards(const unsigned char* p, bool bEbcdic) {
-    std::vector<std::string> cards;
-    for (std::size_t nCard = 0; nCard < kTextBytes / 80; ++nCard) {
-        char szCard[81];
-        for (std::size_t i = 0; i < 80; ++i) {
-            const unsigned char c = p[nCard * 80 + i];
-            // A zero byte would end the library's text early: it is an EBCDIC blank here.
-            szCard[i] = bEbcdic ? static_cast<char>(c == 0 ? 0x40 : c) : static_cast<char>(c < 0x20 || c == 0x7F ? ' ' : c);
-        }
-        szCard[80] = '\0';
-        if (bEbcdic) EbcdicToAscii(szCard);
-        cards.emplace_back(szCard, 80);
-    }
-    return cards;
-}
 
 // EBCDIC text is mostly EBCDIC blanks (0x40) and letters and digits above 0x80; ASCII text is
 // mostly blanks (0x20) and characters below 0x80.
@@ -77,58 +40,52 @@ bool looksEbcdic(const unsigned char* p) {
     return nEbcdic > nAscii;
 }
 
-struct SampleFormat {
-    int nCode;
-    int nBytes;
-    const char* szName;
-};
-const SampleFormat kFormats[] = {
-    {1, 4, "4-byte IBM floating point"},         {2, 4, "4-byte two's complement integer"},
-    {3, 2, "2-byte two's complement integer"},   {4, 4, "4-byte fixed point with gain (obsolete)"},
-    {5, 4, "4-byte IEEE floating point"},        {6, 8, "8-byte IEEE floating point"},
-    {7, 3, "3-byte two's complement integer"},   {8, 1, "1-byte two's complement integer"},
-    {9, 8, "8-byte two's complement integer"},   {10, 4, "4-byte unsigned integer"},
-    {11, 2, "2-byte unsigned integer"},          {12, 8, "8-byte unsigned integer"},
-    {15, 3, "3-byte unsigned integer"},          {16, 1, "1-byte unsigned integer"},
-};
-const SampleFormat* findFormat(int nCode) {
-    for (const SampleFormat& format : kFormats)
-        if (format.nCode == nCode) return &format;
-    return nullptr;
+// The 40 cards: EBCDIC through the chosen code page (or the one the text's brackets suggest),
+// ASCII as it is with bytes above 0x9F read as Latin-1; control bytes are blanks either way.
+TextHeader textHeader(const unsigned char* p, const Codepage* pChosen) {
+    TextHeader header;
+    if (looksEbcdic(p)) {
+        const Codepage& codepage = pChosen != nullptr ? *pChosen : guessCodepage(p, kTextBytes);
+        header.sEncoding = "EBCDIC";
+        header.sCodepage = codepage.szName;
+        header.sLabel = codepage.szLabel;
+        for (std::size_t nCard = 0; nCard < kTextBytes / 80; ++nCard) header.cards.push_back(decodeText(codepage, p + nCard * 80, 80));
+        return header;
+    }
+    header.sEncoding = header.sLabel = "ASCII";
+    for (std::size_t nCard = 0; nCard < kTextBytes / 80; ++nCard) {
+        std::string sCard;
+        for (std::size_t i = 0; i < 80; ++i) {
+            const unsigned char c = p[nCard * 80 + i];
+            if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+                sCard += ' ';
+            } else if (c < 0x80) {
+                sCard += static_cast<char>(c);
+            } else {
+                sCard += static_cast<char>(0xC0 | c >> 6);
+                sCard += static_cast<char>(0x80 | (c & 0x3F));
+            }
+        }
+        header.cards.push_back(sCard);
+    }
+    return header;
 }
-
-// Reads the binary header's integers in the file's byte order.
-struct BinaryHeader {
-    const unsigned char* p;
-    bool bLittle;
-    uint32_t u32(std::size_t nOffset) const {
-        const unsigned char* q = p + nOffset;
-        return bLittle ? (uint32_t{q[3]} << 24 | uint32_t{q[2]} << 16 | uint32_t{q[1]} << 8 | q[0])
-                       : (uint32_t{q[0]} << 24 | uint32_t{q[1]} << 16 | uint32_t{q[2]} << 8 | q[3]);
-    }
-    uint16_t u16(std::size_t nOffset) const {
-        const unsigned char* q = p + nOffset;
-        return static_cast<uint16_t>(bLittle ? (q[1] << 8 | q[0]) : (q[0] << 8 | q[1]));
-    }
-    int32_t i32(std::size_t nOffset) const { return static_cast<int32_t>(u32(nOffset)); }
-    int16_t i16(std::size_t nOffset) const { return static_cast<int16_t>(u16(nOffset)); }
-};
 
 // Offsets in the binary header (file byte 3201 is offset 0).
 enum : std::size_t {
     kJob = 0, kLine = 4, kReel = 8, kTracesPerEnsemble = 12, kAuxTracesPerEnsemble = 14, kSampleInterval = 16,
     kSamplesPerTrace = 20, kFormat = 24, kMeasurementSystem = 54, kByteOrderConstant = 96, kRevision = 300,
-    kFixedLength = 302, kExtendedHeaders = 304,
+    kFixedLength = 302, kExtendedHeaders = 304, kFirstTraceOffset = 320,
 };
 
 // The byte order: the constant 16909060 (bytes 01 02 03 04) of newer revisions says it; without
 // it, the order in which the sample format code is a known one.
 bool littleEndian(const unsigned char* pBinary) {
-    const BinaryHeader big{pBinary, false};
-    if (big.u32(kByteOrderConstant) == 0x01020304u) return false;
-    if (big.u32(kByteOrderConstant) == 0x04030201u) return true;
-    const BinaryHeader little{pBinary, true};
-    return findFormat(big.i16(kFormat)) == nullptr && findFormat(little.i16(kFormat)) != nullptr;
+    const Bytes big{pBinary, false};
+    if (big.unsignedAt(kByteOrderConstant, 4) == 0x01020304u) return false;
+    if (big.unsignedAt(kByteOrderConstant, 4) == 0x04030201u) return true;
+    const Bytes little{pBinary, true};
+    return segy::findFormat(big.i16(kFormat)) == nullptr && segy::findFormat(little.i16(kFormat)) != nullptr;
 }
 
 Field cardsField(const char* szKey, const std::vector<std::string>& cards) {
@@ -143,13 +100,35 @@ Field cardsField(const char* szKey, const std::vector<std::string>& cards) {
     return field(szKey, sText, sJson);
 }
 
-}  // namespace
+// Every field of the binary header (--all), each with its byte position; a '*' marks those that
+// are not zero.
+void appendAllBinaryFields(const Options& options, const Bytes& binary, std::string& s) {
+    if (options.bJson) s += "  \"binary_header\": [";
+    else s += "Binary header, every field (* not zero):\n  byte  size  name                                           value  description\n";
+    bool bFirst = true;
+    for (const segy::HeaderField& field : segy::binaryFields()) {
+        const double dValue = binary.value(field, 3201);
+        const std::string sValue = segy::numberText(dValue);
+        char szLine[256];
+        if (options.bJson) {
+            std::snprintf(szLine, sizeof szLine, "%s\n    {\"byte\": %d, \"size\": %d, \"name\": \"%s\", \"value\": %s, \"nonzero\": %s, ",
+                          bFirst ? "" : ",", field.nByte, field.nSize, field.szName, sValue.c_str(), dValue != 0 ? "true" : "false");
+            s += szLine;
+            s += "\"description\": " + jsonString(field.szDescription) + "}";
+        } else {
+            std::snprintf(szLine, sizeof szLine, "%c %4d  %4d  %-34s %15s  %s\n", dValue != 0 ? '*' : ' ', field.nByte,
+                          field.nSize, field.szName, sValue.c_str(), field.szDescription);
+            s += szLine;
+        }
+        bFirst = false;
+    }
+    if (options.bJson) s += "\n  ],\n";
+}
 
-int runSegy(const Options& options, const Args& args) {
-    if (args.size() != 1) return fail(kExitUsage, "segy: expected one file (see qrtool segy --help)");
-    const std::string& sPath = args[0];
+int segyOne(const Options& options, const Codepage* pCodepage, const std::string& sPath) {
     const std::string sWhat = "segy: " + sPath + ": ";
-    SegyReader reader;
+    if (!regularOrMissing("segy", sPath, "its traces are counted from its size")) return kExitFailed;
+    segy::Reader reader;
     if (!reader.open(sPath)) return failLibrary("segy: " + sPath);
     std::error_code ec;
     const auto llSize = static_cast<int64_t>(std::filesystem::file_size(sPath, ec));
@@ -160,14 +139,13 @@ int runSegy(const Options& options, const Args& args) {
     if (!reader.read(0, head.data(), head.size())) return failLibrary("segy: " + sPath);
 
     std::vector<std::string> warnings;
-    const bool bEbcdic = looksEbcdic(head.data());
-    const std::vector<std::string> cards = textCards(head.data(), bEbcdic);
+    const TextHeader text0 = textHeader(head.data(), pCodepage);
     const bool bLittle = littleEndian(head.data() + kTextBytes);
-    const BinaryHeader binary{head.data() + kTextBytes, bLittle};
+    const Bytes binary{head.data() + kTextBytes, bLittle};
 
     // Extended textual headers: a count, or -1 for as many as end with "((SEG: EndText))".
     const int32_t lAnnounced = binary.i16(kExtendedHeaders);
-    std::vector<std::vector<std::string>> extended;
+    std::vector<TextHeader> extended;
     std::vector<unsigned char> card(kTextBytes);
     int64_t llOffset = static_cast<int64_t>(head.size());
     for (int32_t n = 0; lAnnounced < 0 ? n < kMaxVariableHeaders : n < lAnnounced; ++n) {
@@ -176,60 +154,82 @@ int runSegy(const Options& options, const Args& args) {
                                " extended textual headers; the file holds " + std::to_string(extended.size()));
             break;
         }
-        extended.push_back(textCards(card.data(), looksEbcdic(card.data())));
+        extended.push_back(textHeader(card.data(), pCodepage));
         llOffset += static_cast<int64_t>(kTextBytes);
         if (lAnnounced < 0) {
             bool bEnd = false;
-            for (const std::string& sCard : extended.back()) bEnd = bEnd || sCard.find("((SEG: EndText))") != std::string::npos;
+            for (const std::string& sCard : extended.back().cards) bEnd = bEnd || sCard.find("((SEG: EndText))") != std::string::npos;
             if (bEnd) break;
         }
     }
-    if (!reader.close()) return failLibrary("segy: " + sPath);
 
-    // Traces: a 240-byte header and the samples, all alike in a file of fixed-length traces.
-    const int nSamples = binary.u16(kSamplesPerTrace);
+    // Traces: a 240-byte header and the samples. Revision 1 and later say whether all traces
+    // are alike; a file that says they vary is walked trace by trace.
+    Layout layout;
+    layout.sPath = sPath;
+    layout.llSize = llSize;
+    layout.bLittle = bLittle;
+    layout.nSamples = binary.u16(kSamplesPerTrace);
     const int nFormat = binary.i16(kFormat);
-    const SampleFormat* pFormat = findFormat(nFormat);
-    int64_t llTraceBytes = 0, llTraces = 0, llOver = 0;
-    if (pFormat == nullptr) {
+    layout.pFormat = segy::findFormat(nFormat);
+    const uint16_t nRevision = binary.u16(kRevision);
+    layout.bVariable = nRevision >= 0x0100 && binary.i16(kFixedLength) == 0 && layout.pFormat != nullptr;
+    layout.llFirstTrace = llOffset;
+    const uint64_t llStated = binary.unsignedAt(kFirstTraceOffset, 8);
+    if (nRevision >= 0x0200 && llStated != 0) {
+        if (llStated >= head.size() && llStated <= static_cast<uint64_t>(llSize)) layout.llFirstTrace = static_cast<int64_t>(llStated);
+        else warnings.push_back("the first trace's offset " + std::to_string(llStated) + " lies outside the file: ignored");
+    }
+    int64_t llOver = 0;
+    if (layout.pFormat == nullptr) {
         warnings.push_back("unknown data sample format code " + std::to_string(nFormat) + ": traces not counted");
-    } else if (nSamples == 0) {
+    } else if (layout.bVariable) {
+        // Counted in the listing's walk; the header display does not walk the whole file.
+    } else if (layout.nSamples == 0) {
         warnings.push_back("0 samples per trace in the binary header: traces not counted");
     } else {
-        llTraceBytes = static_cast<int64_t>(kTraceHeaderBytes) + int64_t{nSamples} * pFormat->nBytes;
-        const int64_t llData = std::max<int64_t>(llSize - llOffset, 0);
-        llTraces = llData / llTraceBytes;
-        llOver = llData % llTraceBytes;
+        layout.llTraceBytes = static_cast<int64_t>(kTraceHeaderBytes) + int64_t{layout.nSamples} * layout.pFormat->nBytes;
+        const int64_t llData = std::max<int64_t>(llSize - layout.llFirstTrace, 0);
+        layout.llTraces = llData / layout.llTraceBytes;
+        llOver = llData % layout.llTraceBytes;
         if (llOver != 0)
             warnings.push_back("the file size is not a whole number of traces: " + std::to_string(llOver) +
                                " bytes after the last whole trace");
     }
+    if (!options.sTraces.empty() || options.bTraceSummary) {
+        const int nStatus = segy::listTraces(options, reader, layout);
+        if (!reader.close() && nStatus == kExitOk) return failLibrary("segy: " + sPath);
+        return nStatus;
+    }
+    if (!reader.close()) return failLibrary("segy: " + sPath);
 
     const int nSystem = binary.i16(kMeasurementSystem);
-    const uint16_t nRevision = binary.u16(kRevision);
     const std::string sRevision = std::to_string(nRevision >> 8) + "." + std::to_string(nRevision & 0xFF);
     const std::vector<Field> fields = {
         text("file", sPath),
         number("size", llSize),
         text("byte_order", bLittle ? "little-endian" : "big-endian"),
-        text("text_encoding", bEbcdic ? "EBCDIC" : "ASCII"),
+        text("text_encoding", text0.sEncoding),
+        text("text_codepage", text0.sCodepage),
         number("job_id", binary.i32(kJob)),
         number("line_number", binary.i32(kLine)),
         number("reel_number", binary.i32(kReel)),
         number("traces_per_ensemble", binary.i16(kTracesPerEnsemble)),
         number("auxiliary_traces_per_ensemble", binary.i16(kAuxTracesPerEnsemble)),
         number("sample_interval_us", binary.u16(kSampleInterval)),
-        number("samples_per_trace", nSamples),
+        number("samples_per_trace", layout.nSamples),
         number("format_code", nFormat),
-        text("format", pFormat != nullptr ? pFormat->szName : "unknown"),
+        text("format", layout.pFormat != nullptr ? layout.pFormat->szName : "unknown"),
         text("measurement_system", nSystem == 1 ? "meters" : nSystem == 2 ? "feet" : "unknown"),
         text("revision", sRevision),
         boolean("fixed_length_traces", binary.i16(kFixedLength) == 1),
         number("extended_headers", lAnnounced),
-        number("trace_bytes", llTraceBytes),
-        number("traces", llTraces),
-        boolean("whole_traces", pFormat != nullptr && nSamples != 0 && llOver == 0),
+        text("trace_length", layout.bVariable ? "variable (see --traces)" : "fixed"),
+        number("trace_bytes", layout.llTraceBytes),
+        number("traces", layout.llTraces),
+        boolean("whole_traces", !layout.bVariable && layout.llTraceBytes != 0 && llOver == 0),
     };
+    constexpr std::size_t kFileFields = 5, kBinaryEnd = 18;
 
     std::string s;
     if (options.bJson) {
@@ -241,12 +241,13 @@ int runSegy(const Options& options, const Args& args) {
             s += f.sJson;
             s += ",\n";
         }
+        if (options.bAll) appendAllBinaryFields(options, binary, s);
         s += "  \"textual_header\": ";
-        s += cardsField("", cards).sJson;
+        s += cardsField("", text0.cards).sJson;
         s += ",\n  \"extended_textual_headers\": [";
         for (std::size_t i = 0; i < extended.size(); ++i) {
             s += i > 0 ? ",\n    " : "\n    ";
-            s += cardsField("", extended[i]).sJson;
+            s += cardsField("", extended[i].cards).sJson;
         }
         s += extended.empty() ? "],\n" : "\n  ],\n";
         s += "  \"warnings\": [";
@@ -265,21 +266,32 @@ int runSegy(const Options& options, const Args& args) {
                 s += szLine;
             }
         };
-        section("File:\n", 0, 4);
-        s += bEbcdic ? "Textual header (EBCDIC):\n" : "Textual header (ASCII):\n";
-        s += cardsField("", cards).sText;
-        for (std::size_t i = 0; i < extended.size(); ++i) {
-            s += "Extended textual header ";
-            s += std::to_string(i + 1);
-            s += ":\n";
-            s += cardsField("", extended[i]).sText;
-        }
-        section(bLittle ? "Binary header (little-endian):\n" : "Binary header (big-endian):\n", 4, 17);
-        section("Traces:\n", 17, fields.size());
+        section("File:\n", 0, kFileFields);
+        s += "Textual header (" + text0.sLabel + "):\n";
+        s += cardsField("", text0.cards).sText;
+        for (std::size_t i = 0; i < extended.size(); ++i)
+            s += "Extended textual header " + std::to_string(i + 1) + " (" + extended[i].sLabel + "):\n" +
+                 cardsField("", extended[i].cards).sText;
+        if (options.bAll) appendAllBinaryFields(options, binary, s);
+        else section(bLittle ? "Binary header (little-endian):\n" : "Binary header (big-endian):\n", kFileFields, kBinaryEnd);
+        section("Traces:\n", kBinaryEnd, fields.size());
     }
     writeOut(s);
-    for (const std::string& sWarning : warnings) fail(kExitOk, sWhat + sWarning);
+    for (const std::string& sWarning : warnings) note("qrtool: " + sWhat + sWarning);
     return kExitOk;
+}
+
+}  // namespace
+
+int runSegy(const Options& options, const Args& args) {
+    if (options.sFields == "list") return segy::printTraceFieldList(options);
+    if (args.empty()) return fail(kExitUsage, "segy: expected one or more files (see qrtool segy --help)");
+    const Codepage* pCodepage = nullptr;
+    if (!findCodepage(options.sCodepage, pCodepage))
+        return fail(kExitUsage, "segy: --codepage '" + options.sCodepage + "' is not one of 037, 1047, table");
+    std::vector<const segy::HeaderField*> fields;
+    if (!segy::chooseTraceFields(options.sFields, fields)) return kExitUsage;
+    return forEachFile(options, args, [&](const std::string& sPath) { return segyOne(options, pCodepage, sPath); });
 }
 
 }  // namespace qrtool

@@ -46,10 +46,25 @@ FileIdentity identityOf(Stream stream);
 enum class PathKind { Missing, Regular, Folder, Other };  // Other: a device, a pipe, a socket
 PathKind kindOf(const std::string& sPath);
 
-// The path that writing a replacement for sPath must rename over: sPath itself, or for a
-// symbolic link the file it finally leads to (so the link stays a link). sPath when the link
-// cannot be followed.
-std::string replacementTarget(const std::string& sPath);
+// Where a write to a path really lands: the path with every symbolic link on the way resolved,
+// split into its folder and name, and the folder's identity as the walk found it (a folder put
+// in its place later is refused by beginReplacement).
+struct Target {
+    std::string sPath;    // sFolder + sName
+    std::string sFolder;  // with its trailing separator; "" for the current folder
+    std::string sName;
+    bool bLink = false;   // sPath is itself a link the system resolves (a /proc descriptor link)
+    FileIdentity folder;  // bKnown false: not checked
+};
+// Resolves sPath for writing. A link that the protected-link rule refuses (a link in a sticky
+// folder that others may write, owned neither by the folder's owner nor by the caller) is not
+// followed, whatever the system's own setting: false with sError, as for a chain of links too
+// long or a folder that cannot be read.
+bool resolveTarget(const std::string& sPath, Target& target, std::string& sError);
+
+// Opens an existing device or pipe at a resolved target for writing, as a C stream; a link put
+// at its place since it was resolved is not followed. Null with sError on failure.
+std::FILE* openForWriting(const Target& target, std::string& sError);
 
 // A replacement being written for a file: a new file of its own created in the target's folder
 // (so that the final rename stays on one file system), open for writing as a C stream.
@@ -57,13 +72,15 @@ struct Replacement {
     std::FILE* pFile = nullptr;
     std::string sTempPath;
     std::string sTarget;
+    int nFolder = -1;  // POSIX: the target's folder, held open so that the rename lands there
 };
-// Creates the temporary file beside sTarget; false with sError when the folder refuses it.
-bool beginReplacement(const std::string& sTarget, Replacement& replacement, std::string& sError);
+// Creates the temporary file beside the target; false with sError when the folder refuses it or
+// is no longer the folder that resolveTarget found.
+bool beginReplacement(const Target& target, Replacement& replacement, std::string& sError);
 // Writes out the stream's buffers, forces the data to the disk, closes the stream (every step
-// checked), gives the file the permission bits of the file it replaces (or those of a new file
-// when there is none) and renames it over the target in one step. On failure the temporary file
-// is removed and the target is as it was.
+// checked), gives the file the permission bits of the file it replaces without its set-user and
+// set-group bits (or those of a new file when there is none) and renames it over the target in
+// one step. On failure the temporary file is removed and the target is as it was.
 bool commitReplacement(Replacement& replacement, std::string& sError);
 // Closes and removes the temporary file; the target is untouched.
 void abandonReplacement(Replacement& replacement);

@@ -122,19 +122,39 @@ PathKind kindOf(const std::string& sPath) {
     return PathKind::Regular;
 }
 
-std::string replacementTarget(const std::string& sPath) {
+// Links here are reparse points, which only privileged users or developer mode may create, in
+// folders without the sticky rule of POSIX systems: the system's own resolution is followed.
+bool resolveTarget(const std::string& sPath, Target& target, std::string& sError) {
+    target = Target{};
+    if (sPath.empty()) {
+        sError = systemText(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    target.sPath = sPath;
     const DWORD nAttributes = ::GetFileAttributesA(sPath.c_str());
-    if (nAttributes == INVALID_FILE_ATTRIBUTES || (nAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return sPath;
-    const HANDLE hFile = openForQuery(sPath);
-    if (hFile == INVALID_HANDLE_VALUE) return sPath;
-    char szFinal[MAX_PATH * 4];
-    const DWORD n = ::GetFinalPathNameByHandleA(hFile, szFinal, sizeof szFinal, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    ::CloseHandle(hFile);
-    if (n == 0 || n >= sizeof szFinal) return sPath;
-    return ordinaryPath(std::string(szFinal, n));
+    if (nAttributes != INVALID_FILE_ATTRIBUTES && (nAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        const HANDLE hFile = openForQuery(sPath);
+        if (hFile != INVALID_HANDLE_VALUE) {
+            char szFinal[MAX_PATH * 4];
+            const DWORD n = ::GetFinalPathNameByHandleA(hFile, szFinal, sizeof szFinal, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+            ::CloseHandle(hFile);
+            if (n != 0 && n < sizeof szFinal) target.sPath = ordinaryPath(std::string(szFinal, n));
+        }
+    }
+    target.sFolder = folderOf(target.sPath);
+    target.sName = target.sPath.substr(target.sFolder.size());
+    return true;
 }
 
-bool beginReplacement(const std::string& sTarget, Replacement& replacement, std::string& sError) {
+std::FILE* openForWriting(const Target& target, std::string& sError) {
+    errno = 0;
+    std::FILE* pFile = std::fopen(target.sPath.c_str(), "wb");
+    if (pFile == nullptr) sError = std::strerror(errno);
+    return pFile;
+}
+
+bool beginReplacement(const Target& target, Replacement& replacement, std::string& sError) {
+    const std::string& sTarget = target.sPath;
     // A name of our own made from the process and a counter; CREATE_NEW refuses one that is
     // taken, and the next is tried.
     static unsigned nCounter = 0;

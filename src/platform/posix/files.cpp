@@ -41,10 +41,11 @@ void closeQuietly(int nFd) {
     setLastError(nSaved);
 }
 
-// Opens szPath with the flags the disposition asks for. Non-blocking while opening, so that a
-// FIFO or device without a peer cannot hang the open (and the share mutex with it).
+// Opens szPath with the flags the disposition asks for. A FIFO or a device waits for its peer
+// here, as open(2) does (a reader opened without a writer would read an empty file), so this is
+// called before the share mutex is taken.
 int openDescriptor(const char* szPath, bool bNeedWrite, uint32_t nDisposition) {
-    int nFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (bNeedWrite ? O_RDWR : O_RDONLY);
+    int nFlags = O_CLOEXEC | O_NOCTTY | (bNeedWrite ? O_RDWR : O_RDONLY);
     switch (nDisposition) {
     case kCreateNew: nFlags |= O_CREAT | O_EXCL; break;
     case kCreateAlways:
@@ -57,7 +58,7 @@ int openDescriptor(const char* szPath, bool bNeedWrite, uint32_t nDisposition) {
 }
 
 // Everything after the descriptor exists and before the handle is given out: refuse folders,
-// back to blocking mode, share slots, then (only once sharing is granted) truncation.
+// share slots, then (only once sharing is granted) truncation.
 bool prepareDescriptor(int nFd, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition) {
     struct stat st {};
     if (::fstat(nFd, &st) != 0) {
@@ -66,11 +67,6 @@ bool prepareDescriptor(int nFd, uint32_t nAccess, uint32_t nShare, uint32_t nDis
     }
     if (S_ISDIR(st.st_mode)) {
         setLastError(EISDIR);
-        return false;
-    }
-    const int nFlags = ::fcntl(nFd, F_GETFL);
-    if (nFlags < 0 || ::fcntl(nFd, F_SETFL, nFlags & ~O_NONBLOCK) != 0) {
-        captureLastError();
         return false;
     }
     // Emptying the file is writing to it, whatever access the caller asked for: the check runs
@@ -106,9 +102,9 @@ void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t
 
     FileHandle handle;
     {
-        std::lock_guard<std::mutex> lock(shareMutex());
         const int nFd = openDescriptor(szPath, bNeedWrite, nDisposition);
         if (nFd < 0) return kInvalidHandle;
+        std::lock_guard<std::mutex> lock(shareMutex());
         if (!prepareDescriptor(nFd, nAccess, nShare & (kShareRead | kShareWrite), nDisposition)) {
             closeQuietly(nFd);
             return kInvalidHandle;
