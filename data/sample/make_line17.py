@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 # Writes line17.sgy, the small SEG-Y file of the README's `qrtool segy` example: an EBCDIC
-# textual header, a big-endian binary header (revision 1.0) and 12 traces of 1500 samples.
+# textual header, a big-endian binary header (revision 1.0) and 12 traces of 1500 samples whose
+# headers carry CDPs, offsets, scaled elevations and coordinates, inline and crossline numbers.
 import math
 import struct
 import sys
@@ -24,7 +25,7 @@ def ibm_float(value):
 
 
 cards = ["CLIENT QRCORE DEMO   LINE 17", "AREA   A     SURVEY 2024",
-         "SAMPLE INTERVAL 4 MS  1500 SAMPLES PER TRACE  12 TRACES",
+         "SAMPLE INTERVAL 4 MS  1500 SAMPLES  UNITS [ms]",
          "DATA FORMAT 4-BYTE IBM FLOATING POINT"] + [""] * 34 + ["SEG Y REV1", "END TEXTUAL HEADER"]
 text = "".join(("C%2d %s" % (n + 1, cards[n] if n < len(cards) else "")).ljust(80) for n in range(40))
 binary = bytearray(400)
@@ -36,6 +37,12 @@ traces = bytearray()
 for trace in range(TRACES):
     header = bytearray(240)
     struct.pack_into(">iiii", header, 0, trace + 1, trace + 1, 1, trace + 1)
+    struct.pack_into(">i", header, 20, 101 + trace)                       # CDP
+    struct.pack_into(">i", header, 36, -1100 + 200 * trace)               # offset
+    struct.pack_into(">i", header, 40, 1185 + 3 * trace)                  # receiver elevation, dm
+    struct.pack_into(">hh", header, 68, -10, -100)                        # scalars: elevations, coordinates
+    struct.pack_into(">ii", header, 72, (431900 + 25 * trace) * 100, 6512000 * 100)  # source x, y, cm
+    struct.pack_into(">ii", header, 188, 17, 101 + trace)                 # inline, crossline
     struct.pack_into(">hh", header, 114, SAMPLES, INTERVAL_US)
     traces += header
     for i in range(SAMPLES):

@@ -180,7 +180,7 @@ bool resolveTarget(const std::string& sPath, Target& target, std::string& sError
             sFinal = sPart;
             break;
         }
-        if (sLink[0] == '/') sDone = "/";
+        if (sLink[0] == '/') sDone.assign(1, '/');  // assign(const char*) trips a false -Wrestrict at -O3
         pushComponents(sLink, todo);
         if (todo.empty()) {  // a link to "." or "/"
             sError = sNext + ": " + errnoText(EISDIR);
