@@ -493,9 +493,9 @@ bool markFileSparse(void* hFile) {
 
 bool checkFileNotMapped(void* hFile) {
     if (faulted(Op::Size)) return false;
-    const int fd = descriptorOf(hFile);
-    if (fd < 0) return fail(kErrorInvalidHandle);
-    return refuseIfMapped(fd);
+    const HandleRef handle = lookupHandle(hFile);
+    if (!handle) return fail(kErrorInvalidHandle);
+    return refuseIfMapped(handle->nFd);
 }
 
 }  // namespace qr::sys
