@@ -51,6 +51,7 @@ private:
     explicit MappedFileHold(File* pFile) : m_pFile(pFile) {}
     File* m_pFile = nullptr;
 };
+
 // Every operation that would shorten or empty a file asks first: false with
 // kErrorUserMappedFile when an open file description other than nFd's holds the slot (a mapping
 // of the file lives in some process), or with the native code when the probe fails.
