@@ -10,7 +10,12 @@ if(QRCORE_WERROR)
   list(APPEND QRCORE_TEST_WARNINGS -Werror)
 endif()
 
-if(QRCORE_SANITIZE)
+# QRCORE_SANITIZE=ON: AddressSanitizer + UndefinedBehaviorSanitizer; =thread: ThreadSanitizer
+# (it cannot be combined with the address sanitizer), for the tests labelled "threaded".
+if(QRCORE_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(QRCORE_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()

@@ -128,9 +128,9 @@ public:
      * gives it a mutex and makes it the current view. Returns the address of the requested
      * offset, or null with 1000000 stored and the object released (UnMap). */
     void* MapView(_tagMemView& view);
-    /* Flushes and unmaps the record's memory and closes its mutex; the other fields stay. A failed
-     * flush (the data may not have reached the file) is reported with 1000000, and the view is
-     * unmapped all the same. */
+    /* Flushes (for a writable object; a read-only one has written nothing) and unmaps the record's
+     * memory and closes its mutex; the other fields stay. A failed flush (the data may not have
+     * reached the file) is reported with 1000000, and the view is unmapped all the same. */
     void UnMapView(_tagMemView& view);
     /* Writes the record's modified pages to the file. False when not mapped or on failure (no
      * error number). */

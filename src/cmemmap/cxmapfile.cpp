@@ -409,7 +409,8 @@ void CxMapFile::UnMapView(_tagMemView& view) {
     uint32_t nFlushError = 0;
     if (pBase != nullptr) {
         // A failed flush may mean lost data: it is reported, and the view is unmapped all the same.
-        if (!qr::sys::flushViewOfFile(pBase, view.lSize > 0 ? static_cast<std::size_t>(view.lSize) : 0u))
+        // A read-only object's views never wrote a byte: they have nothing to flush.
+        if (!m_bReadOnly && !qr::sys::flushViewOfFile(pBase, view.lSize > 0 ? static_cast<std::size_t>(view.lSize) : 0u))
             nFlushError = qr::sys::lastError();
         qr::sys::unmapViewOfFile(pBase);
         view.pBase = nullptr;

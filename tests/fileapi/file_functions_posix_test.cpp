@@ -38,8 +38,10 @@ TEST_F(FileFunctionsPosix, EveryDescriptorIsCloseOnExec) {
         ++nChecked;
     }
     EXPECT_EQ(nChecked, 2) << "one descriptor per handle, nothing left open by the temporary name";
-    EXPECT_GE(qr::sys::descriptorOf(hNew), 0);
-    EXPECT_NE(qr::sys::descriptorOf(hNew), qr::sys::descriptorOf(hOpen));
+    const qr::sys::HandleRef newRef = qr::sys::lookupHandle(hNew), openRef = qr::sys::lookupHandle(hOpen);
+    ASSERT_TRUE(newRef && openRef);
+    EXPECT_GE(newRef->nFd, 0);
+    EXPECT_NE(newRef->nFd, openRef->nFd);
     EXPECT_TRUE(QR_CloseFile(hNew));
     EXPECT_TRUE(QR_CloseFile(hOpen));
 }
@@ -51,7 +53,7 @@ TEST_F(FileFunctionsPosix, InvalidHandlesHaveNoDescriptor) {
     int nStackByte = 0;
     for (void* hFile : {static_cast<void*>(nullptr), qr::sys::kInvalidHandle, hClosed, static_cast<void*>(&nStackByte)}) {
         SCOPED_TRACE(::testing::Message() << "handle " << hFile);
-        EXPECT_EQ(qr::sys::descriptorOf(hFile), -1);
+        EXPECT_FALSE(qr::sys::lookupHandle(hFile));
         EXPECT_EQ(qr::sys::lastError(), qr::sys::kErrorInvalidHandle);
     }
 }

@@ -129,65 +129,97 @@ TEST(PlatformFiles, SizeEndOfFileFlushAndDelete) {
     EXPECT_FALSE(sys::deleteFile(nullptr));
 }
 
-// Threads read and write through handles that another thread closes, while it opens new files
-// that may get the closed ones' descriptors. Every file is written only with its own tag byte,
-// so a byte that reaches the wrong file shows; a read may only ever see its own file's tag.
-TEST(PlatformFiles, CloseRacingWithIoNeverReachesAnotherFile) {
+// Threads read, write, and ask the identity and the final path of handles that another thread
+// closes, while it opens new files that may get the closed ones' descriptors. Every file is
+// written only with its own tag byte, so a byte that reaches the wrong file shows; a read may only
+// ever see its own file's tag, and an identity or a path only its own file's.
+TEST(PlatformFiles, CloseRacingWithUseNeverReachesAnotherFile) {
     if (!qrtest::backend().bHandlesNeverReused) GTEST_SKIP() << "the system's handles: values are reused";
     qrtest::ScratchDir dir;
-    constexpr int kSlots = 4, kThreads = 2, kFiles = 500;
+    enum class Use { Write, Read, Identity, FinalPath };
+    constexpr Use kUses[] = {Use::Write, Use::Read, Use::Identity, Use::FinalPath};
+    constexpr int kSlots = 4, kFiles = 1500;
+    struct Seen {
+        unsigned char cTag = 0;
+        sys::FileIdentity identity;
+        std::string sFinal;
+    };
     struct Slot {
         std::mutex mutex;
         void* hFile = nullptr;
-        unsigned char cTag = 0;
+        Seen seen;
     };
     std::array<Slot, kSlots> slots;
     std::vector<unsigned char> tags;  // tag of file n, kept by the opening thread only
     auto openFile = [&](Slot& slot) {
         const int n = static_cast<int>(tags.size());
         tags.push_back(static_cast<unsigned char>('A' + n % 50));
-        void* hFile = sys::createFile(dir.file(std::to_string(n)).c_str(), kRW, kShareAll, sys::kCreateNew, false);
+        const std::string sPath = dir.file(std::to_string(n));
+        void* hFile = sys::createFile(sPath.c_str(), kRW, kShareAll, sys::kCreateNew, false);
         EXPECT_TRUE(sys::isValidHandle(hFile)) << sys::systemErrorText(sys::lastError());
+        Seen seen{tags.back(), {}, sys::finalPath(sPath.c_str())};
+        EXPECT_TRUE(sys::fileIdentity(hFile, &seen.identity));
         std::lock_guard<std::mutex> lock(slot.mutex);
         void* hOld = slot.hFile;
         slot.hFile = hFile;
-        slot.cTag = tags.back();
+        slot.seen = seen;
         return hOld;
     };
     for (Slot& slot : slots) openFile(slot);
 
     std::atomic<bool> bStop{false};
-    std::atomic<int> nWrites{0}, nWrongBytes{0}, nOtherErrors{0};
-    auto useHandles = [&](unsigned nSeed, bool bWriter) {
+    std::atomic<int> nWrites{0}, nOtherErrors{0};
+    std::array<std::atomic<int>, std::size(kUses)> wrongs{};  // answers of another file, by use
+    auto wrong = [&](Use use) -> std::atomic<int>& { return wrongs[static_cast<std::size_t>(use)]; };
+    auto useHandles = [&](unsigned nSeed, Use use) {
         std::minstd_rand random(nSeed);
         while (!bStop.load()) {
             Slot& slot = slots[random() % kSlots];
             void* hFile;
-            unsigned char cTag;
+            Seen seen;
             {
                 std::lock_guard<std::mutex> lock(slot.mutex);
                 hFile = slot.hFile;
-                cTag = slot.cTag;
+                seen = slot.seen;
             }
             // From here on the handle may be closed at any moment.
-            bool bOk;
-            if (bWriter) {
-                const std::string sBytes(16, static_cast<char>(cTag));
+            bool bOk = false;
+            int nWrong = 0;
+            switch (use) {
+            case Use::Write: {
+                const std::string sBytes(16, static_cast<char>(seen.cTag));
                 uint32_t nDone = 0;
                 bOk = sys::writeFile(hFile, sBytes.data(), 16, &nDone);
                 if (bOk) ++nWrites;
-            } else {
+                break;
+            }
+            case Use::Read: {
                 unsigned char buffer[64];
                 uint32_t nRead = 0;
                 bOk = sys::setFilePointer(hFile, 0, sys::kSeekBegin, nullptr) &&
                       sys::readFile(hFile, buffer, sizeof buffer, &nRead);
-                for (uint32_t i = 0; bOk && i < nRead; ++i) nWrongBytes += buffer[i] != cTag ? 1 : 0;
+                for (uint32_t i = 0; bOk && i < nRead; ++i) nWrong += buffer[i] != seen.cTag ? 1 : 0;
+                break;
             }
+            case Use::Identity: {
+                sys::FileIdentity identity;
+                bOk = sys::fileIdentity(hFile, &identity);
+                nWrong = bOk && !(identity == seen.identity) ? 1 : 0;
+                break;
+            }
+            case Use::FinalPath: {
+                const std::string sFinal = sys::finalPathOf(hFile);
+                bOk = !sFinal.empty();
+                nWrong = bOk && sFinal != seen.sFinal ? 1 : 0;
+                break;
+            }
+            }
+            wrong(use) += nWrong;
             if (!bOk && sys::lastError() != sys::kErrorInvalidHandle) ++nOtherErrors;
         }
     };
     std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i) threads.emplace_back(useHandles, static_cast<unsigned>(i + 1), i % 2 == 0);
+    for (Use use : kUses) threads.emplace_back(useHandles, static_cast<unsigned>(use) + 1, use);
     std::minstd_rand random(99);
     for (int n = kSlots; n < kFiles; ++n) {
         void* hOld = openFile(slots[random() % kSlots]);
@@ -197,7 +229,9 @@ TEST(PlatformFiles, CloseRacingWithIoNeverReachesAnotherFile) {
     for (std::thread& thread : threads) thread.join();
     for (Slot& slot : slots) EXPECT_TRUE(sys::closeHandle(slot.hFile));
 
-    EXPECT_EQ(nWrongBytes.load(), 0) << "a read saw another file's bytes";
+    EXPECT_EQ(wrong(Use::Read).load(), 0) << "a read saw another file's bytes";
+    EXPECT_EQ(wrong(Use::Identity).load(), 0) << "an identity was another file's";
+    EXPECT_EQ(wrong(Use::FinalPath).load(), 0) << "a final path was another file's";
     EXPECT_EQ(nOtherErrors.load(), 0);
     EXPECT_GT(nWrites.load(), 0);
     for (std::size_t n = 0; n < tags.size(); ++n) {

@@ -4,10 +4,12 @@
 // file (creating always, truncating) counts as writing, whatever access it asked for.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "error/error_state.h"
@@ -177,6 +179,42 @@ TEST_F(ShareModes, MatrixInOneProcess) {
     }
     EXPECT_GT(nRefused, 0);
     EXPECT_EQ(sizeOf(m_sPath), kContentsSize);
+}
+
+// Two threads open the file at the same moment, each refusing to share it: one of them gets it
+// and the other is refused, every round (neither both, nor neither).
+TEST_F(ShareModes, ExclusiveOpensFromTwoThreadsAdmitOne) {
+    constexpr int kRounds = 300;
+    std::atomic<int> nArrived{0};
+    void* handles[2] = {};
+    uint32_t errors[2] = {};
+    auto open = [&](int nThread, int nRound) {
+        ++nArrived;
+        while (nArrived.load() < 2 * (nRound + 1)) {
+        }
+        handles[nThread] = qr::sys::createFile(m_sPath.c_str(), qr::sys::kGenericRead, 0, qr::sys::kOpenExisting, false);
+        errors[nThread] = qr::sys::lastError();
+    };
+    int nBoth = 0, nNeither = 0, nOtherErrors = 0;
+    for (int nRound = 0; nRound < kRounds; ++nRound) {
+        std::thread first(open, 0, nRound), second(open, 1, nRound);
+        first.join();
+        second.join();
+        int nOpened = 0;
+        for (int i = 0; i < 2; ++i) {
+            if (qr::sys::isValidHandle(handles[i])) {
+                ++nOpened;
+                EXPECT_TRUE(qr::sys::closeHandle(handles[i]));
+            } else if (errors[i] != qr::sys::kErrorSharingViolation) {
+                ++nOtherErrors;
+            }
+        }
+        nBoth += nOpened == 2 ? 1 : 0;
+        nNeither += nOpened == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(nBoth, 0);
+    EXPECT_EQ(nNeither, 0);
+    EXPECT_EQ(nOtherErrors, 0);
 }
 
 TEST_F(ShareModes, MatrixAgainstASecondProcess) {

@@ -99,11 +99,6 @@ HandleRef lookupHandle(void* hFile) {
     return HandleRef();
 }
 
-int descriptorOf(void* hFile) {
-    const HandleRef ref = lookupHandle(hFile);
-    return ref ? ref->nFd : -1;
-}
-
 uint32_t accessOf(void* hFile) {
     const HandleRef ref = lookupHandle(hFile);
     return ref ? ref->nAccess : 0;

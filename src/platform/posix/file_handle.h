@@ -49,14 +49,10 @@ private:
 };
 
 // The record behind hFile, held open for the life of the result; an empty result (last error
-// kErrorInvalidHandle) when hFile is null, kInvalidHandle, closed, or never was a handle.
+// kErrorInvalidHandle) when hFile is null, kInvalidHandle, closed, or never was a handle. This is
+// the only way to a handle's descriptor: a descriptor number kept beyond its HandleRef may be
+// closed by another thread and given to another file at any moment.
 HandleRef lookupHandle(void* hFile);
-
-// The descriptor of hFile for other backend files (mmap, fstat); -1 for an invalid handle
-// (last error set). The descriptor stays owned by the handle: never close it, and use it only
-// while the caller's own handle cannot be closed (for work that may race with a close, hold a
-// HandleRef instead).
-int descriptorOf(void* hFile);
 
 // The access granted to hFile (kGenericRead/kGenericWrite bits); 0 for an invalid handle.
 uint32_t accessOf(void* hFile);

@@ -30,8 +30,10 @@ bool faulted(Op op) {
 }  // namespace
 
 bool fileIdentity(void* hFile, FileIdentity* pIdentity) {
-    const int nFd = descriptorOf(hFile);
-    if (nFd < 0) return false;
+    // Held to the end: the descriptor cannot be closed and given to another file meanwhile.
+    const HandleRef handle = lookupHandle(hFile);
+    if (!handle) return false;
+    const int nFd = handle->nFd;
     if (faulted(Op::Size)) return false;
     struct stat st {};
     if (::fstat(nFd, &st) != 0) {
@@ -67,8 +69,9 @@ std::string finalPath(const char* szPath) {
 }
 
 std::string finalPathOf(void* hFile) {
-    const int nFd = descriptorOf(hFile);
-    if (nFd < 0) return {};
+    const HandleRef handle = lookupHandle(hFile);
+    if (!handle) return {};
+    const int nFd = handle->nFd;
     if (faulted(Op::Path)) return {};
     struct stat st {};
     if (::fstat(nFd, &st) != 0) {
@@ -96,8 +99,9 @@ std::string finalPathOf(void* hFile) {
 }
 
 bool restrictToOwner(void* hFile) {
-    const int nFd = descriptorOf(hFile);
-    if (nFd < 0) return false;
+    const HandleRef handle = lookupHandle(hFile);
+    if (!handle) return false;
+    const int nFd = handle->nFd;
     if (faulted(Op::Open)) return false;
     if (retryInterrupted([&] { return ::fchmod(nFd, S_IRUSR | S_IWUSR); }) != 0) {
         captureLastError();
@@ -107,8 +111,9 @@ bool restrictToOwner(void* hFile) {
 }
 
 bool startWriteBack(void* hFile, int64_t llPos, int64_t llLength) {
-    const int nFd = descriptorOf(hFile);
-    if (nFd < 0) return false;
+    const HandleRef handle = lookupHandle(hFile);
+    if (!handle) return false;
+    const int nFd = handle->nFd;
     if (faulted(Op::WriteBack)) return false;
     if (::sync_file_range(nFd, static_cast<off_t>(llPos), static_cast<off_t>(llLength), SYNC_FILE_RANGE_WRITE) != 0) {
         captureLastError();

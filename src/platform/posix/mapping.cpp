@@ -1,9 +1,9 @@
 // POSIX backend: file-mapping handles over files or page-file memory, views with their registry,
 // view flushing, the allocation granularity and its test seam.
 //
-// Files under a mapping: the descriptor that backs a mapping holds the "mapped" share slot for
-// as long as the mapping or a view of it lives, so that no library call in any process cuts the
-// file below a view (share_locks.h); and a mapping that grows its file reserves the grown blocks
+// Files under a mapping: the process holds the "mapped" share slot of the file for as long as a
+// mapping of it or a view lives (once per file: share_locks.h), so that no library call in any
+// process cuts the file below a view; and a mapping that grows its file reserves the grown blocks
 // first, so that a full disk fails the mapping instead of a later write into a view (which would
 // end the process with a bus error).
 #include <fcntl.h>
@@ -43,6 +43,7 @@ using posix::SharedObject;
 struct MappingObject {
     SharedObject shared;  // the named (or unnamed page-file) object; not valid for an unnamed file one
     int nFileFd = -1;     // file-backed: this object's own descriptor of the file
+    MappedFileHold mapped;  // file-backed: the process's hold of the file's "mapped" slot
     int64_t llSize = 0;
     uint32_t nProtect = 0;
     int64_t llDataOffset = 0;  // where the data starts in the descriptor views map
@@ -120,17 +121,14 @@ int reopenDescriptor(int fdFile, bool bWritable) {
     return ::fcntl(fdFile, F_DUPFD_CLOEXEC, 0);  // no /proc: share the caller's description
 }
 
-// Makes fd the descriptor that backs a mapping: it holds the "mapped" slot from now until the
-// mapping object closes it. -1 with the last error set (fd closed) when the lock fails.
-int backWithDescriptor(int fd) {
-    if (fd < 0) return captureLastError(), -1;
-    if (!holdMappedSlot(fd)) {
-        const uint32_t nCode = lastError();
-        ::close(fd);
-        setLastError(nCode);
-        return -1;
-    }
-    return fd;
+// Makes fd (of the file with device nDevice and inode nInode) the descriptor that backs the
+// mapping object, holding the file's "mapped" slot until the object goes. False with the last
+// error set when fd is not valid or the slot cannot be held; the object owns fd either way.
+bool backWithDescriptor(MappingObject& object, int fd, uint64_t nDevice, uint64_t nInode) {
+    if (fd < 0) return captureLastError(), false;
+    object.nFileFd = fd;
+    object.mapped = MappedFileHold::take(fd, nDevice, nInode);
+    return static_cast<bool>(object.mapped);
 }
 
 // Opens the file an object records by its path, for a process that has no descriptor of it. The
@@ -216,7 +214,8 @@ std::shared_ptr<MappingObject> attach(SharedObject&& shared, bool bWritable, int
             static_cast<uint64_t>(st.st_ino) != info.nInode)
             return setLastError(kErrorNotFound), nullptr;  // the file was replaced under its name
         if (st.st_size < info.llSize) return setLastError(kErrorInvalidArgument), nullptr;
-        if (!holdMappedSlot(fd)) return nullptr;
+        pObject->mapped = MappedFileHold::take(fd, info.nDevice, info.nInode);
+        if (!pObject->mapped) return nullptr;
     } else {
         pObject->llDataOffset = posix::kHeaderBytes;
     }
@@ -329,8 +328,8 @@ void* createFileMapping(void* hFile, uint32_t nProtect, int64_t llSize, const ch
         pObject->llSize = info.llSize;
         pObject->nProtect = nProtect;
         if (fdFile >= 0) {
-            pObject->nFileFd = backWithDescriptor(reopenDescriptor(fdFile, bWritable));
-            if (pObject->nFileFd < 0) return nullptr;
+            if (!backWithDescriptor(*pObject, reopenDescriptor(fdFile, bWritable), info.nDevice, info.nInode))
+                return nullptr;
             if (sName.empty()) {
                 if (const int nErr = growIfNeeded(); nErr != 0) return fail(static_cast<uint32_t>(nErr)), nullptr;
                 return newHandle(std::move(pObject), bWritable);
@@ -493,9 +492,9 @@ bool markFileSparse(void* hFile) {
 
 bool checkFileNotMapped(void* hFile) {
     if (faulted(Op::Size)) return false;
-    const int fd = descriptorOf(hFile);
-    if (fd < 0) return fail(kErrorInvalidHandle);
-    return refuseIfMapped(fd);
+    const HandleRef handle = lookupHandle(hFile);
+    if (!handle) return fail(kErrorInvalidHandle);
+    return refuseIfMapped(handle->nFd);
 }
 
 }  // namespace qr::sys

@@ -11,16 +11,21 @@
 // slots. The slots lie near the largest offset, far beyond any data, and the kernel drops them
 // when the last descriptor of the open file description is closed, also when a process dies.
 //
-// A fifth slot, "mapped", is held by every descriptor that backs a mapping: a file cut below a
-// live view would turn every later touch of that view into a bus error in whichever process
-// holds it, so the operations that shorten files probe this slot first and refuse.
+// A fifth slot, "mapped", is held by every process that maps the file: a file cut below a live
+// view would turn every later touch of that view into a bus error in whichever process holds it,
+// so the operations that shorten files probe this slot first and refuse. A process takes it once
+// per file, not per mapping or view: the lock call is paid by the first mapping of a file only.
 #include "platform/posix/share_locks.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <limits>
+#include <map>
+#include <new>
+#include <utility>
 
 #include "platform/sys_error.h"
 #include "platform/sys_files.h"
@@ -117,7 +122,89 @@ bool takeShareSlots(int nFd, uint32_t nAccess, uint32_t nShare) {
 
 void dropWriteSlot(int nFd) { unlockSlot(nFd, kSlotHasWrite); }
 
-bool holdMappedSlot(int nFd) { return lockSlot(nFd, kSlotMapped); }
+// nUsers and the registry are guarded by the registry's mutex.
+struct MappedFileHold::File {
+    std::pair<uint64_t, uint64_t> key;  // device, inode
+    int nFd = -1;                      // holds the slot; keeps the inode (and so the key) alive
+    long nUsers = 0;
+};
+
+namespace {
+struct MappedFiles {
+    std::mutex mutex;
+    std::map<std::pair<uint64_t, uint64_t>, MappedFileHold::File*> files;
+};
+
+// Never destroyed: mappings may still be closed from other static destructors at exit.
+MappedFiles& mappedFiles() {
+    static MappedFiles* s_pFiles = new MappedFiles;
+    return *s_pFiles;
+}
+
+void release(MappedFileHold::File* pFile) {
+    MappedFiles& reg = mappedFiles();
+    {
+        std::lock_guard<std::mutex> lock(reg.mutex);
+        if (--pFile->nUsers != 0) return;
+        reg.files.erase(pFile->key);
+    }
+    const uint32_t nSaved = lastError();
+    ::close(pFile->nFd);  // drops the lock once no other descriptor of its description is open
+    setLastError(nSaved);
+    delete pFile;
+}
+}  // namespace
+
+MappedFileHold MappedFileHold::take(int nFd, uint64_t nDevice, uint64_t nInode) {
+    MappedFiles& reg = mappedFiles();
+    const std::pair<uint64_t, uint64_t> key(nDevice, nInode);
+    // The lock is taken under the mutex: another thread must not find the record before the slot
+    // is held, nor take a second one meanwhile.
+    std::lock_guard<std::mutex> lock(reg.mutex);
+    const auto it = reg.files.find(key);
+    if (it != reg.files.end()) {
+        ++it->second->nUsers;
+        return MappedFileHold(it->second);
+    }
+    auto* pFile = new (std::nothrow) File;
+    if (pFile == nullptr) return setLastError(kErrorNoMemory), MappedFileHold();
+    pFile->key = key;
+    pFile->nUsers = 1;
+    pFile->nFd = ::fcntl(nFd, F_DUPFD_CLOEXEC, 0);
+    bool bOk = pFile->nFd >= 0;
+    if (!bOk) captureLastError();
+    bOk = bOk && lockSlot(pFile->nFd, kSlotMapped);
+    if (bOk) {
+        try {
+            reg.files.emplace(key, pFile);
+        } catch (const std::bad_alloc&) {
+            setLastError(kErrorNoMemory);
+            bOk = false;
+        }
+    }
+    if (!bOk) {
+        const uint32_t nCode = lastError();
+        if (pFile->nFd >= 0) ::close(pFile->nFd);
+        delete pFile;
+        setLastError(nCode);
+        return MappedFileHold();
+    }
+    return MappedFileHold(pFile);
+}
+
+MappedFileHold::~MappedFileHold() {
+    if (m_pFile != nullptr) release(m_pFile);
+}
+
+MappedFileHold::MappedFileHold(MappedFileHold&& other) noexcept : m_pFile(std::exchange(other.m_pFile, nullptr)) {}
+
+MappedFileHold& MappedFileHold::operator=(MappedFileHold&& other) noexcept {
+    if (this != &other) {
+        if (m_pFile != nullptr) release(m_pFile);
+        m_pFile = std::exchange(other.m_pFile, nullptr);
+    }
+    return *this;
+}
 
 bool refuseIfMapped(int nFd) {
     bool bHeld = false;

@@ -23,11 +23,35 @@ bool takeShareSlots(int nFd, uint32_t nAccess, uint32_t nShare);
 // that refuse writers are then refused a little too long, never admitted wrongly).
 void dropWriteSlot(int nFd);
 
-// The "mapped" slot. Every descriptor that backs a mapping of a file holds a shared lock on it
-// for as long as the mapping or any of its views lives (the kernel drops it with the last
-// descriptor of that open file description, also when a process dies). holdMappedSlot takes it
-// through nFd (open for reading); false with the native code when the lock call fails.
-bool holdMappedSlot(int nFd);
+// The "mapped" slot. While a mapping of a file or any of its views lives in a process, that
+// process holds a shared lock on the slot of the file: once per file (device and inode, so every
+// hard link of it counts as the same file), however many mappings and views it has, counted by
+// the MappedFileHolds of the file. The first hold locks the slot through a duplicate of its
+// descriptor and keeps that duplicate; the last one closes it, and with it the lock (the kernel
+// drops it also when a process dies, and a forked child's copy of the duplicate keeps it for as
+// long as the child keeps its copies of the mappings). Holds may be taken and dropped from any
+// thread.
+class MappedFileHold {
+public:
+    MappedFileHold() = default;
+    ~MappedFileHold();
+    MappedFileHold(MappedFileHold&& other) noexcept;
+    MappedFileHold& operator=(MappedFileHold&& other) noexcept;
+    MappedFileHold(const MappedFileHold&) = delete;
+    MappedFileHold& operator=(const MappedFileHold&) = delete;
+
+    // A hold of the file nFd reaches (open for reading; nDevice and nInode from its fstat). An
+    // empty hold with the native code as last error when the lock call fails.
+    static MappedFileHold take(int nFd, uint64_t nDevice, uint64_t nInode);
+    explicit operator bool() const { return m_pFile != nullptr; }
+
+    struct File;  // the process's record of one mapped file, known to share_locks.cpp only
+
+private:
+    explicit MappedFileHold(File* pFile) : m_pFile(pFile) {}
+    File* m_pFile = nullptr;
+};
+
 // Every operation that would shorten or empty a file asks first: false with
 // kErrorUserMappedFile when an open file description other than nFd's holds the slot (a mapping
 // of the file lives in some process), or with the native code when the probe fails.
