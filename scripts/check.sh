@@ -53,7 +53,12 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
 
 # ---- ThreadSanitizer leg (clang, the threaded tests) ----
-# (its commands go here: a build/tsan configuration and the threaded tests under it)
+leg "ThreadSanitizer build (clang), the threaded tests"
+cmake -S . -B build/tsan "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQRCORE_SANITIZE=thread \
+  -DQRCORE_BUILD_BENCH=OFF -DQRCORE_BUILD_TOOLS=OFF -DQRCORE_BUILD_EXAMPLES=OFF
+cmake --build build/tsan -j "$jobs" --target fileapi_tests cmemmap_tests
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -L threaded --output-on-failure
 # ---- end ThreadSanitizer leg ----
 
 leg "done"
