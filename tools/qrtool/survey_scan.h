@@ -149,6 +149,8 @@ public:
     ScanResult scan(ByteSource& source, ScanSink& sink, const std::string& sDefinitionBeside = {},
                     int64_t llProgressStep = int64_t{64} << 20);
     const ScanSummary& summary() const;
+    // The column layouts of the records (as the columns command lists them).
+    const LayoutSummary& layouts() const;
     const std::string& error() const { return m_sError; }
     const ScanOptions& options() const { return m_options; }
 
