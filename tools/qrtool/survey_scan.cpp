@@ -365,8 +365,13 @@ struct SurveyScan::State : LineVisitor {
             return;
         }
         if (m_bSettled) {
-            // A record whose first field is text; with another column count it is no record.
-            if (line.fields() == m_summary.nColumns) {
+            // A record whose first field is a name with digits (a station, STN012); with another
+            // column count, or a bare word ("Lines 10"), it is no record.
+            std::size_t nStart = 0, nSize = 0;
+            line.field(0, nStart, nSize);
+            bool bDigit = false;
+            for (std::size_t i = nStart; i < nStart + nSize && !bDigit; ++i) bDigit = isDigit(line.pText[i]);
+            if (bDigit && line.fields() == m_summary.nColumns) {
                 m_scanner.forgetLayout();
                 record(line);
             } else {
