@@ -2,6 +2,7 @@
 // counts and run starts on random ragged files, whatever the block size.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -191,7 +192,15 @@ TEST(TextScanner, LayoutsAgreeWithTheLineByLineAnalysis) {
     std::mt19937 rng(4242);
     const std::size_t kBlocks[] = {1, 7, 63, 64, 65, 1000, 1 << 16};
     for (int nRound = 0; nRound < 400; ++nRound) {
-        const std::string sFile = randomFile(rng);
+        std::string sFile = randomFile(rng);
+        // Every fourth file with CR line ends alone (as old Mac software writes them): the lines
+        // are the same.
+        std::string sScanned = sFile;
+        if (nRound % 4 == 3) {
+            sFile.erase(std::remove(sFile.begin(), sFile.end(), '\r'), sFile.end());
+            sScanned = sFile;
+            std::replace(sScanned.begin(), sScanned.end(), '\n', '\r');
+        }
         const std::size_t nBlock = kBlocks[rng() % (sizeof kBlocks / sizeof kBlocks[0])];
         // Now and then a small line limit, so that lines are cut (in the buffer and past it).
         const std::size_t nMaxLine = rng() % 4 == 0 ? 40 + rng() % 100 : std::size_t{1} << 20;
@@ -199,7 +208,7 @@ TEST(TextScanner, LayoutsAgreeWithTheLineByLineAnalysis) {
                      std::to_string(nMaxLine));
         const reference::Result want = reference::columns(sFile, nMaxLine);
 
-        StringSource source(sFile, nBlock);
+        StringSource source(sScanned, nBlock);
         Collecting got;
         qrtool::TextScanner scanner(nBlock, nMaxLine);
         scanner.useWideMasks(nRound % 2 == 0);  // both forms of the inner loop

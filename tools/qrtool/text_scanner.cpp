@@ -571,14 +571,27 @@ __attribute__((target("avx2"))) void TextScanner::scanRegionAvx2(const char* p, 
 }
 #endif
 
+namespace {
+// The first LF or CR in [p, p + n), or nullptr.
+const char* firstLineEnd(const char* p, std::size_t n) {
+    const char* pLf = static_cast<const char*>(std::memchr(p, '\n', n));
+    const char* pCr = static_cast<const char*>(std::memchr(p, '\r', pLf != nullptr ? static_cast<std::size_t>(pLf - p) : n));
+    return pCr != nullptr ? pCr : pLf;
+}
+}  // namespace
+
+bool TextScanner::decideLineEnd(const char* pEnd, const char* pStop, bool bAll) {
+    // CR alone ends the lines of files from old Mac software: the first line end tells. A CR
+    // whose next byte is not here yet waits for it.
+    if (*pEnd == '\r' && pEnd + 1 == pStop && !bAll) return false;
+    m_cLineEnd = *pEnd == '\r' && (pEnd + 1 == pStop || pEnd[1] != '\n') ? '\r' : '\n';
+    m_bDecided = true;
+    return true;
+}
+
 void TextScanner::detect(const char* p, std::size_t nLength, bool bAll) {
-    // CR alone ends the lines of files from old Mac software: a first block with CRs and no LF.
-    m_cLineEnd = std::memchr(p, '\n', nLength) == nullptr && std::memchr(p, '\r', nLength) != nullptr ? '\r' : '\n';
-    if (m_cWantDelimiter == '\0')
-        m_cDelimiter = detectDelimiter(p, nLength, m_cLineEnd, bAll);
-    else
-        m_cDelimiter = m_cWantDelimiter == ' ' || m_cWantDelimiter == '\t' ? '\0' : m_cWantDelimiter;
-    if (m_cDelimiter == m_cLineEnd || m_cDelimiter == '\n' || m_cDelimiter == '\r') m_cDelimiter = '\0';
+    if (m_cWantDelimiter == '\0') m_cDelimiter = detectDelimiter(p, std::min<std::size_t>(nLength, 1 << 16), m_cLineEnd, bAll);
+    if (m_cDelimiter == '\n' || m_cDelimiter == '\r') m_cDelimiter = '\0';
 }
 
 ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t llProgressStep) {
@@ -586,6 +599,7 @@ ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t ll
     m_llLine = 0;
     m_bHaveRecord = false;
     m_bStop = false;
+    m_bDecided = false;
     m_cLineEnd = '\n';
     m_cDelimiter = m_cWantDelimiter == ' ' || m_cWantDelimiter == '\t' ? '\0' : m_cWantDelimiter;
     constexpr std::size_t kPad = 128;            // readable bytes after the data (a chunk's tail)
@@ -607,26 +621,45 @@ ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t ll
             llNextProgress = llRead + llProgressStep;
         }
         const std::size_t nNew = static_cast<std::size_t>(n);
-        const char cEnd = m_cLineEnd;
         if (!bChecked) {
             // Wait for a whole first block (or the end, or a full buffer) before judging.
             nHave += nNew;
             if (nHave < std::min(kFirstCheck, nCapacity) && !bEnd) continue;
-            const std::size_t nCheck = std::min(nHave, kFirstCheck);
-            if (looksBinary(buffer.data(), nCheck)) return ScanStatus::Binary;
-            detect(buffer.data(), nCheck, bEnd && nCheck == nHave);
+            if (looksBinary(buffer.data(), std::min(nHave, kFirstCheck))) return ScanStatus::Binary;
             bChecked = true;
         } else if (bSkipping) {
-            // The rest of an overlong line is read past.
-            const char* pNew = buffer.data() + nHave;
-            const char* pFeed = static_cast<const char*>(std::memchr(pNew, cEnd, nNew));
+            // The rest of an overlong line is read past. When no line end came before, its end
+            // decides how lines end (nHave is 1 while a CR waits for the byte after it).
+            const char* pData = buffer.data();
+            const std::size_t nData = nHave + nNew;
+            const bool bUndecided = !m_bDecided;
+            const char* pFeed = m_bDecided ? static_cast<const char*>(std::memchr(pData, m_cLineEnd, nData)) : firstLineEnd(pData, nData);
+            nHave = 0;
             if (pFeed == nullptr) continue;
-            const std::size_t nKeep = nNew - static_cast<std::size_t>(pFeed + 1 - pNew);
+            if (bUndecided) {
+                if (!decideLineEnd(pFeed, pData + nData, bEnd)) {
+                    buffer[0] = '\r';
+                    nHave = 1;
+                    continue;
+                }
+                if (m_cLineEnd == '\n') pFeed = static_cast<const char*>(std::memchr(pFeed, '\n', static_cast<std::size_t>(pData + nData - pFeed)));
+            }
+            const std::size_t nKeep = static_cast<std::size_t>(pData + nData - (pFeed + 1));
             std::memmove(buffer.data(), pFeed + 1, nKeep);
             nHave = nKeep;
             bSkipping = false;
+            if (bUndecided) detect(buffer.data(), nHave, bEnd);
         } else {
             nHave += nNew;
+        }
+        if (!m_bDecided) {
+            const char* pFirst = firstLineEnd(buffer.data(), nHave);
+            if (pFirst != nullptr ? decideLineEnd(pFirst, buffer.data() + nHave, bEnd) : bEnd) {
+                m_bDecided = true;
+                detect(buffer.data(), nHave, bEnd);
+            } else if (nHave <= m_nMaxLine && !bEnd) {
+                continue;  // no whole line yet
+            }
         }
         const char cLineEnd = m_cLineEnd;
         // Every line that has its end is handed over; the unfinished one waits for more.

@@ -129,8 +129,9 @@ enum class ScanStatus { Done, ReadError, Binary, Stopped };
 // blanks, tabs, delimiters and field ends 64 bytes at a time, so each line costs little more
 // than reading it. Lines longer than nMaxLine bytes are cut there (bCut). The first block is
 // checked for text: zero bytes, or mostly bytes that are neither printable ASCII nor UTF-8,
-// stop the scan with ScanStatus::Binary before any line is handed over. The same block tells
-// the line end (CR alone when it holds CRs and no LF) and, unless set, the delimiter.
+// stop the scan with ScanStatus::Binary before any line is handed over. The first line end
+// tells how lines end (a CR not followed by LF: CR alone), and the lines of the first block
+// the delimiter, unless it is set.
 class TextScanner {
 public:
     explicit TextScanner(std::size_t nBlock = std::size_t{1} << 20, std::size_t nMaxLine = std::size_t{1} << 20);
@@ -153,6 +154,7 @@ public:
     void stop() { m_bStop = true; }
 
 private:
+    bool decideLineEnd(const char* pEnd, const char* pStop, bool bAll);
     void detect(const char* p, std::size_t nLength, bool bAll);
     void processRegion(const char* p, std::size_t nLength, bool bCut);
     template <ChunkMasks (*Masks)(const char*, char, char), bool bDelimited, bool bSigns>
@@ -181,6 +183,7 @@ private:
     char m_cLineEnd = '\n';
     bool m_bStop = false;
     bool m_bTrackMinus = false;
+    bool m_bDecided = false;  // the line end is known
 };
 
 // The delimiter the first lines of p use, as TextScanner detects it ('\0': blanks). Lines that
