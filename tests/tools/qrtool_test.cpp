@@ -545,10 +545,10 @@ TEST(Qrtool, ScanWithAnAsegGdfDefinition) {
         std::string sOut;  // the whole output, or the start of the error message
     } rows[] = {
         {"beside the data", {"--stats", "scan", dir.file("em.dat")}, 0,
-         "# channels: LINE FLIGHT MAG EM[1..3]\n# definition: " + dir.file("em.dfn") +
+         "# channels: LINE FLIGHT MAG EM[1..3]\n# units: MAG=nT\n# definition: " + dir.file("em.dfn") +
              " (51 bytes per record)\n# line_column: LINE\n# flight_column: FLIGHT\n" + sTable},
         {"named", {"--stats", "scan", "--dfn", dir.file("em.dfn"), dir.file("other.txt")}, 0,
-         "# channels: LINE FLIGHT MAG EM[1..3]\n# definition: " + dir.file("em.dfn") +
+         "# channels: LINE FLIGHT MAG EM[1..3]\n# units: MAG=nT\n# definition: " + dir.file("em.dfn") +
              " (51 bytes per record)\n# line_column: LINE\n# flight_column: FLIGHT\n" + sTable},
         {"not readable", {"scan", "--dfn", dir.file("bad.dfn"), dir.file("other.txt")}, 1,
          "qrtool: scan: " + dir.file("other.txt") + ": " + dir.file("bad.dfn") + ": line 1: field LINE: no format"},

@@ -98,6 +98,13 @@ std::vector<Field> headFields(const std::string& sPath, bool bSeveral, const Sca
         }
     }
     head.push_back(field("channels", sText, sJson + "]"));
+    std::string sUnits, sUnitsJson;
+    for (const Channel& channel : summary.channels) {
+        if (channel.sUnits.empty()) continue;
+        sUnits += (sUnits.empty() ? "" : " ") + channel.label() + "=" + channel.sUnits;
+        sUnitsJson += (sUnitsJson.empty() ? "" : ", ") + jsonString(channel.label()) + ": " + jsonString(channel.sUnits);
+    }
+    if (!sUnits.empty()) head.push_back(field("units", sUnits, "{" + sUnitsJson + "}"));
     if (!summary.sDefinition.empty())
         head.push_back(field("definition", summary.sDefinition + " (" + std::to_string(summary.nRecordWidth) + " bytes per record)",
                              jsonString(summary.sDefinition)));
