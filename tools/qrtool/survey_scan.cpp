@@ -24,6 +24,7 @@ constexpr std::size_t kMaxSamples = 3;          // lines not understood, shown a
 constexpr std::size_t kMaxPendingLines = 4096;  // survey lines that wait for the channel names
 constexpr std::size_t kMaxPendingTexts = 64;    // text lines before the first record, kept as names
 constexpr int64_t kMaxDefinitionBytes = int64_t{16} << 20;
+constexpr std::size_t kMaxGlobalNulls = 64;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -316,8 +317,7 @@ struct SurveyScan::State : LineVisitor {
             m_bDummyNext = false;
             double d = 0;
             if (!words.empty() && parseNumber(words[0].data(), words[0].size(), d) == Parsed::Number) {
-                m_globalNulls.push_back(makeKey(d));
-                indexNulls();
+                addGlobalNull(d);
                 return;
             }
         }
@@ -326,8 +326,7 @@ struct SurveyScan::State : LineVisitor {
             if (words.size() == 1)
                 m_bDummyNext = true;
             else if (parseNumber(words[1].data(), words[1].size(), d) == Parsed::Number)
-                m_globalNulls.push_back(makeKey(d));
-            indexNulls();
+                addGlobalNull(d);
             return;
         }
         m_finder.comment(pText, nLength, line.cDelimiter);
@@ -336,6 +335,16 @@ struct SurveyScan::State : LineVisitor {
         m_flight = flight;
         // A flight comment right after a header, before the line's records, is that line's.
         if (m_bOpen && m_current.llRecords == 0) m_current.flight = flight;
+    }
+
+    // A null for every column. Bounded: every field is compared with each, and a file may
+    // repeat its null block any number of times.
+    void addGlobalNull(double d) {
+        for (const NullKey& key : m_globalNulls)
+            if (key.dValue == d) return;
+        if (m_globalNulls.size() >= kMaxGlobalNulls) return;
+        m_globalNulls.push_back(makeKey(d));
+        indexNulls();
     }
 
     void header(const ScanLine& line) {
@@ -652,7 +661,7 @@ struct SurveyScan::State : LineVisitor {
         // The nulls: the definition's, and those given per channel or for all.
         for (const NullValue& null : m_options.nulls) {
             if (null.sChannel.empty()) {
-                m_globalNulls.push_back(makeKey(null.dValue));
+                addGlobalNull(null.dValue);
                 continue;
             }
             bool bFound = false;
