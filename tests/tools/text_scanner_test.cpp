@@ -487,7 +487,8 @@ TEST(SurveyScan, DelimitersAndLineEnds) {
     } rows[] = {
         {"commas detected", "DATE, TIME, LINE_NO, RHO\n2019-05-01, 10:00:00, 100, 12.5\n", '\0', ',', false,
          {10, 10, 5, 6}, "L100:1"},
-        {"semicolons before decimal commas", "X;Y;LINE\n1,5;2,25;7\n1,5;2,25;7\n", '\0', ';', false, {3, 5, 2}, "L7:2"},
+        {"semicolons before decimal commas (read as decimals)", "X;Y;LINE\n1,5;2,25;7\n1,5;-2,5;7\n", '\0', ';', false,
+         {3, 5, 2}, "L7:2"},
         {"blanks when the commas differ", "/ X Y\nLine 1\n 1,2 3\n 4 5\n", '\0', ' ', false, {4, 2}, "L1:2"},
         {"a delimiter given", "/ X Y\nLine 1\n1|2\n", '|', '|', false, {1, 2}, "L1:1"},
         {"CR line ends", "/ X Y\rLine 1\r 1 2\r 3 4\rLine 2\r 5 6\r", '\0', ' ', true, {2, 2}, "L1:2 L2:1"},
@@ -497,6 +498,7 @@ TEST(SurveyScan, DelimitersAndLineEnds) {
         SCOPED_TRACE(row.szCase);
         qrtool::ScanOptions options;
         options.cDelimiter = row.cWant;
+        options.bStats = true;
         const Scanned scanned = scanText(row.sText, options);
         ASSERT_EQ(scanned.result, qrtool::ScanResult::Done) << scanned.sError;
         EXPECT_EQ(scanned.summary.cDelimiter, row.cDelimiter);
@@ -504,6 +506,11 @@ TEST(SurveyScan, DelimitersAndLineEnds) {
         EXPECT_EQ(scanned.lineList(), row.sLines);
         ASSERT_FALSE(scanned.lines.empty());
         EXPECT_EQ(scanned.lines[0].widths, row.widths);
+        if (row.cDelimiter == ';') {
+            ASSERT_EQ(scanned.lines[0].channels.size(), 3u);
+            EXPECT_EQ(scanned.lines[0].channels[1].dMin, -2.5);
+            EXPECT_EQ(scanned.lines[0].channels[1].dMax, 2.25);
+        }
     }
 }
 

@@ -15,7 +15,8 @@ namespace qrtool {
 #define QRTOOL_TEXT_RULES                                                                             \
     "Fields are separated by blanks and tabs (the tool reads a tab as a blank before it analyses\n"  \
     "a record; the library's own record rule counts blanks only), or by a comma or semicolon\n"     \
-    "that every one of the first lines has equally often (--delimiter , ; | or blank sets it).\n"  \
+    "that every one of the first lines has equally often (--delimiter , ; | or blank sets it;\n"  \
+    "with ';', a decimal comma reads as a decimal point).\n"                                        \
     "Lines may end in LF, CR LF or CR alone. An ASEG-GDF2 definition (FILE.dfn beside FILE.dat, or\n" \
     "--dfn DEFN) gives the channels, fixed field widths (I10, F12.2, A4, arrays 30F10.3 shown as\n" \
     "NAME[1..30]), units and NULL= values; records of another width are reported. Several FILEs\n" \

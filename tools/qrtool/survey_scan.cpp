@@ -278,11 +278,23 @@ struct SurveyScan::State : LineVisitor {
 
     std::size_t columnCount(const ScanLine& line) const { return fixed() ? m_offsets.size() : line.fields(); }
 
+    // A field as a number. Files separated by semicolons write decimal commas (1,5).
+    Parsed parseValue(const char* p, std::size_t n, double& d) const {
+        const Parsed parsed = parseNumber(p, n, d);
+        if (parsed != Parsed::Text || m_scanner.delimiter() != ';' || n > 64) return parsed;
+        const char* pComma = static_cast<const char*>(std::memchr(p, ',', n));
+        if (pComma == nullptr) return parsed;
+        char szValue[64];
+        std::memcpy(szValue, p, n);
+        szValue[pComma - p] = '.';
+        return parseNumber(szValue, n, d);
+    }
+
     // Whether column k's text equals one of its nulls ('*' aside).
     bool isNull(std::size_t k, const char* p, std::size_t n, double& d, int& nParsed) const {
         const auto test = [&](const NullKey& key) {
             if (!mayEqual(p, n, key)) return false;
-            if (nParsed < 0) nParsed = static_cast<int>(parseNumber(p, n, d));
+            if (nParsed < 0) nParsed = static_cast<int>(parseValue(p, n, d));
             return nParsed == static_cast<int>(Parsed::Number) && d == key.dValue;
         };
         if (k < m_columnNulls.size())
@@ -301,7 +313,7 @@ struct SurveyScan::State : LineVisitor {
         if (isStars(p, nSize)) return RecordView::Value::Null;
         int nParsed = -1;
         if (isNull(k, p, nSize, d, nParsed)) return RecordView::Value::Null;
-        if (nParsed < 0) nParsed = static_cast<int>(parseNumber(p, nSize, d));
+        if (nParsed < 0) nParsed = static_cast<int>(parseValue(p, nSize, d));
         if (nParsed == static_cast<int>(Parsed::Text)) return RecordView::Value::Text;
         return RecordView::Value::Number;
     }
@@ -497,7 +509,7 @@ struct SurveyScan::State : LineVisitor {
                 continue;
             }
             if (!m_options.bStats) continue;
-            if (nParsed < 0) nParsed = static_cast<int>(parseNumber(p, nSize, d));
+            if (nParsed < 0) nParsed = static_cast<int>(parseValue(p, nSize, d));
             if (nParsed == static_cast<int>(Parsed::Text)) {
                 stats.bText = true;
                 continue;
