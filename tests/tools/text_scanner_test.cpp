@@ -306,6 +306,7 @@ TEST(SurveyScan, ChannelNamesFromExportHeaders) {
         {"no comment of the records' width", "/ X Y\nLine 1\n 1 2 3\n", "c1 c2 c3"},
         {"a names line without '/' (CSV header)", "X,Y,MAG\n1,2,3\n", "X Y MAG"},
         {"repeated names", "/ X X Y\n 1 2 3\n", "c1 c2 c3"},
+        {"records that start with a name", "/ STATION X Y\nSTN1 1 2\nSTN2 3 4\n", "STATION X Y"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.szCase);

@@ -385,19 +385,19 @@ struct SurveyScan::State : LineVisitor {
             record(line);
             return;
         }
+        // A record whose first field is a name with digits (a station STN012, a line L1001); a
+        // bare word ("Lines 10"), or another column count than the records', makes no record.
+        std::size_t nStart = 0, nSize = 0;
+        line.field(0, nStart, nSize);
+        bool bDigit = false;
+        for (std::size_t i = nStart; i < nStart + nSize && !bDigit; ++i) bDigit = isDigit(line.pText[i]);
+        if (bDigit && (!m_bSettled || line.fields() == m_summary.nColumns)) {
+            m_scanner.forgetLayout();
+            record(line);
+            return;
+        }
         if (m_bSettled) {
-            // A record whose first field is a name with digits (a station, STN012); with another
-            // column count, or a bare word ("Lines 10"), it is no record.
-            std::size_t nStart = 0, nSize = 0;
-            line.field(0, nStart, nSize);
-            bool bDigit = false;
-            for (std::size_t i = nStart; i < nStart + nSize && !bDigit; ++i) bDigit = isDigit(line.pText[i]);
-            if (bDigit && line.fields() == m_summary.nColumns) {
-                m_scanner.forgetLayout();
-                record(line);
-            } else {
-                unknown(line.llNumber, std::string(line.pText + line.nFirst, line.nLength - line.nFirst));
-            }
+            unknown(line.llNumber, std::string(line.pText + line.nFirst, line.nLength - line.nFirst));
             return;
         }
         // Before the first record: perhaps the channel names (a names line without '/').
@@ -447,7 +447,7 @@ struct SurveyScan::State : LineVisitor {
         m_layouts.add(line);
         SurveyLine& current = m_current;
         if (current.llRecords == 0) current.widths = m_layouts.lastWidths();
-        if (current.llRecords == 0 || !line.bSameLayout) ++current.llLayouts;
+        if (current.llRecords == 0 || m_layouts.newRun()) ++current.llLayouts;
         ++current.llRecords;
         if (fixed() && line.nLength != m_summary.nRecordWidth) {
             if (m_summary.llOtherWidth++ == 0) m_summary.llFirstOtherWidth = line.llNumber;

@@ -329,7 +329,7 @@ char detectDelimiter(const char* p, std::size_t nLength, char cLineEnd, bool bAl
     // is one that every such line has equally often (';' first: files that use it often write
     // decimal commas).
     constexpr int kLines = 16;
-    long counts[2][kLines];
+    std::ptrdiff_t counts[2][kLines];
     int nLines = 0;
     for (std::size_t nPos = 0; nPos < nLength && nLines < kLines;) {
         const char* pEnd = static_cast<const char*>(std::memchr(p + nPos, cLineEnd, nLength - nPos));
@@ -730,7 +730,8 @@ void LayoutCollector::addChanged(const ScanLine& line) {
     }
     Layout& layout = nLayout == SIZE_MAX ? m_summary.other : m_summary.layouts[nLayout];
     ++layout.llRecords;
-    if (!m_bAny || nLayout != m_nLast || nLayout == SIZE_MAX) {
+    m_bNewRun = !m_bAny || nLayout != m_nLast || nLayout == SIZE_MAX;
+    if (m_bNewRun) {
         ++layout.llRuns;
         if (layout.starts.size() < kMaxStarts) layout.starts.push_back(line.llNumber);
     }

@@ -227,10 +227,13 @@ public:
         // Most records repeat the layout before them.
         if (line.bSameLayout && m_nLast != SIZE_MAX) {
             ++m_summary.layouts[m_nLast].llRecords;
+            m_bNewRun = false;
             return;
         }
         addChanged(line);
     }
+    // Whether the last record added started a run (its layout is not the one before it).
+    bool newRun() const { return m_bNewRun; }
     const LayoutSummary& summary() const { return m_summary; }
     // The widths of the last record added.
     const std::vector<int32_t>& lastWidths() const { return m_lastWidths; }
@@ -243,6 +246,7 @@ private:
     std::vector<int32_t> m_lastWidths;
     std::size_t m_nLast = SIZE_MAX;  // index of the last record's layout (SIZE_MAX: other)
     bool m_bAny = false;
+    bool m_bNewRun = false;
 };
 
 }  // namespace qrtool
