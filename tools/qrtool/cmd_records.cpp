@@ -1,10 +1,9 @@
 // qrtool: the columns and scan commands over survey text (XYZ, CSV and ASEG-GDF records).
+#include <algorithm>
 #include <charconv>
-#include <cmath>
-#include <cstring>
-#include <optional>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "commands.h"
 #include "survey_scan.h"
