@@ -453,7 +453,10 @@ struct SurveyScan::State : LineVisitor {
             if (m_summary.llOtherWidth++ == 0) m_summary.llFirstOtherWidth = line.llNumber;
             if (m_llLineOtherWidth++ == 0) m_llLineFirstOtherWidth = line.llNumber;
         }
-        if (m_options.bStats || line.bStar || !m_globalNulls.empty() || !m_columnNulls.empty()) values(line);
+        // Without a minus sign a record holds no negative null: most records are passed here.
+        if (m_options.bStats || line.bStar || !m_globalNulls.empty() ||
+            (!m_nullColumns.empty() && (!m_bTrackMinus || line.bMinus || !m_bNegativeNulls)))
+            values(line);
         if (m_bWantRecords) {
             RecordView view;
             view.m_pScan = &m_owner;
