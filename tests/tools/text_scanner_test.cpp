@@ -490,6 +490,7 @@ TEST(SurveyScan, DelimitersAndLineEnds) {
          {10, 10, 5, 6}, "L100:1"},
         {"semicolons before decimal commas (read as decimals)", "X;Y;LINE\n1,5;2,25;7\n1,5;-2,5;7\n", '\0', ';', false,
          {3, 5, 2}, "L7:2"},
+        {"commas under header lines", "/ X,Y\nLine 1\n1,2\n3,4\nLine 2\n5,6\n", '\0', ',', false, {1, 2}, "L1:2 L2:1"},
         {"blanks when the commas differ", "/ X Y\nLine 1\n 1,2 3\n 4 5\n", '\0', ' ', false, {4, 2}, "L1:2"},
         {"a delimiter given", "/ X Y\nLine 1\n1|2\n", '|', '|', false, {1, 2}, "L1:1"},
         {"CR line ends", "/ X Y\rLine 1\r 1 2\r 3 4\rLine 2\r 5 6\r", '\0', ' ', true, {2, 2}, "L1:2 L2:1"},

@@ -325,8 +325,8 @@ std::string fieldText(const ScanLine& line, std::size_t k) {
 }
 
 char detectDelimiter(const char* p, std::size_t nLength, char cLineEnd, bool bAll) {
-    // Counts of ';' and ',' in the first lines that are neither blank nor comments; a delimiter
-    // is one that every such line has equally often (';' first: files that use it often write
+    // Counts of ';' and ',' in the first lines that are neither blank, comments nor headers; a
+    // delimiter is one that every such line has equally often (';' first: files that use it often write
     // decimal commas).
     constexpr int kLines = 16;
     std::ptrdiff_t counts[2][kLines];
@@ -337,7 +337,10 @@ char detectDelimiter(const char* p, std::size_t nLength, char cLineEnd, bool bAl
         const std::size_t nEnd = pEnd != nullptr ? static_cast<std::size_t>(pEnd - p) : nLength;
         std::size_t i = nPos;
         while (i < nEnd && (isBlank(p[i]) || p[i] == '\r')) ++i;
-        if (i < nEnd && p[i] != '/' && p[i] != '#') {
+        std::size_t nWord = i;
+        while (nWord < nEnd && isLetter(p[nWord])) ++nWord;
+        const bool bHeader = nWord > i && lineKeywordType(p + i, nWord - i) != '\0';
+        if (i < nEnd && p[i] != '/' && p[i] != '#' && !bHeader) {
             counts[0][nLines] = std::count(p + i, p + nEnd, ';');
             counts[1][nLines] = std::count(p + i, p + nEnd, ',');
             ++nLines;

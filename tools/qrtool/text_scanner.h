@@ -187,7 +187,7 @@ private:
 };
 
 // The delimiter the first lines of p use, as TextScanner detects it ('\0': blanks). Lines that
-// are blank or comments are passed over; bAll: p ends at the end of the text (its last line
+// are blank, comments or headers are passed over; bAll: p ends at the end of the text (its last line
 // counts even without its end).
 char detectDelimiter(const char* p, std::size_t nLength, char cLineEnd, bool bAll);
 
