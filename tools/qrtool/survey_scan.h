@@ -35,11 +35,11 @@ bool parseNullValue(const std::string& sText, NullValue& null, std::string& sErr
 // How to read a file. Everything left empty is found from the file itself.
 struct ScanOptions {
     // The column that holds the line number: a channel name (any case) or a column number from 1.
-    // Empty: a channel named LINE, LINE_NO, LINENO, LINENUMBER or FLTLINE (any case) when the file
-    // has no header line before its first record and its channels are named.
+    // Empty: a channel named LINE, LINE_NO, LINENO, LINENUMBER, LINE_NUMBER or FLTLINE (any case)
+    // when the file has no header line before its first record and its channels are named.
     std::string sLineColumn;
     // The column that holds the flight number, the same way (by name: FLIGHT, FLIGHT_NO,
-    // FLIGHTNO, FLT).
+    // FLIGHTNO, FLIGHTNUMBER, FLIGHT_NUMBER, FLT).
     std::string sFlightColumn;
     // An ASEG-GDF2 definition. Empty: FILE.dfn (or .DFN) beside FILE when bFindDefinition.
     std::string sDefinition;
