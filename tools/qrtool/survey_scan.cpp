@@ -3,6 +3,7 @@
 #include "survey_scan.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -35,11 +36,18 @@ std::string upper(std::string s) {
     return s;
 }
 
-// The last value of a line or flight column, compared with each record's in two word compares
-// when it is short (as line numbers are). The scanner's lines are followed by at least 64
+// The last value of a line or flight column. Each record's is compared as it stands, in two
+// word compares when it is short (as line numbers are); only when the bytes differ are the
+// values compared without their blanks. The scanner's lines are followed by at least 64
 // readable bytes, so 16 bytes can be loaded from any field.
 class ColumnValue {
 public:
+    // Whether the value (blanks around it aside) differs from the last one, which it becomes.
+    bool changed(const char* p, std::size_t n) { return !same(p, n) && update(p, n); }
+    // The value without blanks around it.
+    const std::string& text() const { return m_sTrimmed; }
+
+private:
     bool same(const char* p, std::size_t n) const {
         if (n != m_sValue.size() || !m_bHave) return false;
         if (n > 16) return std::memcmp(p, m_sValue.data(), n) == 0;
@@ -50,6 +58,16 @@ public:
         const uint64_t llMaskB = n >= 16 ? ~uint64_t{0} : n <= 8 ? 0 : (uint64_t{1} << (8 * (n - 8))) - 1;
         return ((a & llMaskA) == m_llA) & ((b & llMaskB) == m_llB);
     }
+    // Takes the new bytes; whether the value without blanks differs. Rare: kept out of line.
+#if defined(__GNUC__)
+    __attribute__((noinline))
+#endif
+    bool update(const char* p, std::size_t n) {
+        const bool bHad = m_bHave;
+        const std::string sOld = m_sTrimmed;
+        assign(p, n);
+        return !bHad || m_sTrimmed != sOld;
+    }
     void assign(const char* p, std::size_t n) {
         m_sValue.assign(p, n);
         m_bHave = true;
@@ -57,11 +75,13 @@ public:
         std::memcpy(bytes, p, std::min<std::size_t>(n, 16));
         std::memcpy(&m_llA, bytes, 8);
         std::memcpy(&m_llB, bytes + 8, 8);
+        std::size_t nStart = 0, nEnd = n;
+        while (nStart < nEnd && isBlank(p[nStart])) ++nStart;
+        while (nEnd > nStart && isBlank(p[nEnd - 1])) --nEnd;
+        m_sTrimmed.assign(p + nStart, nEnd - nStart);
     }
-    const std::string& text() const { return m_sValue; }
 
-private:
-    std::string m_sValue;
+    std::string m_sValue, m_sTrimmed;
     uint64_t m_llA = 0, m_llB = 0;
     bool m_bHave = false;
 };
@@ -259,21 +279,26 @@ struct SurveyScan::State : LineVisitor {
         nSize = nEnd - i;
     }
 
-    // The same where the definition places it, blanks and all (a line column's value is
-    // compared as it stands).
+    // Column k as it stands, blanks and all where that is quicker to find (a line column's
+    // value): where the definition places it, or from the end of the field before it.
     void rawSpan(const ScanLine& line, std::size_t k, std::size_t& nStart, std::size_t& nSize) const {
-        if (!fixed()) {
-            line.field(k, nStart, nSize);
+        if (fixed()) {
+            nStart = std::min(line.nLength, m_offsets[k]);
+            nSize = std::min(line.nLength, m_offsets[k] + m_widths[k]) - nStart;
             return;
         }
-        nStart = std::min(line.nLength, m_offsets[k]);
-        nSize = std::min(line.nLength, m_offsets[k] + m_widths[k]) - nStart;
-    }
-
-    static std::string trimmed(const std::string& s) {
-        const std::size_t nStart = s.find_first_not_of(" \t");
-        if (nStart == std::string::npos) return {};
-        return s.substr(nStart, s.find_last_not_of(" \t") - nStart + 1);
+        if (line.cDelimiter == '\0' && line.nEndWords > 0) {
+            // The first fields end in the mask's first word.
+            uint64_t w = line.pEndBits[0];
+            std::size_t nFrom = 0;
+            for (std::size_t i = 0; i < k && w != 0; ++i, w &= w - 1) nFrom = static_cast<std::size_t>(std::countr_zero(w)) + 1;
+            if (w != 0 && (k == 0 || nFrom > 0)) {
+                nStart = nFrom;
+                nSize = static_cast<std::size_t>(std::countr_zero(w)) + 1 - nFrom;
+                return;
+            }
+        }
+        line.field(k, nStart, nSize);
     }
 
     std::size_t columnCount(const ScanLine& line) const { return fixed() ? m_offsets.size() : line.fields(); }
@@ -425,10 +450,9 @@ struct SurveyScan::State : LineVisitor {
         std::size_t nStart = 0, nSize = 0;
         if (m_nLineColumn != SIZE_MAX) {
             rawSpan(line, m_nLineColumn, nStart, nSize);
-            if (!m_bOpen || !m_lineValue.same(line.pText + nStart, nSize)) {
-                m_lineValue.assign(line.pText + nStart, nSize);
+            if (m_lineValue.changed(line.pText + nStart, nSize) || !m_bOpen) {
                 if (m_bOpen) emit();
-                startLine(nameLine('L', columnLineName(trimmed(m_lineValue.text()))), line.llNumber, true);
+                startLine(nameLine('L', columnLineName(m_lineValue.text())), line.llNumber, true);
             }
         } else if (!m_bOpen) {  // records before the first header
             LineName none;
@@ -438,9 +462,8 @@ struct SurveyScan::State : LineVisitor {
         }
         if (m_nFlightColumn != SIZE_MAX) {
             rawSpan(line, m_nFlightColumn, nStart, nSize);
-            if (!m_flightValue.same(line.pText + nStart, nSize)) {
-                m_flightValue.assign(line.pText + nStart, nSize);
-                m_flight = nameFlight(trimmed(m_flightValue.text()));
+            if (m_flightValue.changed(line.pText + nStart, nSize) || !m_flight) {
+                m_flight = nameFlight(m_flightValue.text());
                 if (m_current.llRecords == 0) m_current.flight = m_flight;
             }
         }
