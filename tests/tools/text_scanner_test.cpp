@@ -367,6 +367,7 @@ TEST(SurveyScan, LinesFromAColumn) {
         {"found by name, a line seen again is noted", sLineNo, "", "", qrtool::ScanResult::Done, "L100:2 L200:2 L100:1", 1},
         {"LINE in any case", "/ x y Line\n 1 2 10\n 1 2 10\n", "", "", qrtool::ScanResult::Done, "L10:2", 0},
         {"named by number", "1 2 10\n1 2 10\n1 2 11\n", "3", "", qrtool::ScanResult::Done, "L10:2 L11:1", 0},
+        {"a value padded otherwise is the same", "1 10\n1    10\n  1 10\n", "2", "", qrtool::ScanResult::Done, "L10:3", 0},
         {"named by name (any case)", sLineNo, "line_no", "flt", qrtool::ScanResult::Done, "L100:2 L200:2 L100:1", 1},
         {"headers come first: no column by name", "/ X LINE\nLine 5\n 1 100\n 2 200\n", "", "", qrtool::ScanResult::Done, "L5:2", 0},
         {"a column that is not there", sLineNo, "LINE", "", qrtool::ScanResult::BadOption, "", 0},
