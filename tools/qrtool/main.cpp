@@ -33,6 +33,8 @@ void printToolHelp() {
         "                 keeps printable ASCII only)\n"
         "      --traces RANGE, --fields LIST, --trace-summary, --all\n"
         "                 segy: trace headers and the whole binary header (see qrtool segy --help)\n"
+        "      --line-column NAME|N, --flight-column NAME|N, --dfn FILE, --null [CHANNEL=]VALUE,\n"
+        "      --delimiter ,|;|blank   scan, columns: how to read survey text (see qrtool scan --help)\n"
         "  -h, --help     show this help, or a command's help after its name\n"
         "      --version  show the version\n"
         "\n"
@@ -81,6 +83,8 @@ int run(int argc, char** argv) {
             options.bTraceSummary = true;
         } else if (sArg == "--all") {
             options.bAll = true;
+        } else if (const int nTaken = qrtool::takeValueOption(options, argc, argv, i); nTaken != 0) {
+            if (nTaken < 0) return qrtool::fail(qrtool::kExitUsage, "option '" + sArg + "' needs a value (see qrtool --help)");
         } else if (std::string* pValue = valueOption(sArg, options); pValue != nullptr) {
             // "--name VALUE" or "--name=VALUE"
             const std::size_t nEquals = sArg.find('=');
