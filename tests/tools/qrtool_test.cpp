@@ -856,16 +856,6 @@ std::vector<unsigned char> segyTraces(const SegyShape& shape) {
     return file;
 }
 
-// s as a JSON string, quotes included (Windows paths hold backslashes).
-std::string jsonQuoted(const std::string& s) {
-    std::string sQuoted = "\"";
-    for (const char c : s) {
-        if (c == '\\' || c == '"') sQuoted += '\\';
-        sQuoted += c;
-    }
-    return sQuoted + "\"";
-}
-
 std::string shortestText(double d) {
     char szText[64];
     const auto result = std::to_chars(szText, szText + sizeof szText, d);

@@ -122,9 +122,9 @@ std::vector<Field> headFields(const std::string& sPath, bool bSeveral, const Sca
     return head;
 }
 
-// What a scan noticed beyond its rows, on standard error.
+// What a scan noticed beyond its rows, on standard error (silenced by --quiet).
 void warnings(const std::string& sWhat, const ScanSummary& summary, bool bNames) {
-    const auto say = [&](const std::string& s) { std::fprintf(stderr, "qrtool: %s%s\n", sWhat.c_str(), s.c_str()); };
+    const auto say = [&](const std::string& s) { note("qrtool: " + sWhat + s); };
     if (summary.llCutLines > 0) say(std::to_string(summary.llCutLines) + " lines longer than 1 MiB were cut there");
     if (summary.llUnknown > 0) {
         std::string s = std::to_string(summary.llUnknown) + (summary.llUnknown == 1 ? " line looks" : " lines look") +
