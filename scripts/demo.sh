@@ -11,7 +11,7 @@ command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
 # The build's own output is shown only when it fails.
 quiet() { local out; out=$("$@" 2>&1) || { printf '%s\n' "$out" >&2; return 1; }; }
 quiet cmake -S . -B build/dist "${gen[@]}" -DCMAKE_BUILD_TYPE=Release -DQRCORE_BUILD_TESTS=OFF \
-  -DQRCORE_BUILD_BENCH=OFF
+  -DQRCORE_BUILD_BENCH=OFF -DQRCORE_BUILD_PYTHON=OFF
 quiet cmake --build build/dist --target qrtool -j "$(nproc 2>/dev/null || echo 2)"
 qrtool=build/dist/tools/qrtool/qrtool
 set -x

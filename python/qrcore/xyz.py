@@ -1,0 +1,1 @@
+"""XYZ survey files (placeholder until the scanner's interface is bound)."""
