@@ -259,23 +259,41 @@ private:
 
 void bindFiles(py::module_& m) {
     QR_SetProgressHook(&reportProgress, nullptr);
-    py::class_<File>(m, "File")
+    py::class_<File>(m, "File", R"(A disk file opened through the library, with 64-bit positions and in-place edits.
+
+File(path, mode="r", overwrite=False): mode "r" opens an existing file for reading, "r+" for
+reading and writing, "w" creates it (an existing file is replaced only with overwrite=True, else
+FileExistsError). The file is open without sharing. Use it as a context manager or call close().
+
+The edits insert, remove, move and zero change the file in place; the first three keep a journal
+beside the file, so a process killed part-way leaves a file that the next open (or
+qrcore.recover) completes. progress=callable(done, total) is called from the editing thread with
+the GIL taken only for the call; if it raises, it is not called again, the edit runs to its end
+(an edit cannot stop half-way without a half-edited file) and the exception is raised then.
+Every call releases the GIL; one File serves one thread at a time.)")
         .def(py::init<const py::object&, const std::string&, bool>(), py::arg("path"), py::arg("mode") = "r",
              py::arg("overwrite") = false)
-        .def("close", &File::close)
-        .def("read", &File::read, py::arg("size") = -1)
-        .def("readinto", &File::readinto, py::arg("buffer"))
-        .def("write", &File::write, py::arg("data"))
-        .def("seek", &File::seek, py::arg("offset"), py::arg("whence") = 0)
-        .def("tell", &File::tell)
-        .def("size", &File::size)
-        .def("flush", &File::flush)
+        .def("close", &File::close, "Close the file (a second close does nothing).")
+        .def("__enter__", [](File& f) -> File& { return f; }, py::return_value_policy::reference)
+        .def("__exit__", [](File& f, const py::args&) { f.close(); })
+        .def("read", &File::read, py::arg("size") = -1,
+             "Read up to size bytes (all to the end when negative) from the position; bytes.")
+        .def("readinto", &File::readinto, py::arg("buffer"),
+             "Read into a writable contiguous buffer; the number of bytes read.")
+        .def("write", &File::write, py::arg("data"), "Write a contiguous buffer at the position; the bytes written.")
+        .def("seek", &File::seek, py::arg("offset"), py::arg("whence") = 0,
+             "Move the position (whence 0 start, 1 current, 2 end); the new position.")
+        .def("tell", &File::tell, "The position.")
+        .def("size", &File::size, "The file's size in bytes.")
+        .def("flush", &File::flush, "Write the system's buffers of the file to the disk.")
         .def("insert", [](File& f, int64_t llPos, int64_t llSize, const py::object& progress) {
                 f.edit(progress, [=](void* h) { return AllocateDiskSpace(h, llPos, llSize); });
-            }, py::arg("pos"), py::arg("size"), py::arg("progress") = py::none())
+            }, py::arg("pos"), py::arg("size"), py::arg("progress") = py::none(),
+             "Insert size zero bytes before pos (journaled; whole blocks in place where the file system can).")
         .def("remove", [](File& f, int64_t llPos, int64_t llSize, const py::object& progress) {
                 f.edit(progress, [=](void* h) { return FreeDiskSpace(h, llPos, llSize); });
-            }, py::arg("pos"), py::arg("size"), py::arg("progress") = py::none())
+            }, py::arg("pos"), py::arg("size"), py::arg("progress") = py::none(),
+             "Remove size bytes at pos; the range must end before the end of the file (journaled).")
         .def("move", [](File& f, int64_t llSrc, int64_t llDst, int64_t llLength, const py::object& progress) {
                 if (llSrc < 0 || llLength < 0 || llSrc > f.size() - llLength)
                     throw py::value_error("the block to move must lie inside the file");
@@ -283,12 +301,14 @@ void bindFiles(py::module_& m) {
                     const _tagMoveData move{llSrc, llDst, llLength};
                     return MoveData(h, &move);
                 });
-            }, py::arg("src"), py::arg("dst"), py::arg("length"), py::arg("progress") = py::none())
+            }, py::arg("src"), py::arg("dst"), py::arg("length"), py::arg("progress") = py::none(),
+             "Copy length bytes from src to dst as through a buffer (overlap allowed; journaled).")
         .def("zero", [](File& f, int64_t llPos, int64_t llSize, const py::object& progress) {
                 f.edit(progress, [=](void* h) { return InitiateSpaceIntoZero(h, llPos, llSize); });
-            }, py::arg("pos"), py::arg("size"), py::arg("progress") = py::none())
-        .def_property_readonly("closed", &File::closed)
-        .def_property_readonly("name", &File::name);
+            }, py::arg("pos"), py::arg("size"), py::arg("progress") = py::none(),
+             "Write size zero bytes at pos (not journaled: it moves nothing).")
+        .def_property_readonly("closed", &File::closed, "Whether the file is closed.")
+        .def_property_readonly("name", &File::name, "The path as given.");
 
     m.def("recover", [](const py::object& path) {
         const std::string sPath = pathArgument(path);
@@ -300,7 +320,7 @@ void bindFiles(py::module_& m) {
         }
         if (!bOk) throwLibraryError(sPath);
         return bRecovered;
-    }, py::arg("path"));
+    }, py::arg("path"), "Finish an interrupted edit of the file at path (as opening it would); True when there was one.");
 }
 
 }  // namespace qrpy

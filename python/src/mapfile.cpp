@@ -129,15 +129,26 @@ private:
 }  // namespace
 
 void bindMapFile(py::module_& m) {
-    py::class_<MapFile>(m, "MapFile")
+    py::class_<MapFile>(m, "MapFile", R"(A named mapping of a file (or of memory) whose views are numpy arrays.
+
+MapFile(path, writable=False) maps an existing, non-empty file under a name made from its
+absolute path; other processes of the same user share it by that name, and no library call can
+cut the file while it is mapped. view(offset, size) returns a uint8 array over the mapped pages,
+without a copy (view.view(">f4") reads big-endian floats in place); the array holds its view and
+the mapping, so it stays valid after the MapFile is closed or gone. MapFile.memory(name, size)
+creates (or, with size 0, opens) a named block of memory shared with C++ processes.)")
         .def(py::init<const py::object&, bool>(), py::arg("path"), py::arg("writable") = false)
-        .def_static("memory", &MapFile::memory, py::arg("name"), py::arg("size") = 0, py::arg("writable") = true)
-        .def("view", &MapFile::view, py::arg("offset") = 0, py::arg("size") = py::none())
-        .def("close", &MapFile::close)
-        .def_property_readonly("size", &MapFile::size)
-        .def_property_readonly("closed", &MapFile::closed)
-        .def_property_readonly("writable", &MapFile::writable)
-        .def_property_readonly("mapping_name", &MapFile::mappingName);
+        .def_static("memory", &MapFile::memory, py::arg("name"), py::arg("size") = 0, py::arg("writable") = true,
+                    "A named memory mapping of size bytes, shared by name (size 0: open an existing one).")
+        .def("view", &MapFile::view, py::arg("offset") = 0, py::arg("size") = py::none(),
+             "A uint8 array over bytes offset .. offset + size (to the end when size is None), below 2 GiB.")
+        .def("close", &MapFile::close, "Close the mapping object and its file; views already made stay valid.")
+        .def("__enter__", [](MapFile& f) -> MapFile& { return f; }, py::return_value_policy::reference)
+        .def("__exit__", [](MapFile& f, const py::args&) { f.close(); })
+        .def_property_readonly("size", &MapFile::size, "The mapping's size in bytes.")
+        .def_property_readonly("closed", &MapFile::closed, "Whether close() was called.")
+        .def_property_readonly("writable", &MapFile::writable, "Whether views may be written.")
+        .def_property_readonly("mapping_name", &MapFile::mappingName, "The name other processes open it by.");
 }
 
 }  // namespace qrpy
