@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ namespace {
 // and every record analysed by the library.
 namespace reference {
 
-enum class Kind { Blank, Comment, Header, Record };
+enum class Kind { Blank, Comment, Header, Record, Text };
 
 std::string upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -30,12 +31,14 @@ Kind classify(const std::string& sLine) {
     const std::size_t nStart = sLine.find_first_not_of(" \t");
     if (nStart == std::string::npos) return Kind::Blank;
     if (sLine[nStart] == '/' || sLine[nStart] == '#') return Kind::Comment;
+    if (!std::isalpha(static_cast<unsigned char>(sLine[nStart]))) return Kind::Record;
     const std::size_t nEnd = sLine.find_first_of(" \t", nStart);
     const std::string sKeyword = upper(sLine.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart));
-    if ((sKeyword == "LINE" || sKeyword == "TIE") && nEnd != std::string::npos &&
-        sLine.find_first_not_of(" \t", nEnd) != std::string::npos)
+    const std::set<std::string> keywords = {"LINE", "LI", "LN", "BASE", "BL", "TIE", "TL", "TI", "TREND",
+                                            "TR", "TEST", "TS", "SPECIAL", "SP", "RANDOM", "RL", "RN"};
+    if (keywords.count(sKeyword) > 0 && nEnd != std::string::npos && sLine.find_first_not_of(" \t", nEnd) != std::string::npos)
         return Kind::Header;
-    return Kind::Record;
+    return Kind::Text;
 }
 
 std::vector<int32_t> widths(const std::string& sRecord) {

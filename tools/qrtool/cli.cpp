@@ -204,6 +204,36 @@ void installNoticeHandler(const Options& options) {
     QR_SetNoticeHandler(&handleNotice, nullptr);
 }
 
+int takeValueOption(Options& options, int argc, char** argv, int& i) {
+    const std::string sArg = argv[i];
+    static const struct {
+        const char* szName;
+        std::string Options::*pValue;
+    } kOptions[] = {{"--line-column", &Options::sLineColumn},
+                    {"--flight-column", &Options::sFlightColumn},
+                    {"--dfn", &Options::sDefinition},
+                    {"--delimiter", &Options::sDelimiter},
+                    {"--null", nullptr}};
+    for (const auto& option : kOptions) {
+        const std::string sName = option.szName;
+        std::string sValue;
+        if (sArg == sName) {
+            if (i + 1 >= argc) return -1;
+            sValue = argv[++i];
+        } else if (sArg.rfind(sName + "=", 0) == 0) {
+            sValue = sArg.substr(sName.size() + 1);
+        } else {
+            continue;
+        }
+        if (option.pValue != nullptr)
+            options.*option.pValue = sValue;
+        else
+            options.nulls.push_back(sValue);
+        return 1;
+    }
+    return 0;
+}
+
 bool LineReader::next(std::string& sLine, bool& bTooLong) {
     sLine.clear();
     bTooLong = false;

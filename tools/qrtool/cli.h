@@ -21,7 +21,15 @@ struct Options {
     bool bHelp = false;
     bool bStats = false;   // scan: value ranges per line
     bool bEbcdic = false;  // view: the text column through the EBCDIC table
+    // scan and columns: how to read survey text (the options that take a value).
+    std::string sLineColumn, sFlightColumn, sDefinition, sDelimiter;
+    std::vector<std::string> nulls;
 };
+
+// Takes the option that argv[i] names when it is one of the scan options that take a value
+// ("--null V" or "--null=V"), moving i past its value. 1 taken, 0 not such an option, -1 its
+// value is missing.
+int takeValueOption(Options& options, int argc, char** argv, int& i);
 
 // A command: its name, one-line summary, usage text and entry point (arguments after the name).
 struct Command {

@@ -1,49 +1,73 @@
-// qrtool: the columns and scan commands over blank-separated record files (XYZ survey text).
+// qrtool: the columns and scan commands over survey text (XYZ, CSV and ASEG-GDF records).
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <optional>
-#include <unordered_map>
+#include <filesystem>
+#include <functional>
 
 #include "commands.h"
-#include "survey_text.h"
-#include "text_scanner.h"
+#include "survey_scan.h"
 #include "tool_os.h"
 
 namespace qrtool {
 
 namespace {
 
-// A visitor that shows the scan's progress at a terminal, for long files (like the edits).
-class ProgressVisitor : public LineVisitor {
+// Receives a scan's results and shows its progress at a terminal, for long files (like the edits).
+class ProgressSink : public ScanSink {
 public:
     void onProgress(int64_t llDone) override {
         if (m_pDisplay != nullptr) m_pDisplay->show(llDone, m_llTotal);
     }
+    void onLine(const SurveyLine&) override {}
     ProgressDisplay* m_pDisplay = nullptr;
-    int64_t m_llTotal = 0;
+    int64_t m_llTotal = -1;
 };
 
-// Runs the scanner over sPath. Returns 0, or the exit status after a message.
-int scanFile(const char* szCommand, const std::string& sPath, ProgressVisitor& visitor) {
-    const std::string sWhat = std::string(szCommand) + ": " + sPath + ": ";
-    FileSource source;
-    if (!source.open(sPath)) return fail(kExitFailed, sWhat + source.error());
-    const int64_t llSize = source.size();
-    ProgressDisplay display(szCommand, llSize >= (int64_t{16} << 20) && os::isTerminal(os::Stream::Err));
-    visitor.m_pDisplay = &display;
-    visitor.m_llTotal = llSize;
-    TextScanner scanner;
-    const ScanStatus status = scanner.run(source, visitor, std::max<int64_t>(llSize / 100, int64_t{1} << 20));
-    if (status == ScanStatus::Done) visitor.onProgress(llSize);
-    display.end();
-    visitor.m_pDisplay = nullptr;
-    if (status == ScanStatus::Binary)
-        return fail(kExitFailed, sWhat + "looks binary (zero bytes, or mostly bytes that are not text, at its start): "
-                                         "not a text file of records");
-    if (status == ScanStatus::ReadError) return fail(kExitFailed, sWhat + source.error());
-    if (!source.close()) return fail(kExitFailed, sWhat + source.error());
+// The scan options of the command line. Returns kExitOk, or kExitUsage after a message.
+int scanOptions(const char* szCommand, const Options& options, ScanOptions& scan) {
+    scan.sLineColumn = options.sLineColumn;
+    scan.sFlightColumn = options.sFlightColumn;
+    scan.sDefinition = options.sDefinition;
+    scan.bStats = options.bStats;
+    const std::string& s = options.sDelimiter;
+    if (s.empty())
+        scan.cDelimiter = '\0';
+    else if (s == "," || s == "comma")
+        scan.cDelimiter = ',';
+    else if (s == ";" || s == "semicolon")
+        scan.cDelimiter = ';';
+    else if (s == "|")
+        scan.cDelimiter = '|';
+    else if (s == " " || s == "blank" || s == "space" || s == "tab")
+        scan.cDelimiter = ' ';
+    else
+        return fail(kExitUsage, std::string(szCommand) + ": --delimiter " + s + ": not one of , ; | blank");
+    for (const std::string& sNull : options.nulls) {
+        NullValue null;
+        std::string sError;
+        if (!parseNullValue(sNull, null, sError)) return fail(kExitUsage, std::string(szCommand) + ": --null " + sError);
+        scan.nulls.push_back(null);
+    }
     return kExitOk;
+}
+
+// Scans one file. Returns kExitOk, or the exit status after a message.
+int scanFile(const char* szCommand, const std::string& sPath, SurveyScan& scan, ProgressSink& sink) {
+    std::error_code ec;
+    const int64_t llSize = sPath == "-" ? -1 : static_cast<int64_t>(std::filesystem::file_size(sPath, ec));
+    const int64_t llKnown = ec ? -1 : llSize;
+    ProgressDisplay display(szCommand, llKnown >= (int64_t{16} << 20) && os::isTerminal(os::Stream::Err));
+    sink.m_pDisplay = &display;
+    sink.m_llTotal = llKnown;
+    const ScanResult result = scan.scanFile(sPath, sink, std::max<int64_t>(llKnown / 100, int64_t{1} << 20));
+    if (result == ScanResult::Done) sink.onProgress(llKnown);
+    display.end();
+    sink.m_pDisplay = nullptr;
+    if (result == ScanResult::Done) return kExitOk;
+    return fail(result == ScanResult::BadOption ? kExitUsage : kExitFailed,
+                std::string(szCommand) + ": " + sPath + ": " + scan.error());
 }
 
 std::string joinStarts(const std::vector<int64_t>& values, int64_t llTotal) {
@@ -56,52 +80,82 @@ Field numbersField(const char* szKey, const std::vector<int32_t>& values) {
     return field(szKey, joinNumbers(values, ","), jsonNumbers(values));
 }
 
-Field channelsField(const ChannelFinder& channels) {
+// The head of a file's listing: its name (when there are several), the channels and how the
+// file was read, where that is not the plain way.
+std::vector<Field> headFields(const std::string& sPath, bool bSeveral, const ScanSummary& summary) {
+    std::vector<Field> head;
+    if (bSeveral) head.push_back(text("file", sPath));
     std::string sText, sJson = "[";
-    for (std::size_t i = 0; i < channels.names().size(); ++i) {
-        if (i > 0) {
-            sText += ' ';
-            sJson += ", ";
+    if (summary.bNamedChannels) {
+        for (std::size_t i = 0; i < summary.channels.size(); ++i) {
+            if (i > 0) {
+                sText += ' ';
+                sJson += ", ";
+            }
+            sText += summary.channels[i].label();
+            sJson += jsonString(summary.channels[i].label());
         }
-        sText += channels.names()[i];
-        sJson += jsonString(channels.names()[i]);
     }
-    sJson += ']';
-    return field("channels", sText, sJson);
+    head.push_back(field("channels", sText, sJson + "]"));
+    if (!summary.sDefinition.empty())
+        head.push_back(field("definition", summary.sDefinition + " (" + std::to_string(summary.nRecordWidth) + " bytes per record)",
+                             jsonString(summary.sDefinition)));
+    if (summary.cDelimiter != ' ') head.push_back(text("delimiter", std::string(1, summary.cDelimiter)));
+    if (summary.bCrLineEnds) head.push_back(text("line_ends", "CR"));
+    if (!summary.sLineColumn.empty()) head.push_back(text("line_column", summary.sLineColumn));
+    if (!summary.sFlightColumn.empty()) head.push_back(text("flight_column", summary.sFlightColumn));
+    return head;
 }
 
-void warnCutLines(const char* szCommand, int64_t llCut) {
-    if (llCut > 0)
-        std::fprintf(stderr, "qrtool: %s: %lld lines longer than 1 MiB were cut there\n", szCommand, static_cast<long long>(llCut));
+// What a scan noticed beyond its rows, on standard error.
+void warnings(const std::string& sWhat, const ScanSummary& summary, bool bNames) {
+    const auto say = [&](const std::string& s) { std::fprintf(stderr, "qrtool: %s%s\n", sWhat.c_str(), s.c_str()); };
+    if (summary.llCutLines > 0) say(std::to_string(summary.llCutLines) + " lines longer than 1 MiB were cut there");
+    if (summary.llUnknown > 0) {
+        std::string s = std::to_string(summary.llUnknown) + (summary.llUnknown == 1 ? " line looks" : " lines look") +
+                        " like a header or names but is not understood:";
+        for (const auto& [llLine, sText] : summary.unknownSamples) s += " line " + std::to_string(llLine) + " '" + sText + "'";
+        if (summary.llUnknown > static_cast<int64_t>(summary.unknownSamples.size())) s += " ...";
+        say(s);
+    }
+    if (summary.llOtherWidth > 0)
+        say(std::to_string(summary.llOtherWidth) + (summary.llOtherWidth == 1 ? " record is" : " records are") + " not " +
+            std::to_string(summary.nRecordWidth) + " bytes wide as the definition says (first: line " +
+            std::to_string(summary.llFirstOtherWidth) + ")");
+    if (summary.llIgnoredHeaders > 0)
+        say(std::to_string(summary.llIgnoredHeaders) + " header lines ignored: the lines come from column " + summary.sLineColumn);
+    if (!bNames) return;
+    if (summary.llInvalid > 0)
+        say(std::to_string(summary.llInvalid) + " of " + std::to_string(summary.llHeaders) +
+            " line names are not valid (see the note column)");
+    if (summary.llDuplicates > 0)
+        say(std::to_string(summary.llDuplicates) +
+            (summary.llDuplicates == 1 ? " header line codes" : " header lines code") + " to the same number as an earlier one (see the note column)");
+}
+
+// Runs fn over every file, each output after the one before (JSON: an array of the objects when
+// there are several). Returns the worst exit status.
+int forEachFile(const Options& options, const Args& args, const std::function<int(const std::string&, bool)>& fn) {
+    const bool bSeveral = args.size() > 1;
+    int nStatus = kExitOk;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (bSeveral) writeOut(options.bJson ? (i == 0 ? "[\n" : ",\n") : (i == 0 ? "" : "\n"));
+        nStatus = std::max(nStatus, fn(args[i], bSeveral));
+        if (outputFailed()) break;
+    }
+    if (bSeveral && options.bJson) writeOut("]\n");
+    return nStatus;
 }
 
 // ---- columns ---------------------------------------------------------------------------------
 
-struct ColumnsVisitor : ProgressVisitor {
-    LayoutCollector layouts;
-    ChannelFinder channels;
-    int64_t llCutLines = 0;
-    void onLine(const ScanLine& line) override {
-        if (line.bCut) ++llCutLines;
-        if (line.kind == LineKind::Comment) {
-            channels.comment(line.pText, line.nLength);
-        } else if (line.kind == LineKind::Record) {
-            if (!channels.settled()) channels.settle(line.fields());
-            layouts.add(line);
-        }
-    }
-};
-
-}  // namespace
-
-int runColumns(const Options& options, const Args& args) {
-    if (args.size() != 1) return fail(kExitUsage, "columns: expected one file (see qrtool columns --help)");
-    ColumnsVisitor visitor;
-    if (const int nStatus = scanFile("columns", args[0], visitor); nStatus != kExitOk) return nStatus;
-
-    const LayoutSummary& summary = visitor.layouts.summary();
+int columnsOfFile(const Options& options, const ScanOptions& scanOptions, const std::string& sPath, bool bSeveral) {
+    SurveyScan scan(scanOptions);
+    ProgressSink sink;
+    if (const int nStatus = scanFile("columns", sPath, scan, sink); nStatus != kExitOk) return nStatus;
+    const LayoutSummary& summary = scan.layouts();
     {
-        Listing listing(options, true, {channelsField(visitor.channels)}, "layouts");
+        Listing listing(options, true, headFields(sPath, bSeveral, scan.summary()), "layouts");
         for (std::size_t i = 0; i < summary.layouts.size(); ++i) {
             const Layout& layout = summary.layouts[i];
             listing.row({number("layout", static_cast<long long>(i + 1)),
@@ -116,8 +170,19 @@ int runColumns(const Options& options, const Args& args) {
                          number("records", other.llRecords), number("runs", other.llRuns),
                          field("starts", joinStarts(other.starts, other.llRuns), jsonNumbers(other.starts))});
     }
-    warnCutLines("columns", visitor.llCutLines);
+    warnings(std::string("columns: ") + (bSeveral ? sPath + ": " : ""), scan.summary(), false);
     return kExitOk;
+}
+
+}  // namespace
+
+int runColumns(const Options& options, const Args& args) {
+    if (args.empty()) return fail(kExitUsage, "columns: expected a file (see qrtool columns --help)");
+    ScanOptions scan;
+    if (const int nStatus = scanOptions("columns", options, scan); nStatus != kExitOk) return nStatus;
+    return forEachFile(options, args, [&](const std::string& sPath, bool bSeveral) {
+        return columnsOfFile(options, scan, sPath, bSeveral);
+    });
 }
 
 // ---- scan ------------------------------------------------------------------------------------
@@ -131,149 +196,25 @@ std::string shortest(double d) {
     return std::string(szText, result.ptr);
 }
 
-// Nulls and ranges are kept for this many columns of a line at most.
-constexpr std::size_t kMaxColumns = 4096;
-
-struct ColumnRange {
-    double dMin = 0, dMax = 0;
-    int64_t llValues = 0;
-    bool bText = false;  // a value that is no number: the column is not numeric
-};
-
-struct SurveyLine {
-    LineName name;
-    int64_t llFirstLine = 0;
-    std::optional<Flight> flight;
-    int64_t llRecords = 0;
-    std::vector<int32_t> widths;  // of the first record
-    int64_t llLayouts = 0;        // runs of one layout inside the line
-    std::vector<int64_t> nulls;   // '*' fields per column
-    std::vector<ColumnRange> ranges;
-    std::string sNote;
-};
-
-class ScanVisitor : public ProgressVisitor {
+// Lists every survey line as the scan hands it over, after the channels.
+class ScanListing : public ProgressSink {
 public:
-    explicit ScanVisitor(const Options& options) : m_options(options) {}
+    ScanListing(const Options& options, const std::string& sPath, bool bSeveral)
+        : m_options(options), m_sPath(sPath), m_bSeveral(bSeveral) {}
 
-    void onLine(const ScanLine& line) override {
-        if (line.bCut) ++m_llCutLines;
-        switch (line.kind) {
-        case LineKind::Blank:
-            break;
-        case LineKind::Comment:
-            comment(line);
-            break;
-        case LineKind::Header:
-            if (m_bOpen) emit();
-            startLine(nameLine(headerKeyword(line), headerName(line)), line.llNumber, true);
-            break;
-        case LineKind::Record:
-            record(line);
-            break;
-        }
+    void onChannels(const ScanSummary& summary) override {
+        m_pSummary = &summary;
+        m_listing.emplace(m_options, true, headFields(m_sPath, m_bSeveral, summary), "lines");
     }
 
-    // Lists the last line and whatever still waits for the channel names.
-    void finish() {
-        if (m_bOpen) emit();
-        m_bOpen = false;
-        settle(0);
-        m_listing.reset();
-    }
+    void onLine(const SurveyLine& line) override { m_listing->row(row(line)); }
 
-    int64_t m_llLines = 0, m_llInvalid = 0, m_llDuplicates = 0, m_llCutLines = 0;
+    void finish() { m_listing.reset(); }
 
 private:
-    void comment(const ScanLine& line) {
-        const char* pText = line.pText + line.nFirst;
-        const std::size_t nLength = line.nLength - line.nFirst;
-        m_channels.comment(pText, nLength);
-        Flight flight;
-        if (!flightComment(pText, nLength, flight)) return;
-        m_flight = flight;
-        // A flight comment right after a header, before the line's records, is that line's.
-        if (m_bOpen && m_current.llRecords == 0) m_current.flight = flight;
-    }
-
-    // A survey line starts: at its header, or (bHeader false) at records before any header.
-    void startLine(LineName name, int64_t llLineNumber, bool bHeader) {
-        m_current = SurveyLine();
-        m_current.name = std::move(name);
-        m_current.llFirstLine = llLineNumber;
-        m_current.flight = m_flight;
-        m_bOpen = true;
-        m_current.sNote = m_current.name.sReason;
-        if (!bHeader) return;
-        ++m_llLines;
-        if (!m_current.name.valid()) ++m_llInvalid;
-        if (!m_current.name.bCodes) return;
-        // Two headers that code to one number are never silently merged.
-        const auto it = m_codes.find(m_current.name.llCode);
-        if (it != m_codes.end()) {
-            ++m_llDuplicates;
-            if (!m_current.sNote.empty()) m_current.sNote += "; ";
-            m_current.sNote += "same code as " + it->second.first + " (line " + std::to_string(it->second.second) + ")";
-        } else if (m_codes.size() < (std::size_t{1} << 20)) {
-            m_codes.emplace(m_current.name.llCode, std::make_pair(m_current.name.sShown.substr(0, 64), llLineNumber));
-        }
-    }
-
-    void record(const ScanLine& line) {
-        if (!m_bOpen) {  // records before the first header
-            LineName none;
-            none.sShown = "(none)";
-            none.sReason = "records before the first header";
-            startLine(none, line.llNumber, false);
-        }
-        if (!m_channels.settled()) settle(line.fields());
-        m_layouts.add(line);
-        SurveyLine& current = m_current;
-        if (current.llRecords == 0) current.widths = m_layouts.lastWidths();
-        if (current.llRecords == 0 || !line.bSameLayout) ++current.llLayouts;
-        ++current.llRecords;
-        // A field that is '*' alone is a null value.
-        if (!line.bStar) {
-            if (m_options.bStats) ranges(line);
-            return;
-        }
-        const uint32_t* pEnds = line.ends();
-        const std::size_t nFields = std::min(line.fields(), kMaxColumns);
-        for (std::size_t k = 0; k < nFields; ++k) {
-            const std::size_t nEnd = pEnds[k];
-            if (line.pText[nEnd - 1] != '*' || (nEnd >= 2 && line.pText[nEnd - 2] != ' ' && line.pText[nEnd - 2] != '\t'))
-                continue;
-            if (current.nulls.size() <= k) current.nulls.resize(k + 1);
-            ++current.nulls[k];
-        }
-        if (m_options.bStats) ranges(line);
-    }
-
-    void ranges(const ScanLine& line) {
-        std::vector<ColumnRange>& ranges = m_current.ranges;
-        const uint32_t* pEnds = line.ends();
-        const std::size_t nFields = std::min(line.fields(), kMaxColumns);
-        if (ranges.size() < nFields) ranges.resize(nFields);
-        for (std::size_t k = 0; k < nFields; ++k) {
-            const std::size_t nEnd = pEnds[k];
-            std::size_t nStart = nEnd;
-            while (nStart > 0 && line.pText[nStart - 1] != ' ' && line.pText[nStart - 1] != '\t') --nStart;
-            const char* pField = line.pText + nStart;
-            const std::size_t nField = nEnd - nStart;
-            if (nField == 1 && *pField == '*') continue;
-            ColumnRange& range = ranges[k];
-            double d = 0;
-            const char* pFrom = pField + (nField > 1 && *pField == '+' ? 1 : 0);
-            const auto result = std::from_chars(pFrom, pField + nField, d);
-            if (result.ec != std::errc() || result.ptr != pField + nField) {
-                range.bText = true;
-                continue;
-            }
-            if (!std::isfinite(d)) continue;  // "nan", "inf": no value to range over
-            if (range.llValues == 0 || d < range.dMin) range.dMin = d;
-            if (range.llValues == 0 || d > range.dMax) range.dMax = d;
-            ++range.llValues;
-        }
+    std::string label(std::size_t nChannel) const {
+        if (nChannel < m_pSummary->channels.size()) return m_pSummary->channels[nChannel].label();
+        return "c" + std::to_string(nChannel + 1);
     }
 
     std::vector<Field> row(const SurveyLine& line) const {
@@ -292,9 +233,9 @@ private:
         fields.push_back(numbersField("widths", line.widths));
         fields.push_back(number("layouts", line.llLayouts));
         std::string sText, sJson = "{";
-        for (std::size_t k = 0; k < line.nulls.size(); ++k) {
-            if (line.nulls[k] == 0) continue;
-            const std::string sLabel = m_channels.label(k), sCount = std::to_string(line.nulls[k]);
+        for (std::size_t k = 0; k < line.channels.size(); ++k) {
+            if (line.channels[k].llNulls == 0) continue;
+            const std::string sLabel = label(k), sCount = std::to_string(line.channels[k].llNulls);
             if (!sText.empty()) {
                 sText += ' ';
                 sJson += ", ";
@@ -307,10 +248,10 @@ private:
         if (m_options.bStats) {
             sText.clear();
             sJson = "{";
-            for (std::size_t k = 0; k < line.ranges.size(); ++k) {
-                const ColumnRange& range = line.ranges[k];
-                if (range.bText || range.llValues == 0) continue;
-                const std::string sLabel = m_channels.label(k), sMin = shortest(range.dMin), sMax = shortest(range.dMax);
+            for (std::size_t k = 0; k < line.channels.size(); ++k) {
+                const ChannelStats& stats = line.channels[k];
+                if (stats.bText || stats.llValues == 0) continue;
+                const std::string sLabel = label(k), sMin = shortest(stats.dMin), sMax = shortest(stats.dMax);
                 if (!sText.empty()) {
                     sText += ' ';
                     sJson += ", ";
@@ -323,53 +264,32 @@ private:
         return fields;
     }
 
-    // Rows wait for the channel names (settled by the first record) so that the listing can
-    // start with them; a file with thousands of headers before its first record starts without.
-    void emit() {
-        std::vector<Field> fields = row(m_current);
-        if (m_listing) {
-            m_listing->row(fields);
-            return;
-        }
-        m_pending.push_back(std::move(fields));
-        if (m_pending.size() >= 4096) settle(0);
-    }
-
-    void settle(std::size_t nColumns) {
-        m_channels.settle(nColumns);
-        if (m_listing) return;
-        m_listing.emplace(m_options, true, std::vector<Field>{channelsField(m_channels)}, "lines");
-        for (const std::vector<Field>& fields : m_pending) m_listing->row(fields);
-        m_pending.clear();
-    }
-
     const Options& m_options;
-    ChannelFinder m_channels;
-    LayoutCollector m_layouts;
-    std::optional<Flight> m_flight;
-    SurveyLine m_current;
-    bool m_bOpen = false;
-    std::unordered_map<int64_t, std::pair<std::string, int64_t>> m_codes;  // first header of each code
-    std::vector<std::vector<Field>> m_pending;
+    std::string m_sPath;
+    bool m_bSeveral;
+    const ScanSummary* m_pSummary = nullptr;
     std::optional<Listing> m_listing;
 };
+
+int scanOfFile(const Options& options, const ScanOptions& scanOptions, const std::string& sPath, bool bSeveral) {
+    SurveyScan scan(scanOptions);
+    ScanListing listing(options, sPath, bSeveral);
+    const int nStatus = scanFile("scan", sPath, scan, listing);
+    listing.finish();  // a read error part-way leaves the lines listed so far
+    if (nStatus != kExitOk) return nStatus;
+    warnings(std::string("scan: ") + (bSeveral ? sPath + ": " : ""), scan.summary(), true);
+    return kExitOk;
+}
 
 }  // namespace
 
 int runScan(const Options& options, const Args& args) {
-    if (args.size() != 1) return fail(kExitUsage, "scan: expected one file (see qrtool scan --help)");
-    ScanVisitor visitor(options);
-    const int nStatus = scanFile("scan", args[0], visitor);
-    if (nStatus != kExitOk) return nStatus;  // a read error part-way leaves the lines listed so far
-    visitor.finish();
-    warnCutLines("scan", visitor.m_llCutLines);
-    if (visitor.m_llInvalid > 0)
-        std::fprintf(stderr, "qrtool: scan: %lld of %lld line names are not valid (see the note column)\n",
-                     static_cast<long long>(visitor.m_llInvalid), static_cast<long long>(visitor.m_llLines));
-    if (visitor.m_llDuplicates > 0)
-        std::fprintf(stderr, "qrtool: scan: %lld header %s to the same number as an earlier one (see the note column)\n",
-                     static_cast<long long>(visitor.m_llDuplicates), visitor.m_llDuplicates == 1 ? "line codes" : "lines code");
-    return kExitOk;
+    if (args.empty()) return fail(kExitUsage, "scan: expected a file (see qrtool scan --help)");
+    ScanOptions scan;
+    if (const int nStatus = scanOptions("scan", options, scan); nStatus != kExitOk) return nStatus;
+    return forEachFile(options, args, [&](const std::string& sPath, bool bSeveral) {
+        return scanOfFile(options, scan, sPath, bSeveral);
+    });
 }
 
 }  // namespace qrtool

@@ -26,6 +26,8 @@ void printToolHelp() {
         "      --json     print listings as JSON\n"
         "      --stats    scan: the range of every numeric column per survey line\n"
         "      --ebcdic   view: the text column read through the EBCDIC table\n"
+        "      --line-column NAME|N, --flight-column NAME|N, --dfn FILE, --null [CHANNEL=]VALUE,\n"
+        "      --delimiter ,|;|blank   scan, columns: how to read survey text (see qrtool scan --help)\n"
         "  -h, --help     show this help, or a command's help after its name\n"
         "      --version  show the version\n"
         "\n"
@@ -57,6 +59,8 @@ int run(int argc, char** argv) {
             options.bStats = true;
         } else if (sArg == "--ebcdic") {
             options.bEbcdic = true;
+        } else if (const int nTaken = qrtool::takeValueOption(options, argc, argv, i); nTaken != 0) {
+            if (nTaken < 0) return qrtool::fail(qrtool::kExitUsage, "option '" + sArg + "' needs a value (see qrtool --help)");
         } else if (sArg == "-h" || sArg == "--help") {
             options.bHelp = true;
         } else if (sArg == "--version") {

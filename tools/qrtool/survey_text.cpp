@@ -1,6 +1,7 @@
 // qrtool: line names, flights and channel names in the text of survey files.
 #include "survey_text.h"
 
+#include <cstring>
 #include <set>
 
 #include "qrcore/survey.h"
@@ -37,10 +38,29 @@ std::vector<char> writable(const std::string& s) {
 
 }  // namespace
 
-LineName nameLine(const std::string& sKeyword, const std::string& sName) {
+char lineKeywordType(const char* p, std::size_t n) {
+    static const struct {
+        const char* szWord;
+        char cType;
+    } kKeywords[] = {{"LINE", 'L'}, {"LI", 'L'},      {"LN", 'L'},  {"BASE", 'B'},  {"BL", 'B'},     {"TIE", 'T'},
+                     {"TL", 'T'},   {"TI", 'T'},      {"TREND", 'R'}, {"TR", 'R'},  {"TEST", 'S'},   {"TS", 'S'},
+                     {"SPECIAL", 'P'}, {"SP", 'P'},   {"RANDOM", 'D'}, {"RL", 'D'}, {"RN", 'D'}};
+    if (n < 2 || n > 7) return '\0';
+    char szWord[8];
+    for (std::size_t i = 0; i < n; ++i) {
+        const char c = p[i];
+        szWord[i] = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+    szWord[n] = '\0';
+    for (const auto& keyword : kKeywords)
+        if (std::strcmp(szWord, keyword.szWord) == 0) return keyword.cType;
+    return '\0';
+}
+
+LineName nameLine(char cType, const std::string& sName) {
     LineName line;
     line.sShown = sName;
-    if (!sName.empty() && isDigit(sName[0])) line.sShown = (sKeyword == "TIE" ? "T" : "L") + sName;
+    if (!sName.empty() && isDigit(sName[0])) line.sShown = std::string(1, cType != '\0' ? cType : 'L') + sName;
     std::vector<char> name = writable(line.sShown);
     line.bCodes = ToIntLineNo(name.data(), &line.llCode);
     if (!line.bCodes) {
@@ -51,6 +71,17 @@ LineName nameLine(const std::string& sKeyword, const std::string& sName) {
     ToCharLineNo(line.llCode, szDecoded, sizeof szDecoded);
     line.sDecoded = szDecoded;
     line.bRoundTrips = comparable(line.sShown) == comparable(line.sDecoded);
+    if (!line.bRoundTrips) {
+        // A version after the number (L10030.2): the codec has no place for it, so the name is
+        // the line's and the version is kept beside it.
+        const std::size_t nDot = line.sShown.rfind('.');
+        if (nDot != std::string::npos && nDot + 1 < line.sShown.size() &&
+            line.sShown.find_first_not_of("0123456789", nDot + 1) == std::string::npos &&
+            comparable(line.sShown.substr(0, nDot)) == comparable(line.sDecoded)) {
+            line.sVersion = line.sShown.substr(nDot + 1);
+            line.bRoundTrips = true;
+        }
+    }
     if (!line.bRoundTrips) {
         // What the code leaves out: the text after the number's leading digits.
         std::string sCompact = comparable(line.sShown);
@@ -67,24 +98,25 @@ LineName nameLine(const std::string& sKeyword, const std::string& sName) {
     }
     std::vector<char> decoded = writable(line.sDecoded);
     char szNumber[32] = "", szArea[8] = "";
-    char cType = '\0';
-    if (SplitCharLineNo(decoded.data(), szNumber, sizeof szNumber, &cType, szArea, sizeof szArea)) {
-        if (cType != '\0') line.sType.assign(1, cType);
+    char cCodedType = '\0';
+    if (SplitCharLineNo(decoded.data(), szNumber, sizeof szNumber, &cCodedType, szArea, sizeof szArea)) {
+        if (cCodedType != '\0') line.sType.assign(1, cCodedType);
         line.sArea = szArea;
     }
     return line;
 }
 
-std::vector<std::string> slashCommentWords(const char* pText, std::size_t nLength) {
+std::vector<std::string> slashCommentWords(const char* pText, std::size_t nLength, char cDelimiter) {
     std::size_t i = 0;
     while (i < nLength && isBlank(pText[i])) ++i;
     if (i == nLength || pText[i] != '/') return {};
     while (i < nLength && pText[i] == '/') ++i;
+    const auto isGap = [cDelimiter](char c) { return isBlank(c) || (cDelimiter != '\0' && c == cDelimiter); };
     std::vector<std::string> words;
     while (i < nLength) {
-        while (i < nLength && isBlank(pText[i])) ++i;
+        while (i < nLength && isGap(pText[i])) ++i;
         const std::size_t nStart = i;
-        while (i < nLength && !isBlank(pText[i])) ++i;
+        while (i < nLength && !isGap(pText[i])) ++i;
         if (i > nStart) words.emplace_back(pText + nStart, i - nStart);
     }
     return words;
@@ -97,7 +129,13 @@ bool flightComment(const char* pText, std::size_t nLength, Flight& flight) {
     for (char& c : sKeyword)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     if (sKeyword != "FLIGHT") return false;
-    flight.sName = words[1];
+    flight = nameFlight(words[1]);
+    return true;
+}
+
+Flight nameFlight(const std::string& sName) {
+    Flight flight;
+    flight.sName = sName;
     std::vector<char> name = writable(flight.sName);
     flight.bCodes = ToIntFlightNo(name.data(), &flight.lCode);
     char szShown[16] = "";
@@ -105,15 +143,18 @@ bool flightComment(const char* pText, std::size_t nLength, Flight& flight) {
         flight.sShown = szShown;
     else
         flight.sShown = flight.sName;
-    return true;
+    return flight;
 }
 
-void ChannelFinder::comment(const char* pText, std::size_t nLength) {
+void ChannelFinder::comment(const char* pText, std::size_t nLength, char cDelimiter) {
     if (m_bSettled) return;
     Flight flight;
     if (flightComment(pText, nLength, flight)) return;  // names a flight, not the channels
-    std::vector<std::string> words = slashCommentWords(pText, nLength);
-    // Bounded: a header of a few thousand channels is plenty.
+    std::vector<std::string> words = slashCommentWords(pText, nLength, cDelimiter);
+    // A rule under the names ("/====== ======") names nothing.
+    bool bRule = true;
+    for (const std::string& sWord : words) bRule = bRule && sWord.find_first_not_of("=-*_") == std::string::npos;
+    if (bRule) return;
     // Bounded: channel lines of up to 4096 names and 64 KiB, for up to 64 different counts.
     if (words.empty() || words.size() > 4096 || nLength > (std::size_t{64} << 10)) return;
     if (m_byCount.size() < 64 || m_byCount.count(words.size()) > 0) m_byCount[words.size()] = std::move(words);

@@ -10,21 +10,28 @@
 
 namespace qrtool {
 
+// The line type (a letter of the codec's "LBTRSPD") that the header keyword [p, p + n) names,
+// any case, or '\0'. Each type has its word and abbreviations: L LINE LI LN, B BASE BL, T TIE
+// TL TI, R TREND TR, S TEST TS, P SPECIAL SP, D RANDOM RL RN.
+char lineKeywordType(const char* p, std::size_t n);
+
 // A survey line named by a header line, through the library's line-number codec.
 struct LineName {
     std::string sShown;     // the name as the file gives it (a bare number with its type letter)
     int64_t llCode = -32767;
     bool bCodes = false;    // the codec accepted the name
-    bool bRoundTrips = false;  // the code's name is the same text (zero padding aside)
+    bool bRoundTrips = false;  // the code's name is the same text (zero padding and version aside)
     std::string sDecoded;   // the code's name as the codec writes it
     std::string sType, sArea;
+    std::string sVersion;   // "2" of L10030.2 (the codec keeps no version)
     std::string sReason;    // why the name is not valid; empty when it is
     bool valid() const { return bCodes && bRoundTrips; }
 };
 
-// The line of a header "LINE <name>" or "TIE <name>" (sKeyword upper-cased). A bare number
-// ("Line 17430", "Tie 9010") names a line of the keyword's type: coded as L17430 or T9010.
-LineName nameLine(const std::string& sKeyword, const std::string& sName);
+// The line of a header "<keyword> <name>" whose keyword names the type cType (lineKeywordType).
+// A bare number ("Line 17430", "Tie 9010", "TL 3") names a line of that type: coded as L17430,
+// T9010, T3. A version after the number ("Line 10030.2") is kept apart: the name is valid.
+LineName nameLine(char cType, const std::string& sName);
 
 // A flight named by a comment such as "//Flight 172" or "/ FLIGHT AN01" (any case, one or
 // more slashes), through the library's flight-number codec.
@@ -35,16 +42,20 @@ struct Flight {
     bool bCodes = false;
 };
 bool flightComment(const char* pText, std::size_t nLength, Flight& flight);
+// A flight named by sName alone (a flight column's value).
+Flight nameFlight(const std::string& sName);
 
 // The words of a comment line that starts with '/' (the slashes removed); empty for any other.
-std::vector<std::string> slashCommentWords(const char* pText, std::size_t nLength);
+// Words are separated by blanks and tabs, and by cDelimiter when it is not '\0'.
+std::vector<std::string> slashCommentWords(const char* pText, std::size_t nLength, char cDelimiter = '\0');
 
 // Channel names: the last '/' comment before the first record whose words are as many as the
-// first record's fields.
+// first record's fields. A comment made only of separator characters ('=', '-', '*', '_') is
+// never taken for names.
 class ChannelFinder {
 public:
     // A comment line before the first record.
-    void comment(const char* pText, std::size_t nLength);
+    void comment(const char* pText, std::size_t nLength, char cDelimiter = '\0');
     // The first record has nColumns fields: the names are settled.
     void settle(std::size_t nColumns);
     bool settled() const { return m_bSettled; }

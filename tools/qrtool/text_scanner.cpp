@@ -23,6 +23,7 @@
 #include "qrcore/error.h"
 #include "qrcore/fileapi.h"
 #include "qrcore/util.h"
+#include "survey_text.h"
 
 namespace qrtool {
 
@@ -105,22 +106,26 @@ constexpr uint64_t lanes(unsigned char c) { return 0x0101010101010101ull * c; }
 
 }  // namespace
 
-ChunkMasks chunkMasksPortable(const char* p) {
+ChunkMasks chunkMasksPortable(const char* p, char cLineEnd, char cDelimiter) {
     ChunkMasks masks;
     if constexpr (std::endian::native == std::endian::little) {
+        const uint64_t llEnd = lanes(static_cast<unsigned char>(cLineEnd)),
+                       llDelimiter = lanes(static_cast<unsigned char>(cDelimiter));
         for (unsigned i = 0; i < 64; i += 8) {
             uint64_t w;
             std::memcpy(&w, p + i, 8);
-            masks.llLineFeed |= equalBytes(w, lanes('\n')) << i;
+            masks.llLineFeed |= equalBytes(w, llEnd) << i;
             masks.llBlank |= (equalBytes(w, lanes(' ')) | equalBytes(w, lanes('\t'))) << i;
             masks.llStar |= equalBytes(w, lanes('*')) << i;
+            masks.llDelimiter |= equalBytes(w, llDelimiter) << i;
         }
     } else {
         for (unsigned i = 0; i < 64; ++i) {
             const uint64_t bit = uint64_t{1} << i;
-            if (p[i] == '\n') masks.llLineFeed |= bit;
+            if (p[i] == cLineEnd) masks.llLineFeed |= bit;
             if (p[i] == ' ' || p[i] == '\t') masks.llBlank |= bit;
             if (p[i] == '*') masks.llStar |= bit;
+            if (p[i] == cDelimiter) masks.llDelimiter |= bit;
         }
     }
     return masks;
@@ -128,9 +133,9 @@ ChunkMasks chunkMasksPortable(const char* p) {
 
 #if QRTOOL_WIDE_MASKS
 // The same with 32-byte vectors, for processors that have them (chosen at run time).
-__attribute__((target("avx2"))) inline ChunkMasks chunkMasksAvx2(const char* p) {
-    const __m256i lf = _mm256_set1_epi8('\n'), blank = _mm256_set1_epi8(' '), tab = _mm256_set1_epi8('\t'),
-                  star = _mm256_set1_epi8('*');
+__attribute__((target("avx2"))) inline ChunkMasks chunkMasksAvx2(const char* p, char cLineEnd, char cDelimiter) {
+    const __m256i lf = _mm256_set1_epi8(cLineEnd), blank = _mm256_set1_epi8(' '), tab = _mm256_set1_epi8('\t'),
+                  star = _mm256_set1_epi8('*'), delimiter = _mm256_set1_epi8(cDelimiter);
     ChunkMasks masks;
     for (unsigned i = 0; i < 64; i += 32) {
         __m256i v;
@@ -140,9 +145,11 @@ __attribute__((target("avx2"))) inline ChunkMasks chunkMasksAvx2(const char* p) 
         const auto nBlank = static_cast<uint32_t>(
             _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, blank), _mm256_cmpeq_epi8(v, tab))));
         const auto nStar = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, star)));
+        const auto nDelimiter = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, delimiter)));
         masks.llLineFeed |= static_cast<uint64_t>(nLineFeed) << i;
         masks.llBlank |= static_cast<uint64_t>(nBlank) << i;
         masks.llStar |= static_cast<uint64_t>(nStar) << i;
+        masks.llDelimiter |= static_cast<uint64_t>(nDelimiter) << i;
     }
     return masks;
 }
@@ -156,17 +163,17 @@ bool wideMasksAvailable() {
 #endif
 }
 
-ChunkMasks chunkMasksWide(const char* p) {
+ChunkMasks chunkMasksWide(const char* p, char cLineEnd, char cDelimiter) {
 #if QRTOOL_WIDE_MASKS
-    if (wideMasksAvailable()) return chunkMasksAvx2(p);
+    if (wideMasksAvailable()) return chunkMasksAvx2(p, cLineEnd, cDelimiter);
 #endif
-    return chunkMasks(p);
+    return chunkMasks(p, cLineEnd, cDelimiter);
 }
 
-ChunkMasks chunkMasks(const char* p) {
+ChunkMasks chunkMasks(const char* p, char cLineEnd, char cDelimiter) {
 #if defined(__SSE2__)
-    const __m128i lf = _mm_set1_epi8('\n'), blank = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'),
-                  star = _mm_set1_epi8('*');
+    const __m128i lf = _mm_set1_epi8(cLineEnd), blank = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'),
+                  star = _mm_set1_epi8('*'), delimiter = _mm_set1_epi8(cDelimiter);
     ChunkMasks masks;
     for (unsigned i = 0; i < 64; i += 16) {
         __m128i v;
@@ -177,10 +184,11 @@ ChunkMasks chunkMasks(const char* p) {
         masks.llLineFeed |= bits(_mm_cmpeq_epi8(v, lf));
         masks.llBlank |= bits(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, tab)));
         masks.llStar |= bits(_mm_cmpeq_epi8(v, star));
+        masks.llDelimiter |= bits(_mm_cmpeq_epi8(v, delimiter));
     }
     return masks;
 #else
-    return chunkMasksPortable(p);
+    return chunkMasksPortable(p, cLineEnd, cDelimiter);
 #endif
 }
 
@@ -188,18 +196,7 @@ ChunkMasks chunkMasks(const char* p) {
 
 namespace {
 inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-// Case-insensitive comparison of [p, p + n) with an upper-case keyword.
-bool isKeyword(const char* p, std::size_t n, const char* szKeyword) {
-    const std::size_t nKeyword = std::strlen(szKeyword);
-    if (n != nKeyword) return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        char c = p[i];
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (c != szKeyword[i]) return false;
-    }
-    return true;
-}
+inline bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 }  // namespace
 
 std::size_t ScanLine::fields() const {
@@ -210,50 +207,111 @@ std::size_t ScanLine::fields() const {
 
 const uint32_t* ScanLine::ends() const {
     if (m_pEnds == nullptr) {
+        // A delimiter's bit stands at the delimiter itself: the field ends there.
+        const std::size_t nPast = cDelimiter != '\0' ? 0 : 1;
         uint32_t* pOut = pEndsRoom;
         for (std::size_t i = 0; i < nEndWords; ++i)
             for (uint64_t w = pEndBits[i]; w != 0; w &= w - 1)
-                *pOut++ = static_cast<uint32_t>(64 * i + static_cast<std::size_t>(std::countr_zero(w)) + 1);
+                *pOut++ = static_cast<uint32_t>(64 * i + static_cast<std::size_t>(std::countr_zero(w)) + nPast);
         m_pEnds = pEndsRoom;
     }
     return m_pEnds;
 }
 
+void ScanLine::field(std::size_t k, std::size_t& nStart, std::size_t& nSize) const {
+    if (k >= fields()) {
+        nStart = nLength;
+        nSize = 0;
+        return;
+    }
+    const uint32_t* pEnds = ends();
+    std::size_t nEnd = pEnds[k];
+    if (cDelimiter == '\0') {
+        std::size_t i = k == 0 ? nFirst : pEnds[k - 1];
+        while (isBlank(pText[i])) ++i;
+        nStart = i;
+        nSize = nEnd - i;
+        return;
+    }
+    std::size_t i = k == 0 ? 0 : pEnds[k - 1] + 1;
+    while (i < nEnd && isBlank(pText[i])) ++i;
+    while (nEnd > i && isBlank(pText[nEnd - 1])) --nEnd;
+    nStart = i;
+    nSize = nEnd - i;
+}
+
+namespace {
+// The end of the first word (at a blank, a tab or the delimiter).
+std::size_t firstWordEnd(const ScanLine& line) {
+    std::size_t i = line.nFirst;
+    while (i < line.nLength && !isBlank(line.pText[i]) && line.pText[i] != line.cDelimiter) ++i;
+    return i;
+}
+// Where the text after the first word starts (past blanks and delimiters).
+std::size_t afterFirstWord(const ScanLine& line) {
+    std::size_t i = firstWordEnd(line);
+    while (i < line.nLength && (isBlank(line.pText[i]) || line.pText[i] == line.cDelimiter)) ++i;
+    return i;
+}
+}  // namespace
+
 LineKind classify(const ScanLine& line) {
-    if (line.nEndWords == 0) return LineKind::Blank;
+    if (line.nFirst >= line.nLength) return LineKind::Blank;
     const char c = line.pText[line.nFirst];
     if (c == '/' || c == '#') return LineKind::Comment;
-    if ((c == 'L' || c == 'l' || c == 'T' || c == 't') && line.fields() >= 2) {
-        const std::size_t n = line.ends()[0] - line.nFirst;
-        if (isKeyword(line.pText + line.nFirst, n, "LINE") || isKeyword(line.pText + line.nFirst, n, "TIE"))
-            return LineKind::Header;
-    }
-    return LineKind::Record;
+    if (!isLetter(c)) return LineKind::Record;
+    const std::size_t nWord = firstWordEnd(line) - line.nFirst;
+    if (lineKeywordType(line.pText + line.nFirst, nWord) != '\0' && afterFirstWord(line) < line.nLength)
+        return LineKind::Header;
+    return LineKind::Text;
 }
 
 std::string headerName(const ScanLine& line) {
-    if (line.fields() < 2) return {};
-    std::size_t nStart = line.ends()[0];
-    while (nStart < line.nLength && isBlank(line.pText[nStart])) ++nStart;
+    const std::size_t nStart = afterFirstWord(line);
     std::size_t nEnd = line.nLength;
-    while (nEnd > nStart && isBlank(line.pText[nEnd - 1])) --nEnd;
+    while (nEnd > nStart && (isBlank(line.pText[nEnd - 1]) || line.pText[nEnd - 1] == line.cDelimiter)) --nEnd;
     return std::string(line.pText + nStart, nEnd - nStart);
 }
 
 std::string headerKeyword(const ScanLine& line) {
-    if (line.fields() == 0) return {};
-    std::string s(line.pText + line.nFirst, line.ends()[0] - line.nFirst);
+    std::string s(line.pText + line.nFirst, firstWordEnd(line) - line.nFirst);
     for (char& c : s)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return s;
 }
 
 std::string fieldText(const ScanLine& line, std::size_t k) {
-    if (k >= line.fields()) return {};
-    const std::size_t nEnd = line.ends()[k];
-    std::size_t nStart = nEnd;
-    while (nStart > 0 && !isBlank(line.pText[nStart - 1])) --nStart;
-    return std::string(line.pText + nStart, nEnd - nStart);
+    std::size_t nStart = 0, nSize = 0;
+    line.field(k, nStart, nSize);
+    return std::string(line.pText + nStart, nSize);
+}
+
+char detectDelimiter(const char* p, std::size_t nLength, char cLineEnd, bool bAll) {
+    // Counts of ';' and ',' in the first lines that are neither blank nor comments; a delimiter
+    // is one that every such line has equally often (';' first: files that use it often write
+    // decimal commas).
+    constexpr int kLines = 16;
+    long counts[2][kLines];
+    int nLines = 0;
+    for (std::size_t nPos = 0; nPos < nLength && nLines < kLines;) {
+        const char* pEnd = static_cast<const char*>(std::memchr(p + nPos, cLineEnd, nLength - nPos));
+        if (pEnd == nullptr && !bAll) break;  // a line cut by the end of the block
+        const std::size_t nEnd = pEnd != nullptr ? static_cast<std::size_t>(pEnd - p) : nLength;
+        std::size_t i = nPos;
+        while (i < nEnd && (isBlank(p[i]) || p[i] == '\r')) ++i;
+        if (i < nEnd && p[i] != '/' && p[i] != '#') {
+            counts[0][nLines] = std::count(p + i, p + nEnd, ';');
+            counts[1][nLines] = std::count(p + i, p + nEnd, ',');
+            ++nLines;
+        }
+        nPos = nEnd + 1;
+    }
+    for (int d = 0; d < 2 && nLines > 0; ++d) {
+        bool bSame = counts[d][0] > 0;
+        for (int i = 1; bSame && i < nLines; ++i) bSame = counts[d][i] == counts[d][0];
+        if (bSame) return d == 0 ? ';' : ',';
+    }
+    return '\0';
 }
 
 bool looksBinary(const char* p, std::size_t nLength) {
@@ -284,7 +342,7 @@ TextScanner::TextScanner(std::size_t nBlock, std::size_t nMaxLine)
     : m_nBlock(std::max<std::size_t>(nBlock, 1)),
       m_nMaxLine(std::max<std::size_t>(nMaxLine, 1)),
       m_bits(m_nMaxLine / 64 + 2),
-      m_ends(new uint32_t[m_nMaxLine / 2 + 2]),
+      m_ends(new uint32_t[m_nMaxLine + 2]),
       m_bWide(wideMasksAvailable()) {}
 
 namespace {
@@ -303,21 +361,29 @@ void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, 
         bCut = true;
         nLength = m_nMaxLine;
     }
+    const bool bDelimited = m_cDelimiter != '\0';
     if (nLength > 0 && pLine[nLength - 1] == '\r') {
         // A CR LF line end. The scan counted the CR as a field byte: the last field ends before
         // it, or was the CR alone.
         --nLength;
-        if (!bCut) {
+        if (!bCut && !bDelimited) {
             clearBit(pBits, nLength);
             if (nLength > 0 && !isBlank(pLine[nLength - 1])) setBit(pBits, nLength - 1);
         }
     }
+    std::size_t nFirst = 0;
+    while (nFirst < nLength && isBlank(pLine[nFirst])) ++nFirst;
     std::size_t nWords = (nLength + 63) / 64;
     if (bCut) {
         // Ends past the cut go; a field running over the cut ends there.
         for (std::size_t i = nWords; i < nTouched; ++i) pBits[i] = 0;
         if (nLength % 64 != 0) pBits[nWords - 1] &= (uint64_t{1} << (nLength % 64)) - 1;
-        if (nLength > 0 && !isBlank(pLine[nLength - 1])) setBit(pBits, nLength - 1);
+        if (!bDelimited && nLength > 0 && !isBlank(pLine[nLength - 1])) setBit(pBits, nLength - 1);
+    }
+    if (bDelimited && nFirst < nLength) {
+        // The last field ends at the line's end.
+        setBit(pBits, nLength);
+        nWords = nLength / 64 + 1;
     }
     while (nWords > 0 && pBits[nWords - 1] == 0) --nWords;
 
@@ -330,16 +396,12 @@ void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, 
     line.pEndBits = pBits;
     line.nEndWords = nWords;
     line.pEndsRoom = m_ends.get();
-    line.nFirst = nLength;
-    if (nWords > 0) {
-        std::size_t i = 0;
-        while (isBlank(pLine[i])) ++i;
-        line.nFirst = i;
-    }
+    line.cDelimiter = m_cDelimiter;
+    line.nFirst = nFirst;
     // Most lines are records that start with a digit or a sign.
-    const char cFirst = pLine[line.nFirst];
-    line.kind = nWords > 0 && ((cFirst >= '0' && cFirst <= '9') || cFirst == '-' || cFirst == '+') ? LineKind::Record
-                                                                                                : classify(line);
+    const char cFirst = pLine[nFirst];
+    line.kind = nFirst < nLength && ((cFirst >= '0' && cFirst <= '9') || cFirst == '-' || cFirst == '+') ? LineKind::Record
+                                                                                                      : classify(line);
     if (line.kind == LineKind::Record) {
         // Compared in line: most masks are a word or two, too short to be worth a call.
         bool bSame = m_bHaveRecord && nWords == m_lastBits.size();
@@ -360,29 +422,36 @@ void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, 
     }
 }
 
-// Hands over every line of [p, p + nLength), which ends with a line feed and is followed by at
-// least 64 readable bytes. One pass over 64-byte chunks finds line feeds and field ends: a field
-// byte is anything but a blank, a tab and a line feed (the CR of a CR LF end is set right per
-// line); a field ends where a field byte is followed by one that is not. The ends of each chunk
-// are shifted into the mask of the line they belong to, a word at a time.
-template <ChunkMasks (*Masks)(const char*)>
+// Hands over every line of [p, p + nLength), which ends with a line end and is followed by at
+// least 64 readable bytes. One pass over 64-byte chunks finds line ends and field ends: without
+// a delimiter a field byte is anything but a blank, a tab and a line end (the CR of a CR LF end
+// is set right per line), and a field ends where a field byte is followed by one that is not;
+// with a delimiter the fields end at the delimiters. The ends of each chunk are shifted into the
+// mask of the line they belong to, a word at a time.
+template <ChunkMasks (*Masks)(const char*, char, char), bool bDelimited>
 #if defined(__GNUC__)
 __attribute__((always_inline))
 #endif
 inline void TextScanner::scanRegion(const char* p, std::size_t nLength, bool bCut) {
     uint64_t* const pBits = m_bits.data();
     const std::size_t nMaxWords = m_bits.size() - 1;  // words of ends at or below the limit, and one spare
+    const char cLineEnd = m_cLineEnd, cDelimiter = bDelimited ? m_cDelimiter : ',';
     std::size_t nLineStart = 0;
     bool bStar = false;
     for (std::size_t nChunk = 0; nChunk < nLength; nChunk += 64) {
-        const ChunkMasks masks = Masks(p + nChunk);
+        const ChunkMasks masks = Masks(p + nChunk, cLineEnd, cDelimiter);
         const std::size_t nRest = nLength - nChunk;
         const uint64_t llValid = nRest >= 64 ? ~uint64_t{0} : (uint64_t{1} << nRest) - 1;
         uint64_t llLineFeed = masks.llLineFeed & llValid;
-        const uint64_t llField = ~(masks.llBlank | llLineFeed) & llValid;
-        const char cNext = p[nChunk + 64];  // readable: the region is followed by 64 bytes or more
-        const bool bNextField = nRest > 64 && !isBlank(cNext) && cNext != '\n';
-        uint64_t llEnds = llField & ~((llField >> 1) | (static_cast<uint64_t>(bNextField) << 63));
+        uint64_t llEnds;
+        if constexpr (bDelimited) {
+            llEnds = masks.llDelimiter & llValid;
+        } else {
+            const uint64_t llField = ~(masks.llBlank | llLineFeed) & llValid;
+            const char cNext = p[nChunk + 64];  // readable: the region is followed by 64 bytes or more
+            const bool bNextField = nRest > 64 && !isBlank(cNext) && cNext != cLineEnd;
+            llEnds = llField & ~((llField >> 1) | (static_cast<uint64_t>(bNextField) << 63));
+        }
         uint64_t llStars = masks.llStar & llValid;
         if (llLineFeed == 0) {
             // The whole chunk belongs to the line being read.
@@ -391,7 +460,7 @@ inline void TextScanner::scanRegion(const char* p, std::size_t nLength, bool bCu
             continue;
         }
         for (;;) {
-            // The ends (and stars) up to the next line feed belong to the line being read.
+            // The ends (and stars) up to the next line end belong to the line being read.
             const uint64_t llBefore = llLineFeed != 0 ? (llLineFeed & (~llLineFeed + 1)) - 1 : ~uint64_t{0};
             const uint64_t llTake = llEnds & llBefore;
             llEnds ^= llTake;
@@ -429,19 +498,38 @@ void TextScanner::processRegion(const char* p, std::size_t nLength, bool bCut) {
         return;
     }
 #endif
-    scanRegion<chunkMasks>(p, nLength, bCut);
+    if (m_cDelimiter != '\0')
+        scanRegion<chunkMasks, true>(p, nLength, bCut);
+    else
+        scanRegion<chunkMasks, false>(p, nLength, bCut);
 }
 
 #if QRTOOL_WIDE_MASKS
 __attribute__((target("avx2"))) void TextScanner::scanRegionAvx2(const char* p, std::size_t nLength, bool bCut) {
-    scanRegion<chunkMasksAvx2>(p, nLength, bCut);
+    if (m_cDelimiter != '\0')
+        scanRegion<chunkMasksAvx2, true>(p, nLength, bCut);
+    else
+        scanRegion<chunkMasksAvx2, false>(p, nLength, bCut);
 }
 #endif
+
+void TextScanner::detect(const char* p, std::size_t nLength, bool bAll) {
+    // CR alone ends the lines of files from old Mac software: a first block with CRs and no LF.
+    m_cLineEnd = std::memchr(p, '\n', nLength) == nullptr && std::memchr(p, '\r', nLength) != nullptr ? '\r' : '\n';
+    if (m_cWantDelimiter == '\0')
+        m_cDelimiter = detectDelimiter(p, nLength, m_cLineEnd, bAll);
+    else
+        m_cDelimiter = m_cWantDelimiter == ' ' || m_cWantDelimiter == '\t' ? '\0' : m_cWantDelimiter;
+    if (m_cDelimiter == m_cLineEnd || m_cDelimiter == '\n' || m_cDelimiter == '\r') m_cDelimiter = '\0';
+}
 
 ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t llProgressStep) {
     m_pVisitor = &visitor;
     m_llLine = 0;
     m_bHaveRecord = false;
+    m_bStop = false;
+    m_cLineEnd = '\n';
+    m_cDelimiter = m_cWantDelimiter == ' ' || m_cWantDelimiter == '\t' ? '\0' : m_cWantDelimiter;
     constexpr std::size_t kPad = 128;            // readable bytes after the data (a chunk's tail)
     constexpr std::size_t kFirstCheck = 1 << 16;  // bytes looked at for the text check
     // Room for an overlong line's start plus a block; the part of a line not yet ended moves
@@ -461,16 +549,19 @@ ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t ll
             llNextProgress = llRead + llProgressStep;
         }
         const std::size_t nNew = static_cast<std::size_t>(n);
+        const char cEnd = m_cLineEnd;
         if (!bChecked) {
             // Wait for a whole first block (or the end, or a full buffer) before judging.
             nHave += nNew;
             if (nHave < std::min(kFirstCheck, nCapacity) && !bEnd) continue;
-            if (looksBinary(buffer.data(), std::min(nHave, kFirstCheck))) return ScanStatus::Binary;
+            const std::size_t nCheck = std::min(nHave, kFirstCheck);
+            if (looksBinary(buffer.data(), nCheck)) return ScanStatus::Binary;
+            detect(buffer.data(), nCheck, bEnd && nCheck == nHave);
             bChecked = true;
         } else if (bSkipping) {
             // The rest of an overlong line is read past.
             const char* pNew = buffer.data() + nHave;
-            const char* pFeed = static_cast<const char*>(std::memchr(pNew, '\n', nNew));
+            const char* pFeed = static_cast<const char*>(std::memchr(pNew, cEnd, nNew));
             if (pFeed == nullptr) continue;
             const std::size_t nKeep = nNew - static_cast<std::size_t>(pFeed + 1 - pNew);
             std::memmove(buffer.data(), pFeed + 1, nKeep);
@@ -479,21 +570,23 @@ ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t ll
         } else {
             nHave += nNew;
         }
+        const char cLineEnd = m_cLineEnd;
         // Every line that has its end is handed over; the unfinished one waits for more.
-        if (bEnd && nHave > 0 && buffer[nHave - 1] != '\n') buffer[nHave++] = '\n';  // no final line end
+        if (bEnd && nHave > 0 && buffer[nHave - 1] != cLineEnd) buffer[nHave++] = cLineEnd;  // no final line end
         std::size_t nDone = nHave;
-        while (nDone > 0 && buffer[nDone - 1] != '\n') --nDone;
+        while (nDone > 0 && buffer[nDone - 1] != cLineEnd) --nDone;
         if (nDone > 0) {
             processRegion(buffer.data(), nDone, false);
             std::memmove(buffer.data(), buffer.data() + nDone, nHave - nDone);
             nHave -= nDone;
         } else if (nHave > m_nMaxLine) {
             // A line longer than the limit: its start is looked at, the rest read past.
-            buffer[m_nMaxLine] = '\n';
+            buffer[m_nMaxLine] = cLineEnd;
             processRegion(buffer.data(), m_nMaxLine + 1, true);
             nHave = 0;
             bSkipping = true;
         }
+        if (m_bStop) return ScanStatus::Stopped;
     }
     return ScanStatus::Done;
 }
@@ -501,6 +594,12 @@ ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t ll
 // ---- layouts ---------------------------------------------------------------------------------
 
 std::vector<int32_t> recordWidths(const ScanLine& line) {
+    if (line.cDelimiter != '\0') {
+        std::vector<int32_t> widths(line.fields());
+        const uint32_t* pEnds = line.ends();
+        for (std::size_t k = 0; k < widths.size(); ++k) widths[k] = static_cast<int32_t>(pEnds[k] - (k == 0 ? 0 : pEnds[k - 1]));
+        return widths;
+    }
     // The library's analysis of the record, with tabs read as blanks. A zero byte would end the
     // library's text early, so it stands in as a field byte (a control character).
     std::string sRecord(line.pText, line.nLength);

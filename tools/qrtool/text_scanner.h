@@ -1,5 +1,5 @@
-// qrtool: reading blank-separated text files (XYZ survey files) at disk speed: lines, their kinds
-// and the field layout of every record, in one pass over large blocks and bounded memory.
+// qrtool: reading blank- or delimiter-separated text files (XYZ survey files) at disk speed: lines,
+// their kinds and the field layout of every record, in one pass over large blocks and bounded memory.
 #pragma once
 
 #include <cstddef>
@@ -45,32 +45,40 @@ private:
     int64_t m_llSize = -1;
 };
 
-enum class LineKind { Blank, Comment, Header, Record };
+// Text: starts with a letter but is no header (a word that names no line type, or a keyword
+// without a name): channel names, or a line that is not understood.
+enum class LineKind { Blank, Comment, Header, Record, Text };
 
 // One line as the scanner hands it over. The text stays valid only during the call.
 //
-// Fields are maximal runs of bytes other than blanks and tabs. The scanner keeps the field ends
-// as a bit mask over the line (bit k: a field ends just before position k + 1), which is all it
-// needs to tell whether a record repeats the layout of the record before it; the positions are
-// written out only when someone asks for them (ends()).
+// Without a delimiter, fields are maximal runs of bytes other than blanks and tabs, and the
+// scanner keeps the field ends as a bit mask over the line (bit k: a field ends just before
+// position k + 1). With a delimiter (',' for instance), a field runs from one delimiter to the
+// next, blanks around it being padding, and bit k marks a delimiter at position k, or the line's
+// end. The mask is all the scanner needs to tell whether a record repeats the layout of the
+// record before it; the positions are written out only when someone asks for them (ends()).
 struct ScanLine {
-    const char* pText = nullptr;  // the line without its end (LF, or CR LF)
+    const char* pText = nullptr;  // the line without its end (LF, CR LF, or CR in CR files)
     std::size_t nLength = 0;
     int64_t llNumber = 0;  // 1 for the first line
     LineKind kind = LineKind::Blank;
     bool bCut = false;  // longer than the scanner's line limit: only its start was looked at
     std::size_t nFirst = 0;  // position of the first field's first byte (nLength when none)
-    // Records only: the field ends are those of the previous record of the file.
+    // Records only (false for Text lines): the field ends are those of the previous record.
     bool bSameLayout = false;
     bool bStar = false;  // the line holds a '*' (a field may be a null value)
     const uint64_t* pEndBits = nullptr;  // the field-end mask, nEndWords words
     std::size_t nEndWords = 0;
+    char cDelimiter = '\0';  // '\0': fields separated by blanks and tabs
 
     // The number of fields.
     std::size_t fields() const;
-    // The position just after each field, in order (fields() of them): the column widths are
-    // the differences of successive ends.
+    // The position just after each field, in order (fields() of them). Without a delimiter the
+    // column widths are the differences of successive ends; with one, field k + 1 starts just
+    // after ends()[k] (the delimiter).
     const uint32_t* ends() const;
+    // Field k without blanks around it: its first byte and length (nLength, 0 past the end).
+    void field(std::size_t k, std::size_t& nStart, std::size_t& nSize) const;
 
     uint32_t* pEndsRoom = nullptr;  // where ends() writes (the scanner's buffer)
 private:
@@ -78,27 +86,31 @@ private:
 };
 
 // What a line is. Blank: no field. Comment: the first field starts with '/' or '#'. Header: the
-// first field is LINE or TIE (any case) and a name follows. Everything else is a record.
+// first word names a line type (lineKeywordType: LINE, TIE, LI, TL, BASE ... any case) and a
+// name follows. Text: any other line that starts with a letter. Everything else is a record.
 LineKind classify(const ScanLine& line);
 
-// The name of a header line: from its second field to the end, trailing blanks and tabs removed.
+// The name of a header line: after its first word to the end, blanks, tabs (and delimiters)
+// around it removed.
 std::string headerName(const ScanLine& line);
-// The header's keyword upper-cased ("LINE" or "TIE").
+// The header's keyword upper-cased ("LINE", "TL").
 std::string headerKeyword(const ScanLine& line);
 // Field k of a line.
 std::string fieldText(const ScanLine& line, std::size_t k);
 
-// The bit masks of 64 bytes (bit j for byte j): line feeds, blanks or tabs, and stars. (Exposed
-// so that the tests can hold the vector form against the portable one.)
+// The bit masks of 64 bytes (bit j for byte j): line ends (cLineEnd), blanks or tabs, stars and
+// delimiters (cDelimiter). (Exposed so that the tests can hold the vector form against the
+// portable one.)
 struct ChunkMasks {
     uint64_t llLineFeed = 0;
     uint64_t llBlank = 0;
     uint64_t llStar = 0;
+    uint64_t llDelimiter = 0;
 };
-ChunkMasks chunkMasks(const char* p);
-ChunkMasks chunkMasksPortable(const char* p);
+ChunkMasks chunkMasks(const char* p, char cLineEnd = '\n', char cDelimiter = ',');
+ChunkMasks chunkMasksPortable(const char* p, char cLineEnd = '\n', char cDelimiter = ',');
 // With 32-byte vectors where the processor has them (else chunkMasks).
-ChunkMasks chunkMasksWide(const char* p);
+ChunkMasks chunkMasksWide(const char* p, char cLineEnd = '\n', char cDelimiter = ',');
 bool wideMasksAvailable();
 
 class LineVisitor {
@@ -109,23 +121,37 @@ public:
     virtual void onProgress(int64_t /*llDone*/) {}
 };
 
-enum class ScanStatus { Done, ReadError, Binary };
+enum class ScanStatus { Done, ReadError, Binary, Stopped };
 
 // Splits the source into lines and every line into its fields: one pass finds line ends,
-// blanks, tabs and field ends 64 bytes at a time, so each line costs little more than reading
-// it. Lines longer than nMaxLine bytes are cut there (bCut). The first block is checked for
-// text: zero bytes, or mostly bytes that are neither printable ASCII nor UTF-8, stop the scan
-// with ScanStatus::Binary before any line is handed over.
+// blanks, tabs, delimiters and field ends 64 bytes at a time, so each line costs little more
+// than reading it. Lines longer than nMaxLine bytes are cut there (bCut). The first block is
+// checked for text: zero bytes, or mostly bytes that are neither printable ASCII nor UTF-8,
+// stop the scan with ScanStatus::Binary before any line is handed over. The same block tells
+// the line end (CR alone when it holds CRs and no LF) and, unless set, the delimiter.
 class TextScanner {
 public:
     explicit TextScanner(std::size_t nBlock = std::size_t{1} << 20, std::size_t nMaxLine = std::size_t{1} << 20);
     ScanStatus run(ByteSource& source, LineVisitor& visitor, int64_t llProgressStep = int64_t{64} << 20);
     // Whether the 32-byte form is used (where the processor has it; on by default). For tests.
     void useWideMasks(bool bWide) { m_bWide = bWide && wideMasksAvailable(); }
+    // '\0' (the default): detected, ',' or ';' when every one of the first lines that is not a
+    // comment has the same number of it (more than none), else blanks; ' ': blanks and tabs;
+    // any other byte but a line end: that delimiter.
+    void setDelimiter(char cDelimiter) { m_cWantDelimiter = cDelimiter; }
+    // Known once the first line has been handed over: '\0' for blanks.
+    char delimiter() const { return m_cDelimiter; }
+    bool crLineEnds() const { return m_cLineEnd == '\r'; }
+    // A visitor that takes a Text line for a record says so: the next record's layout is then
+    // not compared with the record before that line (bSameLayout false).
+    void forgetLayout() { m_bHaveRecord = false; }
+    // Ends the run after the lines of the current block (run returns ScanStatus::Stopped).
+    void stop() { m_bStop = true; }
 
 private:
+    void detect(const char* p, std::size_t nLength, bool bAll);
     void processRegion(const char* p, std::size_t nLength, bool bCut);
-    template <ChunkMasks (*Masks)(const char*)>
+    template <ChunkMasks (*Masks)(const char*, char, char), bool bDelimited>
     void scanRegion(const char* p, std::size_t nLength, bool bCut);
     void scanRegionAvx2(const char* p, std::size_t nLength, bool bCut);
     void addEnds(uint64_t* pBits, std::size_t nMaxWords, uint64_t llTake, std::size_t nChunk, std::size_t nLineStart);
@@ -144,7 +170,16 @@ private:
     // blank take two bytes), allocated once and left untouched until positions are asked for.
     std::unique_ptr<uint32_t[]> m_ends;
     bool m_bWide;  // the processor has 32-byte vectors
+    char m_cWantDelimiter = '\0';
+    char m_cDelimiter = '\0';
+    char m_cLineEnd = '\n';
+    bool m_bStop = false;
 };
+
+// The delimiter the first lines of p use, as TextScanner detects it ('\0': blanks). Lines that
+// are blank or comments are passed over; bAll: p ends at the end of the text (its last line
+// counts even without its end).
+char detectDelimiter(const char* p, std::size_t nLength, char cLineEnd, bool bAll);
 
 // True when the bytes look binary: a zero byte, or more than half of them neither printable
 // ASCII (with tab, CR, LF, FF, VT) nor part of a well-formed UTF-8 sequence.
@@ -153,7 +188,8 @@ bool looksBinary(const char* p, std::size_t nLength);
 
 // ---- column layouts ------------------------------------------------------------------------
 
-// The column widths of a record (as RecordFormatAnalyse gives them, tabs counting as blanks).
+// The column widths of a record (as RecordFormatAnalyse gives them, tabs counting as blanks;
+// with a delimiter, each field's bytes from the delimiter before it, the delimiter included).
 std::vector<int32_t> recordWidths(const ScanLine& line);
 
 // The distinct layouts of a file's records, in order of first appearance.
