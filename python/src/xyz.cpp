@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,34 @@ using qrtool::SurveyLine;
 using qrtool::SurveyScan;
 
 constexpr int64_t kProgressStep = int64_t{64} << 20;
+
+// The common form of a value, [+-]digits[.digits] with at most 19 digits in all, read exactly:
+// the digits as an integer below 2^53 divided by a power of ten up to 10^22 are two exact
+// doubles, so their one correctly rounded quotient is the correctly rounded value. False for
+// every other text, which then goes through the scanner's own reading.
+bool readPlainNumber(std::string_view text, double& dValue) {
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* p = text.data();
+    const char* pEnd = p + text.size();
+    bool bNegative = false;
+    if (p < pEnd && (*p == '-' || *p == '+')) bNegative = *p++ == '-';
+    uint64_t llDigits = 0;
+    int nDigits = 0, nFraction = 0;
+    const char* pStart = p;
+    while (p < pEnd && static_cast<unsigned>(*p - '0') < 10) llDigits = llDigits * 10 + static_cast<unsigned>(*p++ - '0'), ++nDigits;
+    if (p == pStart) return false;
+    if (p < pEnd && *p == '.') {
+        const char* pFraction = ++p;
+        while (p < pEnd && static_cast<unsigned>(*p - '0') < 10) llDigits = llDigits * 10 + static_cast<unsigned>(*p++ - '0'), ++nDigits;
+        nFraction = static_cast<int>(p - pFraction);
+        if (nFraction == 0) return false;
+    }
+    if (p != pEnd || nDigits > 19 || llDigits > (uint64_t{1} << 53) || nFraction > 22) return false;
+    const double d = static_cast<double>(llDigits) / kPowers[nFraction];
+    dValue = bNegative ? -d : d;
+    return true;
+}
 
 std::string upper(std::string s) {
     for (char& c : s)
@@ -165,6 +194,7 @@ public:
 
     void onChannels(const qrtool::ScanSummary& summary) override {
         m_bSettled = true;
+        m_bBlankFields = summary.cDelimiter == ' ' && summary.sDefinition.empty();
         for (const qrtool::Channel& channel : summary.channels) {
             if (m_channelNames) {
                 bool bFound = false;
@@ -184,15 +214,40 @@ public:
     }
     bool wantsRecords() const override { return true; }
     void onRecord(const qrtool::RecordView& record) override {
-        if (m_nSkip == 0) m_nSkip = wanted(record.surveyLine()) ? 1 : 2;
+        const SurveyLine& line = record.surveyLine();
+        if (m_nSkip == 0) m_nSkip = wanted(line) ? 1 : 2;
         if (m_nSkip == 2) return;
+        // The line's null counts include this record when it is seen: a record that added none
+        // holds no null, and its plain numbers can be read here without the null checks.
+        int64_t llNulls = 0;
+        for (const qrtool::ChannelStats& stats : line.channels) llNulls += stats.llNulls;
+        const bool bPlain = llNulls == m_llNulls;
+        m_llNulls = llNulls;
+        // Blank-separated fields are cut here in one pass over the record rather than looked up
+        // one by one; anything unexpected goes the scanner's own way.
+        const std::size_t nColumns = bPlain && m_bBlankFields ? record.columns() : 0;
+        bool bCut = nColumns > 0;
+        if (bCut) {
+            const std::string_view first = record.field(0), last = record.field(nColumns - 1);
+            m_fields.clear();
+            for (const char *p = first.data(), *pEnd = last.data() + last.size(); p < pEnd;) {
+                while (p < pEnd && (*p == ' ' || *p == '\t')) ++p;
+                const char* pStart = p;
+                while (p < pEnd && *p != ' ' && *p != '\t') ++p;
+                m_fields.emplace_back(pStart, static_cast<std::size_t>(p - pStart));
+            }
+            bCut = m_fields.size() == nColumns;
+        }
         for (std::size_t w = 0; w < m_wanted.size(); ++w) {
             const Wanted& wanted = m_wanted[w];
             ColumnBuffer& column = m_current[w];
             for (std::size_t k = wanted.nColumn; k < wanted.nColumn + wanted.nCount; ++k) {
                 double d = 0;
-                column.push(record.number(k, d) == qrtool::RecordView::Value::Number ? d
-                                                                                      : std::numeric_limits<double>::quiet_NaN());
+                const bool bRead = bCut ? k < nColumns && readPlainNumber(m_fields[k], d)
+                                        : bPlain && readPlainNumber(record.field(k), d);
+                if (!bRead && record.number(k, d) != qrtool::RecordView::Value::Number)
+                    d = std::numeric_limits<double>::quiet_NaN();
+                column.push(d);
             }
         }
     }
@@ -217,6 +272,7 @@ private:
         m_current.reserve(m_wanted.size());
         for (std::size_t w = 0; w < m_wanted.size(); ++w) m_current.emplace_back();
         m_nSkip = 0;
+        m_llNulls = 0;
     }
 
     Progress& m_progress;
@@ -225,6 +281,9 @@ private:
     std::optional<std::vector<std::string>> m_channelNames;
     std::vector<ColumnBuffer> m_current;
     int m_nSkip = 0;  // 0 not decided for the current line, 1 read it, 2 skip it
+    int64_t m_llNulls = 0;  // the current line's nulls up to the last record
+    bool m_bBlankFields = false;  // fields are runs of non-blanks (no delimiter, no definition)
+    std::vector<std::string_view> m_fields;  // the fields of the record being read
     bool m_bSettled = false;
 };
 
