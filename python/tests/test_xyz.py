@@ -61,3 +61,18 @@ def test_sample_and_errors(scratch: pathlib.Path) -> None:
         qrcore.xyz.read(SOURCE_DIR / "data" / "sample" / "survey.xyz", channels=["NOPE"])
     with pytest.raises(TypeError):
         qrcore.xyz.scan(SOURCE_DIR / "data" / "sample" / "survey.xyz", colour="red")
+
+
+def test_read_values_as_python_parses_them(scratch: pathlib.Path) -> None:
+    rng = np.random.default_rng(5)
+    values = rng.standard_normal((2000, 3)) * 10.0 ** rng.integers(-8, 12, (2000, 3))
+    forms = ["{:.3f}", "{:.17g}", "{:.0f}", "{:+.9f}", "{:.6e}"]
+    texts = [[forms[(i + k) % len(forms)].format(v) for k, v in enumerate(row)] for i, row in enumerate(values)]
+    path = scratch / "values.xyz"
+    with open(path, "w") as f:
+        f.write("/ X Y MAG\nLINE L1\n")
+        f.writelines("  ".join(row) + "\n" for row in texts)
+    data = qrcore.xyz.read(path)["L1"]
+    expected = np.array([[float(t) for t in row] for row in texts])
+    for k, channel in enumerate(CHANNELS):
+        np.testing.assert_array_equal(data[channel], expected[:, k])
