@@ -36,7 +36,7 @@ def ascii_to_ebcdic(data: Any) -> Any:
 
 
 @overload
-def bcd_to_int(data: Union[bytes, bytearray]) -> int: ...
+def bcd_to_int(data: Union[bytes, bytearray]) -> int: ...  # type: ignore[misc]
 @overload
 def bcd_to_int(data: "npt.ArrayLike") -> "npt.NDArray[np.int32]": ...
 def bcd_to_int(data: Any) -> Any:
@@ -58,7 +58,7 @@ def _apply(name: str, values: Any) -> Any:
 
 
 @overload
-def second_to_hms(values: float) -> float: ...
+def second_to_hms(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def second_to_hms(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def second_to_hms(values: Any) -> Any:
@@ -67,7 +67,7 @@ def second_to_hms(values: Any) -> Any:
 
 
 @overload
-def hms_to_second(values: float) -> float: ...
+def hms_to_second(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def hms_to_second(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def hms_to_second(values: Any) -> Any:
@@ -76,7 +76,7 @@ def hms_to_second(values: Any) -> Any:
 
 
 @overload
-def hms_to_hour(values: float) -> float: ...
+def hms_to_hour(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def hms_to_hour(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def hms_to_hour(values: Any) -> Any:
@@ -85,7 +85,7 @@ def hms_to_hour(values: Any) -> Any:
 
 
 @overload
-def hour_to_hms(values: float) -> float: ...
+def hour_to_hms(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def hour_to_hms(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def hour_to_hms(values: Any) -> Any:
@@ -94,7 +94,7 @@ def hour_to_hms(values: Any) -> Any:
 
 
 @overload
-def second_to_dms(values: float) -> float: ...
+def second_to_dms(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def second_to_dms(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def second_to_dms(values: Any) -> Any:
@@ -103,7 +103,7 @@ def second_to_dms(values: Any) -> Any:
 
 
 @overload
-def dms_to_second(values: float) -> float: ...
+def dms_to_second(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def dms_to_second(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def dms_to_second(values: Any) -> Any:
@@ -112,7 +112,7 @@ def dms_to_second(values: Any) -> Any:
 
 
 @overload
-def dms_to_degree(values: float) -> float: ...
+def dms_to_degree(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def dms_to_degree(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def dms_to_degree(values: Any) -> Any:
@@ -121,7 +121,7 @@ def dms_to_degree(values: Any) -> Any:
 
 
 @overload
-def degree_to_dms(values: float) -> float: ...
+def degree_to_dms(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def degree_to_dms(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def degree_to_dms(values: Any) -> Any:
@@ -130,7 +130,7 @@ def degree_to_dms(values: Any) -> Any:
 
 
 @overload
-def dms_to_radian(values: float) -> float: ...
+def dms_to_radian(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def dms_to_radian(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def dms_to_radian(values: Any) -> Any:
@@ -139,7 +139,7 @@ def dms_to_radian(values: Any) -> Any:
 
 
 @overload
-def radian_to_dms(values: float) -> float: ...
+def radian_to_dms(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def radian_to_dms(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def radian_to_dms(values: Any) -> Any:
@@ -148,7 +148,7 @@ def radian_to_dms(values: Any) -> Any:
 
 
 @overload
-def degree_to_radian(values: float) -> float: ...
+def degree_to_radian(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def degree_to_radian(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def degree_to_radian(values: Any) -> Any:
@@ -157,7 +157,7 @@ def degree_to_radian(values: Any) -> Any:
 
 
 @overload
-def radian_to_degree(values: float) -> float: ...
+def radian_to_degree(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def radian_to_degree(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def radian_to_degree(values: Any) -> Any:
@@ -166,7 +166,7 @@ def radian_to_degree(values: Any) -> Any:
 
 
 @overload
-def second_to_radian(values: float) -> float: ...
+def second_to_radian(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def second_to_radian(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def second_to_radian(values: Any) -> Any:
@@ -175,7 +175,7 @@ def second_to_radian(values: Any) -> Any:
 
 
 @overload
-def radian_to_second(values: float) -> float: ...
+def radian_to_second(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def radian_to_second(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def radian_to_second(values: Any) -> Any:
@@ -184,7 +184,7 @@ def radian_to_second(values: Any) -> Any:
 
 
 @overload
-def dm_to_degree(values: float) -> float: ...
+def dm_to_degree(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def dm_to_degree(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def dm_to_degree(values: Any) -> Any:
@@ -193,7 +193,7 @@ def dm_to_degree(values: Any) -> Any:
 
 
 @overload
-def degree_to_dm(values: float) -> float: ...
+def degree_to_dm(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def degree_to_dm(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def degree_to_dm(values: Any) -> Any:
@@ -202,7 +202,7 @@ def degree_to_dm(values: Any) -> Any:
 
 
 @overload
-def dm_to_radian(values: float) -> float: ...
+def dm_to_radian(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def dm_to_radian(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def dm_to_radian(values: Any) -> Any:
@@ -211,7 +211,7 @@ def dm_to_radian(values: Any) -> Any:
 
 
 @overload
-def radian_to_dm(values: float) -> float: ...
+def radian_to_dm(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def radian_to_dm(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def radian_to_dm(values: Any) -> Any:
@@ -220,7 +220,7 @@ def radian_to_dm(values: Any) -> Any:
 
 
 @overload
-def dm_to_dms(values: float) -> float: ...
+def dm_to_dms(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def dm_to_dms(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def dm_to_dms(values: Any) -> Any:
@@ -229,7 +229,7 @@ def dm_to_dms(values: Any) -> Any:
 
 
 @overload
-def dms_to_dm(values: float) -> float: ...
+def dms_to_dm(values: float) -> float: ...  # type: ignore[misc]
 @overload
 def dms_to_dm(values: "npt.ArrayLike") -> "npt.NDArray[np.float64]": ...
 def dms_to_dm(values: Any) -> Any:

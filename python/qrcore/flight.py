@@ -19,7 +19,7 @@ DUMMY = -32767
 
 
 @overload
-def encode(names: Union[str, bytes]) -> int: ...
+def encode(names: Union[str, bytes]) -> int: ...  # type: ignore[misc]
 @overload
 def encode(names: Any) -> "npt.NDArray[np.int64]": ...
 def encode(names: Any) -> Any:
@@ -28,7 +28,7 @@ def encode(names: Any) -> Any:
 
 
 @overload
-def decode(codes: int) -> str: ...
+def decode(codes: int) -> str: ...  # type: ignore[misc]
 @overload
 def decode(codes: Any) -> "npt.NDArray[np.str_]": ...
 def decode(codes: Any) -> Any:

@@ -22,7 +22,7 @@ Names = Union[str, bytes, "npt.ArrayLike"]
 
 
 @overload
-def encode(names: Union[str, bytes]) -> int: ...
+def encode(names: Union[str, bytes]) -> int: ...  # type: ignore[misc]
 @overload
 def encode(names: Any) -> "npt.NDArray[np.int64]": ...
 def encode(names: Any) -> Any:
@@ -32,7 +32,7 @@ def encode(names: Any) -> Any:
 
 
 @overload
-def decode(codes: int) -> str: ...
+def decode(codes: int) -> str: ...  # type: ignore[misc]
 @overload
 def decode(codes: Any) -> "npt.NDArray[np.str_]": ...
 def decode(codes: Any) -> Any:
@@ -50,8 +50,8 @@ def split(values: Any) -> Tuple[Any, ...]:
     """
     array = np.asarray(values)
     if array.dtype.kind in "iu":
-        parts = _qrcore.line_split_codes(array)
-        return tuple(scalar_or_array(values, part, int) for part in parts)
-    parts = _qrcore.line_split_names(text_array(values))
+        codes = _qrcore.line_split_codes(array)
+        return tuple(scalar_or_array(values, part, int) for part in codes)
+    texts = _qrcore.line_split_names(text_array(values))
     unwraps = (str, str, str, bool)
-    return tuple(scalar_or_array(values, part, unwrap) for part, unwrap in zip(parts, unwraps))
+    return tuple(scalar_or_array(values, part, unwrap) for part, unwrap in zip(texts, unwraps))

@@ -186,7 +186,7 @@ class SegyFile:
         stored = _struct(TRACE_HEADER_FIELDS, 0, order, TRACE_HEADER_BYTES)
         out = np.empty(stop - start, dtype=TRACE_HEADER_DTYPE)
         for first, rows in self._chunks(start, stop):
-            headers = np.ndarray((rows.shape[0],), dtype=stored, buffer=rows.base if rows.base is not None else rows,
+            headers: "npt.NDArray[Any]" = np.ndarray((rows.shape[0],), dtype=stored, buffer=rows.base if rows.base is not None else rows,
                                  offset=0, strides=(self.trace_bytes,))
             out[first - start:first - start + rows.shape[0]] = headers.astype(TRACE_HEADER_DTYPE)
         return out
@@ -210,7 +210,8 @@ class SegyFile:
         """The samples of one trace as a float32 array."""
         if index < 0:
             index += self.trace_count
-        return self.traces(builtins.range(index, index + 1))[0]
+        samples: "npt.NDArray[np.float32]" = self.traces(builtins.range(index, index + 1))[0]
+        return samples
 
     def close(self) -> None:
         """Close the mapping; arrays already returned stay valid."""

@@ -32,4 +32,5 @@ def run_python(code: str, env: "dict[str, str] | None" = None) -> "subprocess.Co
     """Runs code in a fresh interpreter with the package on its path; output captured."""
     env = dict(os.environ if env is None else env)
     env.setdefault("PYTHONPATH", str(PACKAGE_DIR.parent))
-    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env, timeout=120)
+    # From the root folder, so that no package in the current folder shadows the one asked for.
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env, timeout=120, cwd="/")
