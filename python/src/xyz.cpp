@@ -1,5 +1,6 @@
 // Python package qrcore: XYZ and ASEG-GDF survey text through the survey scanner: the lines a
 // scan finds, and the channels of every line as numpy arrays, in one pass without the GIL.
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -202,6 +203,7 @@ public:
                 if (!bFound) continue;
             }
             m_wanted.push_back({channel.nColumn, channel.nCount, channel.sName});
+            m_nLastColumn = std::max(m_nLastColumn, channel.nColumn + channel.nCount);
         }
         if (m_channelNames) {
             for (const std::string& sName : *m_channelNames) {
@@ -223,12 +225,14 @@ public:
         for (const qrtool::ChannelStats& stats : line.channels) llNulls += stats.llNulls;
         const bool bPlain = llNulls == m_llNulls;
         m_llNulls = llNulls;
-        // Blank-separated fields are cut here in one pass over the record rather than looked up
-        // one by one; anything unexpected goes the scanner's own way.
+        // Blank-separated fields are cut here in one pass over the record, up to the last column
+        // wanted, rather than looked up one by one; the scanner's own start of that last field
+        // confirms the cut, and anything unexpected goes the scanner's way.
         const std::size_t nColumns = bPlain && m_bBlankFields ? record.columns() : 0;
-        bool bCut = nColumns > 0;
+        const std::size_t nCut = std::min(nColumns, m_nLastColumn);
+        bool bCut = nCut > 0;
         if (bCut) {
-            const std::string_view first = record.field(0), last = record.field(nColumns - 1);
+            const std::string_view first = record.field(0), last = record.field(nCut - 1);
             m_fields.clear();
             for (const char *p = first.data(), *pEnd = last.data() + last.size(); p < pEnd;) {
                 while (p < pEnd && (*p == ' ' || *p == '\t')) ++p;
@@ -236,14 +240,14 @@ public:
                 while (p < pEnd && *p != ' ' && *p != '\t') ++p;
                 m_fields.emplace_back(pStart, static_cast<std::size_t>(p - pStart));
             }
-            bCut = m_fields.size() == nColumns;
+            bCut = m_fields.size() == nCut && m_fields.back().data() == last.data();
         }
         for (std::size_t w = 0; w < m_wanted.size(); ++w) {
             const Wanted& wanted = m_wanted[w];
             ColumnBuffer& column = m_current[w];
             for (std::size_t k = wanted.nColumn; k < wanted.nColumn + wanted.nCount; ++k) {
                 double d = 0;
-                const bool bRead = bCut ? k < nColumns && readPlainNumber(m_fields[k], d)
+                const bool bRead = bCut ? k < nCut && readPlainNumber(m_fields[k], d)
                                         : bPlain && readPlainNumber(record.field(k), d);
                 if (!bRead && record.number(k, d) != qrtool::RecordView::Value::Number)
                     d = std::numeric_limits<double>::quiet_NaN();
@@ -283,6 +287,7 @@ private:
     int m_nSkip = 0;  // 0 not decided for the current line, 1 read it, 2 skip it
     int64_t m_llNulls = 0;  // the current line's nulls up to the last record
     bool m_bBlankFields = false;  // fields are runs of non-blanks (no delimiter, no definition)
+    std::size_t m_nLastColumn = 0;  // one past the last column wanted
     std::vector<std::string_view> m_fields;  // the fields of the record being read
     bool m_bSettled = false;
 };
