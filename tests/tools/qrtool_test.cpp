@@ -35,6 +35,16 @@ int64_t lineCode(const std::string& sName) {
     return llCode;
 }
 
+// A path as a JSON string (Windows paths hold backslashes).
+std::string jsonQuoted(const std::string& s) {
+    std::string sOut = "\"";
+    for (const char c : s) {
+        if (c == '\\' || c == '"') sOut += '\\';
+        sOut += c;
+    }
+    return sOut + "\"";
+}
+
 TEST(Qrtool, HelpVersionAndUsageErrors) {
     auto r = tool({"--help"});
     EXPECT_EQ(r.nStatus, 0);
@@ -460,6 +470,129 @@ TEST(Qrtool, ScanRefusesBinaryFiles) {
                 EXPECT_EQ(r.sStdout, "");
             }
         }
+    }
+}
+
+// Several files in one call: each listing headed by its file's name, JSON one object per file in
+// an array; a file that cannot be read gets its error there, and the run fails.
+TEST(Qrtool, ScanAndColumnsOfSeveralFiles) {
+    qrtest::ScratchDir dir;
+    const std::string sA = dir.file("a.xyz"), sB = dir.file("b.xyz"), sMissing = dir.file("missing.xyz");
+    qrtest::writeFileText(sA, "/ X Y\nLine 1\n 1 2\n");
+    qrtest::writeFileText(sB, "/ P Q R\rTie 2\r 1 2 3\r");
+    const struct {
+        const char* szCommand;
+        std::vector<std::string> files;
+        int nStatus;
+        std::vector<std::string> heads;  // in order in the text form
+    } rows[] = {
+        {"scan", {sA, sB}, 0, {"# file: " + sA + "\n# channels: X Y\nline\t", "\n\n# file: " + sB + "\n# channels: P Q R\n# line_ends: CR\nline\t"}},
+        {"columns", {sA, sMissing, sB}, 1, {"# file: " + sA + "\n# channels: X Y\nlayout\t", "\n\n# file: " + sMissing + "\n# error: ", "\n\n# file: " + sB + "\n"}},
+        {"scan", {sA}, 0, {"# channels: X Y\nline\t"}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.szCommand) + " of " + std::to_string(row.files.size()));
+        std::vector<std::string> args = {row.szCommand};
+        args.insert(args.end(), row.files.begin(), row.files.end());
+        auto r = tool(args);
+        EXPECT_EQ(r.nStatus, row.nStatus) << r.sStderr;
+        std::size_t nAt = 0;
+        for (const std::string& sHead : row.heads) {
+            const std::size_t nFound = r.sStdout.find(sHead, nAt);
+            ASSERT_NE(nFound, std::string::npos) << sHead << "\n" << r.sStdout;
+            nAt = nFound + sHead.size();
+        }
+        args.insert(args.begin(), "--json");
+        r = tool(args);
+        EXPECT_EQ(r.nStatus, row.nStatus) << r.sStderr;
+        EXPECT_EQ(r.sStdout.front(), row.files.size() > 1 ? '[' : '{') << r.sStdout;
+        for (const std::string& sFile : row.files)
+            EXPECT_EQ(r.sStdout.find("\"file\": " + jsonQuoted(sFile)) != std::string::npos, row.files.size() > 1) << r.sStdout;
+    }
+}
+
+// An ASEG-GDF export: fixed-width records, lines and flights in columns, NULL= values (an array's
+// too), a record of another width; the .dfn found beside the .dat or named with --dfn.
+TEST(Qrtool, ScanWithAnAsegGdfDefinition) {
+    qrtest::ScratchDir dir;
+    const std::string sDefinition =
+        "DEFN   ST=RECD,RT=COMM;RT:A4;COMMENTS:A76\n"
+        "DEFN 1 ST=RECD,RT=;LINE:I8:NAME=Line number\n"
+        "DEFN 2 ST=RECD,RT=;FLIGHT:I6\n"
+        "DEFN 3 ST=RECD,RT=;MAG:F10.3:UNITS=nT:NULL=-9999.999\n"
+        "DEFN 4 ST=RECD,RT=;EM:3F9.2:NULL=-999.99\n"
+        "DEFN 5 ST=RECD,RT=;END DEFN\n";
+    // The array's values abut where they fill their width: only the definition splits them.
+    const std::string sRecords = "    1001    12 51234.500     1.00     2.00     3.00\n"
+                                 "    1001    12 -9999.999-99999.99  -999.99     6.00\n"
+                                 "COMM a comment record\n"
+                                 "    1002    13 51236.000     7.00     8.00     9.00\n"
+                                 "    1002    13\n";
+    qrtest::writeFileText(dir.file("em.dat"), sRecords);
+    qrtest::writeFileText(dir.file("em.dfn"), sDefinition);
+    qrtest::writeFileText(dir.file("other.txt"), sRecords);
+    qrtest::writeFileText(dir.file("bad.dfn"), "DEFN 1 ST=RECD,RT=;LINE:Q8\n");
+    const std::string sTable =
+        "line\tcode\tvalid\ttype\tarea\tflight\tflight_code\trecords\tfirst_line\twidths\tlayouts\tnulls\tnote\tranges\n"
+        "L1001\t" + std::to_string(lineCode("L1001")) + "\tyes\tL\t\t12\t12\t2\t1\t8,6,10,9,9,9\t2\tMAG=1 EM[1..3]=1\t\t"
+        "LINE=1001..1001 FLIGHT=12..12 MAG=51234.5..51234.5 EM[1..3]=-99999.99..6\n"
+        "L1002\t" + std::to_string(lineCode("L1002")) + "\tyes\tL\t\t13\t13\t2\t4\t8,6,10,9,9,9\t2\t\t"
+        "1 record is not 51 bytes wide as defined (first: line 5)\tLINE=1002..1002 FLIGHT=13..13 MAG=51236..51236 EM[1..3]=7..9\n";
+    const struct {
+        const char* szCase;
+        std::vector<std::string> args;
+        int nStatus;
+        std::string sOut;  // the whole output, or the start of the error message
+    } rows[] = {
+        {"beside the data", {"--stats", "scan", dir.file("em.dat")}, 0,
+         "# channels: LINE FLIGHT MAG EM[1..3]\n# units: MAG=nT\n# definition: " + dir.file("em.dfn") +
+             " (51 bytes per record)\n# line_column: LINE\n# flight_column: FLIGHT\n" + sTable},
+        {"named", {"--stats", "scan", "--dfn", dir.file("em.dfn"), dir.file("other.txt")}, 0,
+         "# channels: LINE FLIGHT MAG EM[1..3]\n# units: MAG=nT\n# definition: " + dir.file("em.dfn") +
+             " (51 bytes per record)\n# line_column: LINE\n# flight_column: FLIGHT\n" + sTable},
+        {"not readable", {"scan", "--dfn", dir.file("bad.dfn"), dir.file("other.txt")}, 1,
+         "qrtool: scan: " + dir.file("other.txt") + ": " + dir.file("bad.dfn") + ": line 1: field LINE: no format"},
+        {"missing", {"columns", "--dfn", dir.file("none.dfn"), dir.file("other.txt")}, 1,
+         "qrtool: columns: " + dir.file("other.txt") + ": " + dir.file("none.dfn") + ": "},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szCase);
+        const auto r = tool(row.args);
+        EXPECT_EQ(r.nStatus, row.nStatus) << r.sStderr;
+        if (row.nStatus == 0) {
+            EXPECT_EQ(r.sStdout, row.sOut);
+            EXPECT_NE(r.sStderr.find("1 record is not 51 bytes wide as the definition says (first: line 5)"), std::string::npos)
+                << r.sStderr;
+        } else {
+            EXPECT_EQ(r.sStderr.rfind(row.sOut, 0), 0u) << r.sStderr;
+        }
+    }
+}
+
+// Options that cannot be used stop the run with the usage status and say why.
+TEST(Qrtool, ScanOptionsAreChecked) {
+    qrtest::ScratchDir dir;
+    const std::string sFile = dir.file("a.xyz");
+    qrtest::writeFileText(sFile, "/ X LINE\n 1 10\n");
+    const struct {
+        std::vector<std::string> args;
+        const char* szMessage;
+    } rows[] = {
+        {{"scan", "--delimiter", "x", sFile}, "--delimiter x: not one of , ; | blank"},
+        {{"scan", "--null", "abc", sFile}, "--null 'abc' is no number"},
+        {{"scan", "--null=MAG=", sFile}, "--null '' is no number"},
+        {{"scan", "--null", "=5", sFile}, "no channel before '='"},
+        {{"scan", "--null", "MAG=5", sFile}, "--null MAG=5: no channel MAG (channels: X LINE)"},
+        {{"columns", "--line-column", "FID", sFile}, "no column 'FID' for the line numbers (channels: X LINE)"},
+        {{"scan", "--flight-column", "3", sFile}, "no column '3' for the flight numbers"},
+        {{"scan", sFile, "--line-column"}, "option '--line-column' needs a value"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szMessage);
+        const auto r = tool(row.args);
+        EXPECT_EQ(r.nStatus, 2);
+        EXPECT_NE(r.sStderr.find(row.szMessage), std::string::npos) << r.sStderr;
+        EXPECT_EQ(r.sStdout, "");
     }
 }
 

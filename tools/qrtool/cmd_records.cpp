@@ -53,8 +53,8 @@ int scanOptions(const char* szCommand, const Options& options, ScanOptions& scan
     return kExitOk;
 }
 
-// Scans one file. Returns kExitOk, or the exit status after a message.
-int scanFile(const char* szCommand, const std::string& sPath, SurveyScan& scan, ProgressSink& sink) {
+// Scans one file. Returns kExitOk, or the exit status after a message (also in sError).
+int scanFile(const char* szCommand, const std::string& sPath, SurveyScan& scan, ProgressSink& sink, std::string& sError) {
     std::error_code ec;
     const int64_t llSize = sPath == "-" ? -1 : static_cast<int64_t>(std::filesystem::file_size(sPath, ec));
     const int64_t llKnown = ec ? -1 : llSize;
@@ -66,6 +66,7 @@ int scanFile(const char* szCommand, const std::string& sPath, SurveyScan& scan, 
     display.end();
     sink.m_pDisplay = nullptr;
     if (result == ScanResult::Done) return kExitOk;
+    sError = scan.error();
     return fail(result == ScanResult::BadOption ? kExitUsage : kExitFailed,
                 std::string(szCommand) + ": " + sPath + ": " + scan.error());
 }
@@ -97,6 +98,13 @@ std::vector<Field> headFields(const std::string& sPath, bool bSeveral, const Sca
         }
     }
     head.push_back(field("channels", sText, sJson + "]"));
+    std::string sUnits, sUnitsJson;
+    for (const Channel& channel : summary.channels) {
+        if (channel.sUnits.empty()) continue;
+        sUnits += (sUnits.empty() ? "" : " ") + channel.label() + "=" + channel.sUnits;
+        sUnitsJson += (sUnitsJson.empty() ? "" : ", ") + jsonString(channel.label()) + ": " + jsonString(channel.sUnits);
+    }
+    if (!sUnits.empty()) head.push_back(field("units", sUnits, "{" + sUnitsJson + "}"));
     if (!summary.sDefinition.empty())
         head.push_back(field("definition", summary.sDefinition + " (" + std::to_string(summary.nRecordWidth) + " bytes per record)",
                              jsonString(summary.sDefinition)));
@@ -134,13 +142,20 @@ void warnings(const std::string& sWhat, const ScanSummary& summary, bool bNames)
 }
 
 // Runs fn over every file, each output after the one before (JSON: an array of the objects when
-// there are several). Returns the worst exit status.
-int forEachFile(const Options& options, const Args& args, const std::function<int(const std::string&, bool)>& fn) {
+// there are several; a file that could not be read at all has {"file": ..., "error": ...}
+// there). fn returns its exit status and sets its message when it failed before listing
+// anything. Returns the worst exit status.
+int forEachFile(const Options& options, const Args& args,
+                const std::function<int(const std::string&, bool, std::string&)>& fn) {
     const bool bSeveral = args.size() > 1;
     int nStatus = kExitOk;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (bSeveral) writeOut(options.bJson ? (i == 0 ? "[\n" : ",\n") : (i == 0 ? "" : "\n"));
-        nStatus = std::max(nStatus, fn(args[i], bSeveral));
+        std::string sError;
+        nStatus = std::max(nStatus, fn(args[i], bSeveral, sError));
+        if (bSeveral && !sError.empty())
+            writeOut(options.bJson ? "{\"file\": " + jsonString(args[i]) + ", \"error\": " + jsonString(sError) + "}\n"
+                                   : "# file: " + args[i] + "\n# error: " + sError + "\n");
         if (outputFailed()) break;
     }
     if (bSeveral && options.bJson) writeOut("]\n");
@@ -149,10 +164,11 @@ int forEachFile(const Options& options, const Args& args, const std::function<in
 
 // ---- columns ---------------------------------------------------------------------------------
 
-int columnsOfFile(const Options& options, const ScanOptions& scanOptions, const std::string& sPath, bool bSeveral) {
+int columnsOfFile(const Options& options, const ScanOptions& scanOptions, const std::string& sPath, bool bSeveral,
+                  std::string& sError) {
     SurveyScan scan(scanOptions);
     ProgressSink sink;
-    if (const int nStatus = scanFile("columns", sPath, scan, sink); nStatus != kExitOk) return nStatus;
+    if (const int nStatus = scanFile("columns", sPath, scan, sink, sError); nStatus != kExitOk) return nStatus;
     const LayoutSummary& summary = scan.layouts();
     {
         Listing listing(options, true, headFields(sPath, bSeveral, scan.summary()), "layouts");
@@ -180,8 +196,8 @@ int runColumns(const Options& options, const Args& args) {
     if (args.empty()) return fail(kExitUsage, "columns: expected a file (see qrtool columns --help)");
     ScanOptions scan;
     if (const int nStatus = scanOptions("columns", options, scan); nStatus != kExitOk) return nStatus;
-    return forEachFile(options, args, [&](const std::string& sPath, bool bSeveral) {
-        return columnsOfFile(options, scan, sPath, bSeveral);
+    return forEachFile(options, args, [&](const std::string& sPath, bool bSeveral, std::string& sError) {
+        return columnsOfFile(options, scan, sPath, bSeveral, sError);
     });
 }
 
@@ -210,6 +226,7 @@ public:
     void onLine(const SurveyLine& line) override { m_listing->row(row(line)); }
 
     void finish() { m_listing.reset(); }
+    bool started() const { return m_listing.has_value(); }
 
 private:
     std::string label(std::size_t nChannel) const {
@@ -271,10 +288,12 @@ private:
     std::optional<Listing> m_listing;
 };
 
-int scanOfFile(const Options& options, const ScanOptions& scanOptions, const std::string& sPath, bool bSeveral) {
+int scanOfFile(const Options& options, const ScanOptions& scanOptions, const std::string& sPath, bool bSeveral,
+               std::string& sError) {
     SurveyScan scan(scanOptions);
     ScanListing listing(options, sPath, bSeveral);
-    const int nStatus = scanFile("scan", sPath, scan, listing);
+    const int nStatus = scanFile("scan", sPath, scan, listing, sError);
+    if (listing.started()) sError.clear();  // the listing holds what was read before the failure
     listing.finish();  // a read error part-way leaves the lines listed so far
     if (nStatus != kExitOk) return nStatus;
     warnings(std::string("scan: ") + (bSeveral ? sPath + ": " : ""), scan.summary(), true);
@@ -287,8 +306,8 @@ int runScan(const Options& options, const Args& args) {
     if (args.empty()) return fail(kExitUsage, "scan: expected a file (see qrtool scan --help)");
     ScanOptions scan;
     if (const int nStatus = scanOptions("scan", options, scan); nStatus != kExitOk) return nStatus;
-    return forEachFile(options, args, [&](const std::string& sPath, bool bSeveral) {
-        return scanOfFile(options, scan, sPath, bSeveral);
+    return forEachFile(options, args, [&](const std::string& sPath, bool bSeveral, std::string& sError) {
+        return scanOfFile(options, scan, sPath, bSeveral, sError);
     });
 }
 

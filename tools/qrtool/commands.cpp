@@ -13,10 +13,16 @@ namespace qrtool {
 
 // How columns and scan read a text file.
 #define QRTOOL_TEXT_RULES                                                                             \
-    "Fields are separated by blanks and tabs: the tool reads a tab as a blank before it analyses\n" \
-    "a record (the library's own record rule counts blanks only). Lines may end in LF or CR LF.\n"  \
-    "A file that looks binary (zero bytes, or mostly bytes that are not text, at its start) is\n"  \
-    "refused. Long scans show their progress when standard error is a terminal."
+    "Fields are separated by blanks and tabs (the tool reads a tab as a blank before it analyses\n"  \
+    "a record; the library's own record rule counts blanks only), or by a comma or semicolon\n"     \
+    "that every one of the first lines has equally often (--delimiter , ; | or blank sets it;\n"  \
+    "with ';', a decimal comma reads as a decimal point).\n"                                        \
+    "Lines may end in LF, CR LF or CR alone. An ASEG-GDF2 definition (FILE.dfn beside FILE.dat, or\n" \
+    "--dfn DEFN) gives the channels, fixed field widths (I10, F12.2, A4, arrays 30F10.3 shown as\n" \
+    "NAME[1..30]), units and NULL= values; records of another width are reported. Several FILEs\n" \
+    "are listed one after the other, each headed by its name (JSON: an array of one object per\n"    \
+    "file). A file that looks binary (zero bytes, or mostly bytes that are not text, at its start)\n" \
+    "is refused. Long scans show their progress when standard error is a terminal."
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> s_commands = {
@@ -65,26 +71,36 @@ const std::vector<Command>& commands() {
          "Dumps SIZE bytes from OFFSET (cut at the end of the file). OFFSET and SIZE may be\n"
          "hexadecimal (0x0C80) or take the suffixes K, M, G, T. --ebcdic shows the text column\n"
          "through the EBCDIC table (tape headers, SEG-Y textual headers).", &runView},
-        {"columns", "column layouts of a blank-separated text file", "columns FILE\n"
+        {"columns", "column layouts of a survey text file", "columns [OPTIONS] FILE...\n"
          "Lists each distinct layout of column widths, how many records have it and the line\n"
          "numbers where runs of it start (at most 16 listed). Blank lines, comment lines\n"
-         "(starting with / or #) and survey-line headers (LINE name, TIE name) are skipped.\n"
+         "(starting with / or #) and survey-line headers are skipped; the options are scan's.\n"
          QRTOOL_TEXT_RULES, &runColumns},
-        {"scan", "survey lines of an XYZ file", "scan [--stats] FILE\n"
-         "One row per survey line of an XYZ file: name, line-number code, whether the name is\n"
-         "valid, type, area, flight, flight-number code, record count, the line number of its\n"
-         "header, the column widths of its first record, how many runs of different column\n"
-         "layouts its records form (1: all alike), the null values per column, and a note.\n"
-         "  Headers: 'LINE AL0123', 'TIE T100', or a bare number: 'Line 17430' and 'Tie 9010' are\n"
-         "    the lines L17430 and T9010 (keywords in any case). A name that does not come back\n"
-         "    from its code as the same text (L1010.2 codes as L1010) is not valid, and the note\n"
-         "    says why; headers that code to one number are noted, never merged.\n"
+        {"scan", "survey lines of an XYZ, CSV or ASEG-GDF file", "scan [--stats] [OPTIONS] FILE...\n"
+         "One row per survey line: name, line-number code, whether the name is valid, type, area,\n"
+         "flight, flight-number code, record count, the line number of its header (or first\n"
+         "record), the column widths of its first record, how many runs of different column\n"
+         "layouts its records form (1: all alike), the null values per channel, and a note.\n"
+         "  Headers: a line-type word or abbreviation and a name, any case: LINE LI LN, TIE TL TI,\n"
+         "    BASE BL, TREND TR, TEST TS, SPECIAL SP, RANDOM RL RN (the codec's types L T B R S P D).\n"
+         "    A bare number names a line of that type: 'Line 17430' is L17430, 'TL 3' is T3. A\n"
+         "    version after the number ('Line 10030.2') is kept in the name; the code has none. A\n"
+         "    name that does not come back from its code as the same text (L12A34 codes as L12) is\n"
+         "    not valid, and the note says why; lines that code to one number are noted, never\n"
+         "    merged. A line that starts with a word but is no header ('Flight 3' without '/',\n"
+         "    'Lines 10') is reported as not understood, never counted as a record.\n"
+         "  Line columns: --line-column NAME|N (and --flight-column NAME|N) split lines where the\n"
+         "    column's value changes; without headers, a channel named LINE, LINE_NO, LINENO,\n"
+         "    LINENUMBER or FLTLINE (FLIGHT, FLIGHT_NO, FLT for flights), any case, is used.\n"
          "  Flights: a comment '//Flight 172' (or '/ FLIGHT AN01', any case) holds for the lines\n"
          "    after it (and for the line it follows directly, before that line's records).\n"
          "  Channels: the last '/' comment before the first record that has as many words as the\n"
-         "    records have columns names the columns.\n"
-         "  Nulls: a field '*' is a null value.\n"
-         "  --stats adds each line's range (minimum..maximum) of every numeric column.\n"
+         "    records have columns (a rule of '=' or '-' never), a names line such as a CSV header,\n"
+         "    or the definition.\n"
+         "  Nulls: a field '*' is a null value, and so is a value equal (as a number) to one given\n"
+         "    with --null VALUE or --null CHANNEL=VALUE (repeatable), to a Workbench '/DUMMY' value\n"
+         "    (on the comment line after it), or to the definition's NULL=.\n"
+         "  --stats adds each line's range (minimum..maximum) of every numeric channel.\n"
          QRTOOL_TEXT_RULES, &runScan},
         {"segy", "the headers and trace count of a SEG-Y file", "segy FILE\n"
          "Shows the 3200-byte textual header as 40 lines of 80 columns (EBCDIC is detected and\n"

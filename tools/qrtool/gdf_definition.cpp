@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 
 namespace qrtool {
@@ -114,6 +115,7 @@ std::size_t GdfDefinition::recordWidth() const {
 bool parseGdfDefinition(const std::string& sText, GdfDefinition& definition, std::string& sError, std::size_t nMaxWidth) {
     definition = GdfDefinition();
     int64_t llLine = 0;
+    std::size_t nColumns = 0;
     bool bEnded = false;
     for (std::size_t nPos = 0; nPos < sText.size() && !bEnded;) {
         std::size_t nEnd = sText.find_first_of("\r\n", nPos);
@@ -155,6 +157,8 @@ bool parseGdfDefinition(const std::string& sText, GdfDefinition& definition, std
             if (!parseField(sSpec, field, sWhy)) return bad(sWhy);
             if (field.nCount > nMaxWidth / field.nWidth || definition.recordWidth() + field.nCount * field.nWidth > nMaxWidth)
                 return bad("records wider than " + std::to_string(nMaxWidth) + " bytes");
+            nColumns += field.nCount;
+            if (nColumns > kMaxGdfColumns) return bad("more than " + std::to_string(kMaxGdfColumns) + " columns");
             definition.sRecordType = sType;
             definition.fields.push_back(std::move(field));
         }

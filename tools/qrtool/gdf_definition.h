@@ -34,9 +34,14 @@ struct GdfDefinition {
     std::size_t recordWidth() const;
 };
 
+// Columns a definition may have (array elements counted): what a scan keeps per survey line
+// stays bounded.
+inline constexpr std::size_t kMaxGdfColumns = 65536;
+
 // Reads a definition's text. False with sError naming the line when a DEFN line cannot be read
 // (no field name, a format that is not [n]A|I|F|E|D w[.d]), when no field is defined, or when
-// the records would be wider than nMaxWidth bytes. Lines other than DEFN lines are ignored.
+// the records would be wider than nMaxWidth bytes or have more than kMaxGdfColumns columns.
+// Lines other than DEFN lines are ignored; reading stops at END DEFN.
 bool parseGdfDefinition(const std::string& sText, GdfDefinition& definition, std::string& sError,
                         std::size_t nMaxWidth = std::size_t{1} << 20);
 

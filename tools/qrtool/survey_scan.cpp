@@ -24,6 +24,7 @@ constexpr std::size_t kMaxSamples = 3;          // lines not understood, shown a
 constexpr std::size_t kMaxPendingLines = 4096;  // survey lines that wait for the channel names
 constexpr std::size_t kMaxPendingTexts = 64;    // text lines before the first record, kept as names
 constexpr int64_t kMaxDefinitionBytes = int64_t{16} << 20;
+constexpr std::size_t kMaxGlobalNulls = 64;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -33,6 +34,37 @@ std::string upper(std::string s) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
     return s;
 }
+
+// The last value of a line or flight column, compared with each record's in two word compares
+// when it is short (as line numbers are). The scanner's lines are followed by at least 64
+// readable bytes, so 16 bytes can be loaded from any field.
+class ColumnValue {
+public:
+    bool same(const char* p, std::size_t n) const {
+        if (n != m_sValue.size() || !m_bHave) return false;
+        if (n > 16) return std::memcmp(p, m_sValue.data(), n) == 0;
+        uint64_t a = 0, b = 0;
+        std::memcpy(&a, p, 8);
+        std::memcpy(&b, p + 8, 8);
+        const uint64_t llMaskA = n >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+        const uint64_t llMaskB = n >= 16 ? ~uint64_t{0} : n <= 8 ? 0 : (uint64_t{1} << (8 * (n - 8))) - 1;
+        return ((a & llMaskA) == m_llA) & ((b & llMaskB) == m_llB);
+    }
+    void assign(const char* p, std::size_t n) {
+        m_sValue.assign(p, n);
+        m_bHave = true;
+        char bytes[16] = {};
+        std::memcpy(bytes, p, std::min<std::size_t>(n, 16));
+        std::memcpy(&m_llA, bytes, 8);
+        std::memcpy(&m_llB, bytes + 8, 8);
+    }
+    const std::string& text() const { return m_sValue; }
+
+private:
+    std::string m_sValue;
+    uint64_t m_llA = 0, m_llB = 0;
+    bool m_bHave = false;
+};
 
 bool equalsNoCase(const std::string& a, const std::string& b) { return a.size() == b.size() && upper(a) == upper(b); }
 
@@ -160,9 +192,13 @@ struct SurveyScan::State : LineVisitor {
     std::vector<std::size_t> m_offsets, m_widths, m_columnChannel;
     std::vector<std::vector<NullKey>> m_columnNulls;  // per column, from its channel
     std::vector<NullKey> m_globalNulls;               // for every column
+    std::vector<std::size_t> m_nullColumns;           // the columns with nulls of their own
+    bool m_bNegativeNulls = true;                     // every null is below zero
     bool m_bSettled = false, m_bHeaderSeen = false, m_bOpen = false, m_bFailed = false, m_bDummyNext = false;
     std::size_t m_nLineColumn = SIZE_MAX, m_nFlightColumn = SIZE_MAX;
-    std::string m_sLineValue, m_sFlightValue;
+    ColumnValue m_lineValue, m_flightValue;
+    bool m_bWantRecords = false;
+    bool m_bTrackMinus = false;  // lines tell their minus signs
     std::optional<Flight> m_flight;
     SurveyLine m_current;
     int64_t m_llLineOtherWidth = 0, m_llLineFirstOtherWidth = 0, m_llLineUnknown = 0, m_llLineFirstUnknown = 0;
@@ -223,13 +259,42 @@ struct SurveyScan::State : LineVisitor {
         nSize = nEnd - i;
     }
 
+    // The same where the definition places it, blanks and all (a line column's value is
+    // compared as it stands).
+    void rawSpan(const ScanLine& line, std::size_t k, std::size_t& nStart, std::size_t& nSize) const {
+        if (!fixed()) {
+            line.field(k, nStart, nSize);
+            return;
+        }
+        nStart = std::min(line.nLength, m_offsets[k]);
+        nSize = std::min(line.nLength, m_offsets[k] + m_widths[k]) - nStart;
+    }
+
+    static std::string trimmed(const std::string& s) {
+        const std::size_t nStart = s.find_first_not_of(" \t");
+        if (nStart == std::string::npos) return {};
+        return s.substr(nStart, s.find_last_not_of(" \t") - nStart + 1);
+    }
+
     std::size_t columnCount(const ScanLine& line) const { return fixed() ? m_offsets.size() : line.fields(); }
+
+    // A field as a number. Files separated by semicolons write decimal commas (1,5).
+    Parsed parseValue(const char* p, std::size_t n, double& d) const {
+        const Parsed parsed = parseNumber(p, n, d);
+        if (parsed != Parsed::Text || m_scanner.delimiter() != ';' || n > 64) return parsed;
+        const char* pComma = static_cast<const char*>(std::memchr(p, ',', n));
+        if (pComma == nullptr) return parsed;
+        char szValue[64];
+        std::memcpy(szValue, p, n);
+        szValue[pComma - p] = '.';
+        return parseNumber(szValue, n, d);
+    }
 
     // Whether column k's text equals one of its nulls ('*' aside).
     bool isNull(std::size_t k, const char* p, std::size_t n, double& d, int& nParsed) const {
         const auto test = [&](const NullKey& key) {
             if (!mayEqual(p, n, key)) return false;
-            if (nParsed < 0) nParsed = static_cast<int>(parseNumber(p, n, d));
+            if (nParsed < 0) nParsed = static_cast<int>(parseValue(p, n, d));
             return nParsed == static_cast<int>(Parsed::Number) && d == key.dValue;
         };
         if (k < m_columnNulls.size())
@@ -248,7 +313,7 @@ struct SurveyScan::State : LineVisitor {
         if (isStars(p, nSize)) return RecordView::Value::Null;
         int nParsed = -1;
         if (isNull(k, p, nSize, d, nParsed)) return RecordView::Value::Null;
-        if (nParsed < 0) nParsed = static_cast<int>(parseNumber(p, nSize, d));
+        if (nParsed < 0) nParsed = static_cast<int>(parseValue(p, nSize, d));
         if (nParsed == static_cast<int>(Parsed::Text)) return RecordView::Value::Text;
         return RecordView::Value::Number;
     }
@@ -264,7 +329,7 @@ struct SurveyScan::State : LineVisitor {
             m_bDummyNext = false;
             double d = 0;
             if (!words.empty() && parseNumber(words[0].data(), words[0].size(), d) == Parsed::Number) {
-                m_globalNulls.push_back(makeKey(d));
+                addGlobalNull(d);
                 return;
             }
         }
@@ -273,7 +338,7 @@ struct SurveyScan::State : LineVisitor {
             if (words.size() == 1)
                 m_bDummyNext = true;
             else if (parseNumber(words[1].data(), words[1].size(), d) == Parsed::Number)
-                m_globalNulls.push_back(makeKey(d));
+                addGlobalNull(d);
             return;
         }
         m_finder.comment(pText, nLength, line.cDelimiter);
@@ -282,6 +347,16 @@ struct SurveyScan::State : LineVisitor {
         m_flight = flight;
         // A flight comment right after a header, before the line's records, is that line's.
         if (m_bOpen && m_current.llRecords == 0) m_current.flight = flight;
+    }
+
+    // A null for every column. Bounded: every field is compared with each, and a file may
+    // repeat its null block any number of times.
+    void addGlobalNull(double d) {
+        for (const NullKey& key : m_globalNulls)
+            if (key.dValue == d) return;
+        if (m_globalNulls.size() >= kMaxGlobalNulls) return;
+        m_globalNulls.push_back(makeKey(d));
+        indexNulls();
     }
 
     void header(const ScanLine& line) {
@@ -311,8 +386,13 @@ struct SurveyScan::State : LineVisitor {
             return;
         }
         if (m_bSettled) {
-            // A record whose first field is text; with another column count it is no record.
-            if (line.fields() == m_summary.nColumns) {
+            // A record whose first field is a name with digits (a station, STN012); with another
+            // column count, or a bare word ("Lines 10"), it is no record.
+            std::size_t nStart = 0, nSize = 0;
+            line.field(0, nStart, nSize);
+            bool bDigit = false;
+            for (std::size_t i = nStart; i < nStart + nSize && !bDigit; ++i) bDigit = isDigit(line.pText[i]);
+            if (bDigit && line.fields() == m_summary.nColumns) {
                 m_scanner.forgetLayout();
                 record(line);
             } else {
@@ -344,12 +424,11 @@ struct SurveyScan::State : LineVisitor {
         if (m_bFailed) return;
         std::size_t nStart = 0, nSize = 0;
         if (m_nLineColumn != SIZE_MAX) {
-            span(line, m_nLineColumn, nStart, nSize);
-            const std::string_view value(line.pText + nStart, nSize);
-            if (!m_bOpen || value != m_sLineValue) {
-                m_sLineValue.assign(value);
+            rawSpan(line, m_nLineColumn, nStart, nSize);
+            if (!m_bOpen || !m_lineValue.same(line.pText + nStart, nSize)) {
+                m_lineValue.assign(line.pText + nStart, nSize);
                 if (m_bOpen) emit();
-                startLine(nameLine('L', columnLineName(value)), line.llNumber, true);
+                startLine(nameLine('L', columnLineName(trimmed(m_lineValue.text()))), line.llNumber, true);
             }
         } else if (!m_bOpen) {  // records before the first header
             LineName none;
@@ -358,11 +437,10 @@ struct SurveyScan::State : LineVisitor {
             startLine(none, line.llNumber, false);
         }
         if (m_nFlightColumn != SIZE_MAX) {
-            span(line, m_nFlightColumn, nStart, nSize);
-            const std::string_view value(line.pText + nStart, nSize);
-            if (value != m_sFlightValue || !m_flight) {
-                m_sFlightValue.assign(value);
-                m_flight = nameFlight(m_sFlightValue);
+            rawSpan(line, m_nFlightColumn, nStart, nSize);
+            if (!m_flightValue.same(line.pText + nStart, nSize)) {
+                m_flightValue.assign(line.pText + nStart, nSize);
+                m_flight = nameFlight(trimmed(m_flightValue.text()));
                 if (m_current.llRecords == 0) m_current.flight = m_flight;
             }
         }
@@ -376,7 +454,7 @@ struct SurveyScan::State : LineVisitor {
             if (m_llLineOtherWidth++ == 0) m_llLineFirstOtherWidth = line.llNumber;
         }
         if (m_options.bStats || line.bStar || !m_globalNulls.empty() || !m_columnNulls.empty()) values(line);
-        if (m_sink.wantsRecords()) {
+        if (m_bWantRecords) {
             RecordView view;
             view.m_pScan = &m_owner;
             view.m_pLine = &line;
@@ -384,14 +462,38 @@ struct SurveyScan::State : LineVisitor {
         }
     }
 
-    // Nulls and ranges of a record's columns.
+    // Nulls and ranges of a record's columns. Most records hold no null: a field can only equal
+    // a negative null where the record has a minus sign, which one memchr finds, so without
+    // --stats the fields are read only around those.
     void values(const ScanLine& line) {
+        const bool bAll = m_options.bStats || line.bStar || !m_globalNulls.empty();
+        if (!bAll && m_bTrackMinus && !line.bMinus && m_bNegativeNulls) return;
+        constexpr std::size_t kMaxMinus = 16;
+        uint32_t minus[kMaxMinus];
+        std::size_t nMinus = 0;
+        bool bManyMinus = false;
+        for (const char* p = line.pText; (p = static_cast<const char*>(std::memchr(p, '-', line.nLength - static_cast<std::size_t>(p - line.pText)))) != nullptr; ++p) {
+            if (nMinus == kMaxMinus) {
+                bManyMinus = true;
+                break;
+            }
+            minus[nMinus++] = static_cast<uint32_t>(p - line.pText);
+        }
+        if (!bAll && nMinus == 0 && m_bNegativeNulls) return;
         const std::size_t nColumns = fixed() ? m_offsets.size() : std::min(line.fields(), kMaxColumns);
+        const std::size_t nList = bAll ? nColumns : m_nullColumns.size();
         std::vector<ChannelStats>& channels = m_current.channels;
-        for (std::size_t k = 0; k < nColumns; ++k) {
+        for (std::size_t i = 0; i < nList; ++i) {
+            const std::size_t k = bAll ? i : m_nullColumns[i];
+            if (k >= nColumns) break;
             std::size_t nStart = 0, nSize = 0;
             span(line, k, nStart, nSize);
             if (nSize == 0) continue;
+            if (!m_options.bStats && !line.bStar && !bManyMinus && negativeNullsOnly(k)) {
+                bool bMinus = false;
+                for (std::size_t m = 0; m < nMinus && !bMinus; ++m) bMinus = minus[m] >= nStart && minus[m] < nStart + nSize;
+                if (!bMinus) continue;
+            }
             const char* p = line.pText + nStart;
             const std::size_t nChannel = fixed() ? m_columnChannel[k] : k;
             if (channels.size() <= nChannel) channels.resize(nChannel + 1);
@@ -407,7 +509,7 @@ struct SurveyScan::State : LineVisitor {
                 continue;
             }
             if (!m_options.bStats) continue;
-            if (nParsed < 0) nParsed = static_cast<int>(parseNumber(p, nSize, d));
+            if (nParsed < 0) nParsed = static_cast<int>(parseValue(p, nSize, d));
             if (nParsed == static_cast<int>(Parsed::Text)) {
                 stats.bText = true;
                 continue;
@@ -417,6 +519,27 @@ struct SurveyScan::State : LineVisitor {
             if (stats.llValues == 0 || d > stats.dMax) stats.dMax = d;
             ++stats.llValues;
         }
+    }
+
+    // Whether every null that column k can equal is negative.
+    bool negativeNullsOnly(std::size_t k) const {
+        for (const NullKey& key : m_globalNulls)
+            if (!key.bNegative) return false;
+        if (k < m_columnNulls.size())
+            for (const NullKey& key : m_columnNulls[k])
+                if (!key.bNegative) return false;
+        return true;
+    }
+
+    // After the nulls change: which columns have their own, and whether all nulls are negative.
+    void indexNulls() {
+        m_nullColumns.clear();
+        m_bNegativeNulls = true;
+        for (std::size_t k = 0; k < m_columnNulls.size(); ++k) {
+            if (!m_columnNulls[k].empty()) m_nullColumns.push_back(k);
+            if (!negativeNullsOnly(k)) m_bNegativeNulls = false;
+        }
+        for (const NullKey& key : m_globalNulls) m_bNegativeNulls = m_bNegativeNulls && key.bNegative;
     }
 
     // ---- survey lines
@@ -550,7 +673,7 @@ struct SurveyScan::State : LineVisitor {
         // The nulls: the definition's, and those given per channel or for all.
         for (const NullValue& null : m_options.nulls) {
             if (null.sChannel.empty()) {
-                m_globalNulls.push_back(makeKey(null.dValue));
+                addGlobalNull(null.dValue);
                 continue;
             }
             bool bFound = false;
@@ -569,7 +692,9 @@ struct SurveyScan::State : LineVisitor {
             for (std::size_t k = channel.nColumn; k < channel.nColumn + channel.nCount; ++k)
                 for (const double d : channel.nulls) m_columnNulls[k].push_back(makeKey(d));
         }
+        indexNulls();
 
+        m_bWantRecords = m_sink.wantsRecords();
         m_sink.onChannels(m_summary);
         for (const SurveyLine& line : m_pendingLines) m_sink.onLine(line);
         m_pendingLines.clear();
@@ -726,6 +851,13 @@ ScanResult SurveyScan::scan(ByteSource& source, ScanSink& sink, const std::strin
             return ScanResult::BadOption;
         }
 
+    // Minus signs are told only where a null can be negative.
+    bool bNegativeNull = false;
+    for (const NullValue& null : m_options.nulls) bNegativeNull = bNegativeNull || null.dValue < 0;
+    for (const Channel& channel : state.m_summary.channels)
+        for (const double d : channel.nulls) bNegativeNull = bNegativeNull || d < 0;
+    state.m_scanner.trackMinus(bNegativeNull);
+    state.m_bTrackMinus = bNegativeNull;
     const ScanStatus status = state.m_scanner.run(source, state, llProgressStep);
     if (state.m_bFailed) return ScanResult::BadOption;
     if (status == ScanStatus::Binary) {

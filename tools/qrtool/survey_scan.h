@@ -1,5 +1,12 @@
 // qrtool: the survey reading of XYZ and ASEG-GDF text as a library: survey lines (from header
 // lines or a line column), channels, nulls and value ranges, in one pass and bounded memory.
+//
+// About use: a SurveyScan reads one source per scan() (or scanFile()) call, on one thread; it
+// may be used again, each call starting afresh. Nothing here prints: results go to the sink as
+// they come, and summary() and error() hold the rest. Memory stays bounded whatever the file's
+// size (a few MiB for the scanner's buffers, the per-line counts of at most 65536 columns, and
+// bounded lists); only what the sink keeps grows. Texts handed to the sink are valid during the
+// call only.
 #pragma once
 
 #include <cstddef>
@@ -100,6 +107,8 @@ struct ScanSummary {
 };
 
 // One record during the scan: its fields as text and as numbers. Valid during onRecord only.
+// Column k is Channel::nColumn (+ the element of an array); with a definition the fields are
+// where it places them, else the blank- or delimiter-separated fields.
 class RecordView {
 public:
     enum class Value { Number, Null, Text, Missing };
@@ -121,7 +130,7 @@ class ScanSink {
 public:
     virtual ~ScanSink() = default;
     // The channels are known (at the first record, or at the end of a file without records);
-    // called once, before the first onLine.
+    // called once, before the first onLine and onRecord (not at all when the scan fails first).
     virtual void onChannels(const ScanSummary& /*summary*/) {}
     // A survey line is complete.
     virtual void onLine(const SurveyLine& line) = 0;

@@ -118,6 +118,7 @@ ChunkMasks chunkMasksPortable(const char* p, char cLineEnd, char cDelimiter) {
             masks.llBlank |= (equalBytes(w, lanes(' ')) | equalBytes(w, lanes('\t'))) << i;
             masks.llStar |= equalBytes(w, lanes('*')) << i;
             masks.llDelimiter |= equalBytes(w, llDelimiter) << i;
+            masks.llMinus |= equalBytes(w, lanes('-')) << i;
         }
     } else {
         for (unsigned i = 0; i < 64; ++i) {
@@ -126,6 +127,7 @@ ChunkMasks chunkMasksPortable(const char* p, char cLineEnd, char cDelimiter) {
             if (p[i] == ' ' || p[i] == '\t') masks.llBlank |= bit;
             if (p[i] == '*') masks.llStar |= bit;
             if (p[i] == cDelimiter) masks.llDelimiter |= bit;
+            if (p[i] == '-') masks.llMinus |= bit;
         }
     }
     return masks;
@@ -135,7 +137,7 @@ ChunkMasks chunkMasksPortable(const char* p, char cLineEnd, char cDelimiter) {
 // The same with 32-byte vectors, for processors that have them (chosen at run time).
 __attribute__((target("avx2"))) inline ChunkMasks chunkMasksAvx2(const char* p, char cLineEnd, char cDelimiter) {
     const __m256i lf = _mm256_set1_epi8(cLineEnd), blank = _mm256_set1_epi8(' '), tab = _mm256_set1_epi8('\t'),
-                  star = _mm256_set1_epi8('*'), delimiter = _mm256_set1_epi8(cDelimiter);
+                  star = _mm256_set1_epi8('*'), delimiter = _mm256_set1_epi8(cDelimiter), minus = _mm256_set1_epi8('-');
     ChunkMasks masks;
     for (unsigned i = 0; i < 64; i += 32) {
         __m256i v;
@@ -150,6 +152,7 @@ __attribute__((target("avx2"))) inline ChunkMasks chunkMasksAvx2(const char* p, 
         masks.llBlank |= static_cast<uint64_t>(nBlank) << i;
         masks.llStar |= static_cast<uint64_t>(nStar) << i;
         masks.llDelimiter |= static_cast<uint64_t>(nDelimiter) << i;
+        masks.llMinus |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(v, minus)))) << i;
     }
     return masks;
 }
@@ -173,7 +176,7 @@ ChunkMasks chunkMasksWide(const char* p, char cLineEnd, char cDelimiter) {
 ChunkMasks chunkMasks(const char* p, char cLineEnd, char cDelimiter) {
 #if defined(__SSE2__)
     const __m128i lf = _mm_set1_epi8(cLineEnd), blank = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'),
-                  star = _mm_set1_epi8('*'), delimiter = _mm_set1_epi8(cDelimiter);
+                  star = _mm_set1_epi8('*'), delimiter = _mm_set1_epi8(cDelimiter), minus = _mm_set1_epi8('-');
     ChunkMasks masks;
     for (unsigned i = 0; i < 64; i += 16) {
         __m128i v;
@@ -185,6 +188,7 @@ ChunkMasks chunkMasks(const char* p, char cLineEnd, char cDelimiter) {
         masks.llBlank |= bits(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, tab)));
         masks.llStar |= bits(_mm_cmpeq_epi8(v, star));
         masks.llDelimiter |= bits(_mm_cmpeq_epi8(v, delimiter));
+        masks.llMinus |= bits(_mm_cmpeq_epi8(v, minus));
     }
     return masks;
 #else
@@ -197,11 +201,19 @@ ChunkMasks chunkMasks(const char* p, char cLineEnd, char cDelimiter) {
 namespace {
 inline bool isBlank(char c) { return c == ' ' || c == '\t'; }
 inline bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+// The set bits of w, without the library call that std::popcount is on processors taken to
+// lack the instruction.
+inline std::size_t countBits(uint64_t w) {
+    w -= (w >> 1) & 0x5555555555555555ull;
+    w = (w & 0x3333333333333333ull) + ((w >> 2) & 0x3333333333333333ull);
+    w = (w + (w >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+    return static_cast<std::size_t>((w * 0x0101010101010101ull) >> 56);
+}
 }  // namespace
 
 std::size_t ScanLine::fields() const {
     std::size_t n = 0;
-    for (std::size_t i = 0; i < nEndWords; ++i) n += static_cast<std::size_t>(std::popcount(pEndBits[i]));
+    for (std::size_t i = 0; i < nEndWords; ++i) n += countBits(pEndBits[i]);
     return n;
 }
 
@@ -219,21 +231,47 @@ const uint32_t* ScanLine::ends() const {
 }
 
 void ScanLine::field(std::size_t k, std::size_t& nStart, std::size_t& nSize) const {
-    if (k >= fields()) {
-        nStart = nLength;
-        nSize = 0;
-        return;
+    // The first few fields (a line column) are found in the mask itself; further ones through
+    // the positions, written out once.
+    std::size_t nEnd = 0, nBefore = 0;
+    if (m_pEnds == nullptr && k < 8) {
+        // One walk over the set bits finds the end of field k and of the field before it.
+        std::size_t nBit = SIZE_MAX, nPrevious = 0, nLeft = k;
+        for (std::size_t i = 0; i < nEndWords && nBit == SIZE_MAX; ++i)
+            for (uint64_t w = pEndBits[i]; w != 0; w &= w - 1) {
+                const std::size_t nPos = 64 * i + static_cast<std::size_t>(std::countr_zero(w));
+                if (nLeft-- == 0) {
+                    nBit = nPos;
+                    break;
+                }
+                nPrevious = nPos;
+            }
+        if (nBit == SIZE_MAX) {
+            nStart = nLength;
+            nSize = 0;
+            return;
+        }
+        const std::size_t nPast = cDelimiter != '\0' ? 0 : 1;
+        nEnd = nBit + nPast;
+        nBefore = nPrevious + nPast;
+    } else {
+        if (k >= fields()) {
+            nStart = nLength;
+            nSize = 0;
+            return;
+        }
+        const uint32_t* pEnds = ends();
+        nEnd = pEnds[k];
+        nBefore = k > 0 ? pEnds[k - 1] : 0;
     }
-    const uint32_t* pEnds = ends();
-    std::size_t nEnd = pEnds[k];
     if (cDelimiter == '\0') {
-        std::size_t i = k == 0 ? nFirst : pEnds[k - 1];
+        std::size_t i = k == 0 ? nFirst : nBefore;
         while (isBlank(pText[i])) ++i;
         nStart = i;
         nSize = nEnd - i;
         return;
     }
-    std::size_t i = k == 0 ? 0 : pEnds[k - 1] + 1;
+    std::size_t i = k == 0 ? 0 : nBefore + 1;
     while (i < nEnd && isBlank(pText[i])) ++i;
     while (nEnd > i && isBlank(pText[nEnd - 1])) --nEnd;
     nStart = i;
@@ -350,7 +388,7 @@ inline void setBit(uint64_t* pBits, std::size_t k) { pBits[k / 64] |= uint64_t{1
 inline void clearBit(uint64_t* pBits, std::size_t k) { pBits[k / 64] &= ~(uint64_t{1} << (k % 64)); }
 }  // namespace
 
-void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, bool bStar) {
+void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, bool bStar, bool bMinus) {
     ++m_llLine;
     uint64_t* const pBits = m_bits.data();
     // The mask words the scan may have written for this line (its ends lie within it), to be
@@ -393,6 +431,7 @@ void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, 
     line.llNumber = m_llLine;
     line.bCut = bCut;
     line.bStar = bStar;
+    line.bMinus = bMinus;
     line.pEndBits = pBits;
     line.nEndWords = nWords;
     line.pEndsRoom = m_ends.get();
@@ -428,7 +467,7 @@ void TextScanner::finishLine(const char* pLine, std::size_t nLength, bool bCut, 
 // is set right per line), and a field ends where a field byte is followed by one that is not;
 // with a delimiter the fields end at the delimiters. The ends of each chunk are shifted into the
 // mask of the line they belong to, a word at a time.
-template <ChunkMasks (*Masks)(const char*, char, char), bool bDelimited>
+template <ChunkMasks (*Masks)(const char*, char, char), bool bDelimited, bool bSigns>
 #if defined(__GNUC__)
 __attribute__((always_inline))
 #endif
@@ -437,7 +476,7 @@ inline void TextScanner::scanRegion(const char* p, std::size_t nLength, bool bCu
     const std::size_t nMaxWords = m_bits.size() - 1;  // words of ends at or below the limit, and one spare
     const char cLineEnd = m_cLineEnd, cDelimiter = bDelimited ? m_cDelimiter : ',';
     std::size_t nLineStart = 0;
-    bool bStar = false;
+    bool bStar = false, bMinus = false;
     for (std::size_t nChunk = 0; nChunk < nLength; nChunk += 64) {
         const ChunkMasks masks = Masks(p + nChunk, cLineEnd, cDelimiter);
         const std::size_t nRest = nLength - nChunk;
@@ -452,11 +491,13 @@ inline void TextScanner::scanRegion(const char* p, std::size_t nLength, bool bCu
             const bool bNextField = nRest > 64 && !isBlank(cNext) && cNext != cLineEnd;
             llEnds = llField & ~((llField >> 1) | (static_cast<uint64_t>(bNextField) << 63));
         }
-        uint64_t llStars = masks.llStar & llValid;
+        // Stars and minus signs only count per line: one mask of both, told apart per line.
+        uint64_t llStars = masks.llStar & llValid, llMinus = bSigns ? masks.llMinus & llValid : 0;
         if (llLineFeed == 0) {
             // The whole chunk belongs to the line being read.
             addEnds(pBits, nMaxWords, llEnds, nChunk, nLineStart);
             bStar = bStar || llStars != 0;
+            if constexpr (bSigns) bMinus = bMinus || llMinus != 0;
             continue;
         }
         for (;;) {
@@ -466,11 +507,16 @@ inline void TextScanner::scanRegion(const char* p, std::size_t nLength, bool bCu
             llEnds ^= llTake;
             bStar = bStar || (llStars & llBefore) != 0;
             llStars &= ~llBefore;
+            if constexpr (bSigns) {
+                bMinus = bMinus || (llMinus & llBefore) != 0;
+                llMinus &= ~llBefore;
+            }
             addEnds(pBits, nMaxWords, llTake, nChunk, nLineStart);
             if (llLineFeed == 0) break;
             const std::size_t nPos = nChunk + static_cast<std::size_t>(std::countr_zero(llLineFeed));
-            finishLine(p + nLineStart, nPos - nLineStart, bCut, bStar);
+            finishLine(p + nLineStart, nPos - nLineStart, bCut, bStar, bMinus);
             bStar = false;
+            bMinus = false;
             nLineStart = nPos + 1;
             llLineFeed &= llLineFeed - 1;
         }
@@ -491,6 +537,24 @@ inline void TextScanner::addEnds(uint64_t* pBits, std::size_t nMaxWords, uint64_
     if (r != 0) pBits[q + 1] |= llTake >> (64 - r);
 }
 
+// The scan's forms: with or without a delimiter, minus signs told or not.
+template <ChunkMasks (*Masks)(const char*, char, char)>
+#if defined(__GNUC__)
+__attribute__((always_inline))
+#endif
+inline void TextScanner::scanRegionForms(const char* p, std::size_t nLength, bool bCut) {
+    if (m_cDelimiter != '\0') {
+        if (m_bTrackMinus)
+            scanRegion<Masks, true, true>(p, nLength, bCut);
+        else
+            scanRegion<Masks, true, false>(p, nLength, bCut);
+    } else if (m_bTrackMinus) {
+        scanRegion<Masks, false, true>(p, nLength, bCut);
+    } else {
+        scanRegion<Masks, false, false>(p, nLength, bCut);
+    }
+}
+
 void TextScanner::processRegion(const char* p, std::size_t nLength, bool bCut) {
 #if QRTOOL_WIDE_MASKS
     if (m_bWide) {
@@ -498,29 +562,36 @@ void TextScanner::processRegion(const char* p, std::size_t nLength, bool bCut) {
         return;
     }
 #endif
-    if (m_cDelimiter != '\0')
-        scanRegion<chunkMasks, true>(p, nLength, bCut);
-    else
-        scanRegion<chunkMasks, false>(p, nLength, bCut);
+    scanRegionForms<chunkMasks>(p, nLength, bCut);
 }
 
 #if QRTOOL_WIDE_MASKS
 __attribute__((target("avx2"))) void TextScanner::scanRegionAvx2(const char* p, std::size_t nLength, bool bCut) {
-    if (m_cDelimiter != '\0')
-        scanRegion<chunkMasksAvx2, true>(p, nLength, bCut);
-    else
-        scanRegion<chunkMasksAvx2, false>(p, nLength, bCut);
+    scanRegionForms<chunkMasksAvx2>(p, nLength, bCut);
 }
 #endif
 
+namespace {
+// The first LF or CR in [p, p + n), or nullptr.
+const char* firstLineEnd(const char* p, std::size_t n) {
+    const char* pLf = static_cast<const char*>(std::memchr(p, '\n', n));
+    const char* pCr = static_cast<const char*>(std::memchr(p, '\r', pLf != nullptr ? static_cast<std::size_t>(pLf - p) : n));
+    return pCr != nullptr ? pCr : pLf;
+}
+}  // namespace
+
+bool TextScanner::decideLineEnd(const char* pEnd, const char* pStop, bool bAll) {
+    // CR alone ends the lines of files from old Mac software: the first line end tells. A CR
+    // whose next byte is not here yet waits for it.
+    if (*pEnd == '\r' && pEnd + 1 == pStop && !bAll) return false;
+    m_cLineEnd = *pEnd == '\r' && (pEnd + 1 == pStop || pEnd[1] != '\n') ? '\r' : '\n';
+    m_bDecided = true;
+    return true;
+}
+
 void TextScanner::detect(const char* p, std::size_t nLength, bool bAll) {
-    // CR alone ends the lines of files from old Mac software: a first block with CRs and no LF.
-    m_cLineEnd = std::memchr(p, '\n', nLength) == nullptr && std::memchr(p, '\r', nLength) != nullptr ? '\r' : '\n';
-    if (m_cWantDelimiter == '\0')
-        m_cDelimiter = detectDelimiter(p, nLength, m_cLineEnd, bAll);
-    else
-        m_cDelimiter = m_cWantDelimiter == ' ' || m_cWantDelimiter == '\t' ? '\0' : m_cWantDelimiter;
-    if (m_cDelimiter == m_cLineEnd || m_cDelimiter == '\n' || m_cDelimiter == '\r') m_cDelimiter = '\0';
+    if (m_cWantDelimiter == '\0') m_cDelimiter = detectDelimiter(p, std::min<std::size_t>(nLength, 1 << 16), m_cLineEnd, bAll);
+    if (m_cDelimiter == '\n' || m_cDelimiter == '\r') m_cDelimiter = '\0';
 }
 
 ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t llProgressStep) {
@@ -528,6 +599,7 @@ ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t ll
     m_llLine = 0;
     m_bHaveRecord = false;
     m_bStop = false;
+    m_bDecided = false;
     m_cLineEnd = '\n';
     m_cDelimiter = m_cWantDelimiter == ' ' || m_cWantDelimiter == '\t' ? '\0' : m_cWantDelimiter;
     constexpr std::size_t kPad = 128;            // readable bytes after the data (a chunk's tail)
@@ -549,26 +621,45 @@ ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t ll
             llNextProgress = llRead + llProgressStep;
         }
         const std::size_t nNew = static_cast<std::size_t>(n);
-        const char cEnd = m_cLineEnd;
         if (!bChecked) {
             // Wait for a whole first block (or the end, or a full buffer) before judging.
             nHave += nNew;
             if (nHave < std::min(kFirstCheck, nCapacity) && !bEnd) continue;
-            const std::size_t nCheck = std::min(nHave, kFirstCheck);
-            if (looksBinary(buffer.data(), nCheck)) return ScanStatus::Binary;
-            detect(buffer.data(), nCheck, bEnd && nCheck == nHave);
+            if (looksBinary(buffer.data(), std::min(nHave, kFirstCheck))) return ScanStatus::Binary;
             bChecked = true;
         } else if (bSkipping) {
-            // The rest of an overlong line is read past.
-            const char* pNew = buffer.data() + nHave;
-            const char* pFeed = static_cast<const char*>(std::memchr(pNew, cEnd, nNew));
+            // The rest of an overlong line is read past. When no line end came before, its end
+            // decides how lines end (nHave is 1 while a CR waits for the byte after it).
+            const char* pData = buffer.data();
+            const std::size_t nData = nHave + nNew;
+            const bool bUndecided = !m_bDecided;
+            const char* pFeed = m_bDecided ? static_cast<const char*>(std::memchr(pData, m_cLineEnd, nData)) : firstLineEnd(pData, nData);
+            nHave = 0;
             if (pFeed == nullptr) continue;
-            const std::size_t nKeep = nNew - static_cast<std::size_t>(pFeed + 1 - pNew);
+            if (bUndecided) {
+                if (!decideLineEnd(pFeed, pData + nData, bEnd)) {
+                    buffer[0] = '\r';
+                    nHave = 1;
+                    continue;
+                }
+                if (m_cLineEnd == '\n') pFeed = static_cast<const char*>(std::memchr(pFeed, '\n', static_cast<std::size_t>(pData + nData - pFeed)));
+            }
+            const std::size_t nKeep = static_cast<std::size_t>(pData + nData - (pFeed + 1));
             std::memmove(buffer.data(), pFeed + 1, nKeep);
             nHave = nKeep;
             bSkipping = false;
+            if (bUndecided) detect(buffer.data(), nHave, bEnd);
         } else {
             nHave += nNew;
+        }
+        if (!m_bDecided) {
+            const char* pFirst = firstLineEnd(buffer.data(), nHave);
+            if (pFirst != nullptr ? decideLineEnd(pFirst, buffer.data() + nHave, bEnd) : bEnd) {
+                m_bDecided = true;
+                detect(buffer.data(), nHave, bEnd);
+            } else if (nHave <= m_nMaxLine && !bEnd) {
+                continue;  // no whole line yet
+            }
         }
         const char cLineEnd = m_cLineEnd;
         // Every line that has its end is handed over; the unfinished one waits for more.

@@ -67,6 +67,7 @@ struct ScanLine {
     // Records only (false for Text lines): the field ends are those of the previous record.
     bool bSameLayout = false;
     bool bStar = false;  // the line holds a '*' (a field may be a null value)
+    bool bMinus = false;  // the line holds a '-' (only with TextScanner::trackMinus)
     const uint64_t* pEndBits = nullptr;  // the field-end mask, nEndWords words
     std::size_t nEndWords = 0;
     char cDelimiter = '\0';  // '\0': fields separated by blanks and tabs
@@ -98,14 +99,15 @@ std::string headerKeyword(const ScanLine& line);
 // Field k of a line.
 std::string fieldText(const ScanLine& line, std::size_t k);
 
-// The bit masks of 64 bytes (bit j for byte j): line ends (cLineEnd), blanks or tabs, stars and
-// delimiters (cDelimiter). (Exposed so that the tests can hold the vector form against the
+// The bit masks of 64 bytes (bit j for byte j): line ends (cLineEnd), blanks or tabs, stars,
+// delimiters (cDelimiter) and minus signs. (Exposed so that the tests can hold the vector form against the
 // portable one.)
 struct ChunkMasks {
     uint64_t llLineFeed = 0;
     uint64_t llBlank = 0;
     uint64_t llStar = 0;
     uint64_t llDelimiter = 0;
+    uint64_t llMinus = 0;
 };
 ChunkMasks chunkMasks(const char* p, char cLineEnd = '\n', char cDelimiter = ',');
 ChunkMasks chunkMasksPortable(const char* p, char cLineEnd = '\n', char cDelimiter = ',');
@@ -127,8 +129,9 @@ enum class ScanStatus { Done, ReadError, Binary, Stopped };
 // blanks, tabs, delimiters and field ends 64 bytes at a time, so each line costs little more
 // than reading it. Lines longer than nMaxLine bytes are cut there (bCut). The first block is
 // checked for text: zero bytes, or mostly bytes that are neither printable ASCII nor UTF-8,
-// stop the scan with ScanStatus::Binary before any line is handed over. The same block tells
-// the line end (CR alone when it holds CRs and no LF) and, unless set, the delimiter.
+// stop the scan with ScanStatus::Binary before any line is handed over. The first line end
+// tells how lines end (a CR not followed by LF: CR alone), and the lines of the first block
+// the delimiter, unless it is set.
 class TextScanner {
 public:
     explicit TextScanner(std::size_t nBlock = std::size_t{1} << 20, std::size_t nMaxLine = std::size_t{1} << 20);
@@ -145,17 +148,22 @@ public:
     // A visitor that takes a Text line for a record says so: the next record's layout is then
     // not compared with the record before that line (bSameLayout false).
     void forgetLayout() { m_bHaveRecord = false; }
+    // Whether lines tell their minus signs (bMinus; off by default: it costs a little per line).
+    void trackMinus(bool bTrack) { m_bTrackMinus = bTrack; }
     // Ends the run after the lines of the current block (run returns ScanStatus::Stopped).
     void stop() { m_bStop = true; }
 
 private:
+    bool decideLineEnd(const char* pEnd, const char* pStop, bool bAll);
     void detect(const char* p, std::size_t nLength, bool bAll);
     void processRegion(const char* p, std::size_t nLength, bool bCut);
-    template <ChunkMasks (*Masks)(const char*, char, char), bool bDelimited>
+    template <ChunkMasks (*Masks)(const char*, char, char), bool bDelimited, bool bSigns>
     void scanRegion(const char* p, std::size_t nLength, bool bCut);
+    template <ChunkMasks (*Masks)(const char*, char, char)>
+    void scanRegionForms(const char* p, std::size_t nLength, bool bCut);
     void scanRegionAvx2(const char* p, std::size_t nLength, bool bCut);
     void addEnds(uint64_t* pBits, std::size_t nMaxWords, uint64_t llTake, std::size_t nChunk, std::size_t nLineStart);
-    void finishLine(const char* pLine, std::size_t nLength, bool bCut, bool bStar);
+    void finishLine(const char* pLine, std::size_t nLength, bool bCut, bool bStar, bool bMinus);
 
     std::size_t m_nBlock;
     std::size_t m_nMaxLine;
@@ -174,6 +182,8 @@ private:
     char m_cDelimiter = '\0';
     char m_cLineEnd = '\n';
     bool m_bStop = false;
+    bool m_bTrackMinus = false;
+    bool m_bDecided = false;  // the line end is known
 };
 
 // The delimiter the first lines of p use, as TextScanner detects it ('\0': blanks). Lines that
