@@ -3,6 +3,7 @@
 import ctypes
 import os
 import pathlib
+import shutil
 import subprocess
 import sys
 from typing import Iterator
@@ -24,8 +25,9 @@ def library() -> ctypes.CDLL:
 
 @pytest.fixture
 def scratch(tmp_path: pathlib.Path) -> Iterator[pathlib.Path]:
-    """A scratch folder, kept out of the library's way after the test."""
+    """A scratch folder, removed with its (sometimes large) files after the test."""
     yield tmp_path
+    shutil.rmtree(tmp_path, ignore_errors=True)
 
 
 def run_python(code: str, env: "dict[str, str] | None" = None) -> "subprocess.CompletedProcess[str]":
