@@ -12,7 +12,7 @@ command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
 started=$SECONDS
 echo "== demo: configuring the build in build/dist =="
 cmake -S . -B build/dist "${gen[@]}" -DCMAKE_BUILD_TYPE=Release -DQRCORE_BUILD_TESTS=OFF \
-  -DQRCORE_BUILD_BENCH=OFF
+  -DQRCORE_BUILD_BENCH=OFF -DQRCORE_BUILD_PYTHON=OFF
 echo "== demo: building the library and qrtool ($((SECONDS - started)) s) =="
 cmake --build build/dist --target qrtool -j "$(nproc 2>/dev/null || echo 2)"
 echo "== demo: qrtool on the sample survey in data/sample ($((SECONDS - started)) s) =="

@@ -1,0 +1,380 @@
+// Python package qrcore: XYZ and ASEG-GDF survey text through the survey scanner: the lines a
+// scan finds, and the channels of every line as numpy arrays, in one pass without the GIL.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <string>
+#include <vector>
+
+#include <pybind11/stl.h>
+
+#include "bindings.h"
+#include "column_buffer.h"
+#include "qrcore/error.h"
+#include "survey_scan.h"
+
+namespace qrpy {
+
+namespace {
+
+using qrtool::ScanOptions;
+using qrtool::SurveyLine;
+using qrtool::SurveyScan;
+
+constexpr int64_t kProgressStep = int64_t{64} << 20;
+
+// The common form of a value, [+-]digits[.digits] with at most 19 digits in all, read exactly:
+// the digits as an integer below 2^53 divided by a power of ten up to 10^22 are two exact
+// doubles, so their one correctly rounded quotient is the correctly rounded value. False for
+// every other text, which then goes through the scanner's own reading.
+bool readPlainNumber(std::string_view text, double& dValue) {
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* p = text.data();
+    const char* pEnd = p + text.size();
+    bool bNegative = false;
+    if (p < pEnd && (*p == '-' || *p == '+')) bNegative = *p++ == '-';
+    uint64_t llDigits = 0;
+    int nDigits = 0, nFraction = 0;
+    const char* pStart = p;
+    while (p < pEnd && static_cast<unsigned>(*p - '0') < 10) llDigits = llDigits * 10 + static_cast<unsigned>(*p++ - '0'), ++nDigits;
+    if (p == pStart) return false;
+    if (p < pEnd && *p == '.') {
+        const char* pFraction = ++p;
+        while (p < pEnd && static_cast<unsigned>(*p - '0') < 10) llDigits = llDigits * 10 + static_cast<unsigned>(*p++ - '0'), ++nDigits;
+        nFraction = static_cast<int>(p - pFraction);
+        if (nFraction == 0) return false;
+    }
+    if (p != pEnd || nDigits > 19 || llDigits > (uint64_t{1} << 53) || nFraction > 22) return false;
+    const double d = static_cast<double>(llDigits) / kPowers[nFraction];
+    dValue = bNegative ? -d : d;
+    return true;
+}
+
+std::string upper(std::string s) {
+    for (char& c : s)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return s;
+}
+
+// The scan options from the keywords of scan() and read(); TypeError or ValueError for others.
+ScanOptions scanOptions(const py::dict& options) {
+    ScanOptions scan;
+    for (const auto& [key, value] : options) {
+        const std::string sKey = key.cast<std::string>();
+        if (value.is_none()) continue;
+        if (sKey == "line_column" || sKey == "flight_column") {
+            const std::string sValue = py::str(value).cast<std::string>();
+            (sKey == "line_column" ? scan.sLineColumn : scan.sFlightColumn) = sValue;
+        } else if (sKey == "definition") {
+            if (value.is(py::bool_(false))) {
+                scan.bFindDefinition = false;
+            } else {
+                scan.sDefinition = pathArgument(py::reinterpret_borrow<py::object>(value));
+            }
+        } else if (sKey == "delimiter") {
+            const std::string sValue = value.cast<std::string>();
+            if (sValue.size() != 1 || std::string(" ,;|").find(sValue[0]) == std::string::npos)
+                throw py::value_error("delimiter must be ' ', ',', ';' or '|'");
+            scan.cDelimiter = sValue[0];
+        } else if (sKey == "nulls") {
+            std::vector<std::string> texts;
+            if (py::isinstance<py::dict>(value)) {
+                for (const auto& [channel, null] : value.cast<py::dict>())
+                    texts.push_back(py::str(channel).cast<std::string>() + "=" + py::str(null).cast<std::string>());
+            } else if (py::isinstance<py::str>(value) || py::isinstance<py::float_>(value) || py::isinstance<py::int_>(value)) {
+                texts.push_back(py::str(value).cast<std::string>());
+            } else {
+                for (const py::handle null : value) texts.push_back(py::str(null).cast<std::string>());
+            }
+            for (const std::string& sText : texts) {
+                qrtool::NullValue null;
+                std::string sError;
+                if (!qrtool::parseNullValue(sText, null, sError)) throw py::value_error("nulls: " + sError);
+                scan.nulls.push_back(null);
+            }
+        } else if (sKey == "stats") {
+            scan.bStats = value.cast<bool>();
+        } else {
+            throw py::type_error("unknown option '" + sKey +
+                                 "' (line_column, flight_column, definition, delimiter, nulls, stats)");
+        }
+    }
+    return scan;
+}
+
+// The progress callable of a scan, called with the GIL taken; what it raises ends the scan's
+// reports and is raised when the scan returns.
+struct Progress {
+    py::object callable;
+    int64_t llTotal = -1;
+    std::optional<py::error_already_set> error;
+    void report(int64_t llDone) {
+        if (callable.is_none() || error) return;
+        py::gil_scoped_acquire acquire;
+        try {
+            callable(llDone, llTotal);
+        } catch (py::error_already_set& e) {
+            error.emplace(std::move(e));
+        }
+    }
+};
+
+py::dict lineDict(const SurveyLine& line, const qrtool::ScanSummary& summary) {
+    py::dict d;
+    d["name"] = line.name.sShown;
+    d["code"] = line.name.llCode;
+    d["valid"] = line.name.valid();
+    d["decoded"] = line.name.sDecoded;
+    d["type"] = line.name.sType;
+    d["area"] = line.name.sArea;
+    d["version"] = line.name.sVersion;
+    d["reason"] = line.name.sReason;
+    d["flight"] = line.flight ? py::object(py::str(line.flight->sShown)) : py::object(py::none());
+    d["flight_code"] = line.flight ? py::object(py::int_(line.flight->lCode)) : py::object(py::none());
+    d["first_line"] = line.llFirstLine;
+    d["records"] = line.llRecords;
+    d["widths"] = py::cast(line.widths);
+    d["layouts"] = line.llLayouts;
+    d["note"] = line.sNote;
+    py::dict channels;
+    for (std::size_t k = 0; k < line.channels.size() && k < summary.channels.size(); ++k) {
+        const qrtool::ChannelStats& stats = line.channels[k];
+        py::dict c;
+        c["nulls"] = stats.llNulls;
+        c["values"] = stats.llValues;
+        c["min"] = stats.llValues > 0 ? py::object(py::float_(stats.dMin)) : py::object(py::none());
+        c["max"] = stats.llValues > 0 ? py::object(py::float_(stats.dMax)) : py::object(py::none());
+        c["text"] = stats.bText;
+        channels[py::str(summary.channels[k].label())] = c;
+    }
+    d["channels"] = channels;
+    return d;
+}
+
+// Fails with the scanner's reason: the library's error for a file it cannot open, else a
+// qrcore.Error with the scanner's text.
+[[noreturn]] void scanFailed(qrtool::ScanResult result, const SurveyScan& scan, const std::string& sPath) {
+    if (result == qrtool::ScanResult::OpenError && GetDllErrorNo() != 0) throwLibraryError(sPath);
+    if (result == qrtool::ScanResult::BadOption) throw py::value_error(scan.error());
+    throw LibraryError{-1, sPath + ": " + scan.error(), 0};
+}
+
+// The lines of a scan, as they complete.
+class LineCollector : public qrtool::ScanSink {
+public:
+    explicit LineCollector(Progress& progress) : m_progress(progress) {}
+    void onLine(const SurveyLine& line) override { m_lines.push_back(line); }
+    void onProgress(int64_t llDone) override { m_progress.report(llDone); }
+    std::vector<SurveyLine> m_lines;
+
+private:
+    Progress& m_progress;
+};
+
+// The values of the wanted channels of the wanted lines, column by column.
+class ValueReader : public qrtool::ScanSink {
+public:
+    struct Wanted {
+        std::size_t nColumn = 0, nCount = 1;
+        std::string sName;
+    };
+    struct LineData {
+        SurveyLine line;
+        std::vector<ColumnBuffer> columns;  // one per wanted channel (array channels: rows x count)
+    };
+
+    ValueReader(Progress& progress, std::optional<std::set<std::string>> lineNames, std::optional<std::set<int64_t>> lineCodes,
+                std::optional<std::vector<std::string>> channels)
+        : m_progress(progress), m_lineNames(std::move(lineNames)), m_lineCodes(std::move(lineCodes)),
+          m_channelNames(std::move(channels)) {}
+
+    void onChannels(const qrtool::ScanSummary& summary) override {
+        m_bSettled = true;
+        m_bBlankFields = summary.cDelimiter == ' ' && summary.sDefinition.empty();
+        for (const qrtool::Channel& channel : summary.channels) {
+            if (m_channelNames) {
+                bool bFound = false;
+                for (const std::string& sName : *m_channelNames) bFound = bFound || upper(sName) == upper(channel.sName);
+                if (!bFound) continue;
+            }
+            m_wanted.push_back({channel.nColumn, channel.nCount, channel.sName});
+            m_nLastColumn = std::max(m_nLastColumn, channel.nColumn + channel.nCount);
+        }
+        if (m_channelNames) {
+            for (const std::string& sName : *m_channelNames) {
+                bool bFound = false;
+                for (const Wanted& wanted : m_wanted) bFound = bFound || upper(wanted.sName) == upper(sName);
+                if (!bFound) m_missing.push_back(sName);
+            }
+        }
+        startLine();
+    }
+    bool wantsRecords() const override { return true; }
+    void onRecord(const qrtool::RecordView& record) override {
+        const SurveyLine& line = record.surveyLine();
+        if (m_nSkip == 0) m_nSkip = wanted(line) ? 1 : 2;
+        if (m_nSkip == 2) return;
+        // The line's null counts include this record when it is seen: a record that added none
+        // holds no null, and its plain numbers can be read here without the null checks.
+        int64_t llNulls = 0;
+        for (const qrtool::ChannelStats& stats : line.channels) llNulls += stats.llNulls;
+        const bool bPlain = llNulls == m_llNulls;
+        m_llNulls = llNulls;
+        // Blank-separated fields are cut here in one pass over the record, up to the last column
+        // wanted, rather than looked up one by one; the scanner's own start of that last field
+        // confirms the cut, and anything unexpected goes the scanner's way.
+        const std::size_t nColumns = bPlain && m_bBlankFields ? record.columns() : 0;
+        const std::size_t nCut = std::min(nColumns, m_nLastColumn);
+        bool bCut = nCut > 0;
+        if (bCut) {
+            const std::string_view first = record.field(0), last = record.field(nCut - 1);
+            m_fields.clear();
+            for (const char *p = first.data(), *pEnd = last.data() + last.size(); p < pEnd;) {
+                while (p < pEnd && (*p == ' ' || *p == '\t')) ++p;
+                const char* pStart = p;
+                while (p < pEnd && *p != ' ' && *p != '\t') ++p;
+                m_fields.emplace_back(pStart, static_cast<std::size_t>(p - pStart));
+            }
+            bCut = m_fields.size() == nCut && m_fields.back().data() == last.data();
+        }
+        for (std::size_t w = 0; w < m_wanted.size(); ++w) {
+            const Wanted& wanted = m_wanted[w];
+            ColumnBuffer& column = m_current[w];
+            for (std::size_t k = wanted.nColumn; k < wanted.nColumn + wanted.nCount; ++k) {
+                double d = 0;
+                const bool bRead = bCut ? k < nCut && readPlainNumber(m_fields[k], d)
+                                        : bPlain && readPlainNumber(record.field(k), d);
+                if (!bRead && record.number(k, d) != qrtool::RecordView::Value::Number)
+                    d = std::numeric_limits<double>::quiet_NaN();
+                column.push(d);
+            }
+        }
+    }
+    void onLine(const SurveyLine& line) override {
+        if (m_nSkip != 2 && wanted(line)) m_lines.push_back({line, std::move(m_current)});
+        startLine();
+    }
+    void onProgress(int64_t llDone) override { m_progress.report(llDone); }
+
+    std::vector<LineData> m_lines;
+    std::vector<Wanted> m_wanted;
+    std::vector<std::string> m_missing;
+
+private:
+    bool wanted(const SurveyLine& line) const {
+        if (!m_lineNames && !m_lineCodes) return true;
+        if (m_lineNames && (m_lineNames->count(line.name.sShown) || m_lineNames->count(line.name.sDecoded))) return true;
+        return m_lineCodes && line.name.bCodes && m_lineCodes->count(line.name.llCode);
+    }
+    void startLine() {
+        m_current = std::vector<ColumnBuffer>();
+        m_current.reserve(m_wanted.size());
+        for (std::size_t w = 0; w < m_wanted.size(); ++w) m_current.emplace_back();
+        m_nSkip = 0;
+        m_llNulls = 0;
+    }
+
+    Progress& m_progress;
+    std::optional<std::set<std::string>> m_lineNames;
+    std::optional<std::set<int64_t>> m_lineCodes;
+    std::optional<std::vector<std::string>> m_channelNames;
+    std::vector<ColumnBuffer> m_current;
+    int m_nSkip = 0;  // 0 not decided for the current line, 1 read it, 2 skip it
+    int64_t m_llNulls = 0;  // the current line's nulls up to the last record
+    bool m_bBlankFields = false;  // fields are runs of non-blanks (no delimiter, no definition)
+    std::size_t m_nLastColumn = 0;  // one past the last column wanted
+    std::vector<std::string_view> m_fields;  // the fields of the record being read
+    bool m_bSettled = false;
+};
+
+py::list scanFile(const py::object& path, const py::dict& options, const py::object& progressCallable) {
+    const std::string sPath = pathArgument(path);
+    SurveyScan scan(scanOptions(options));
+    Progress progress{progressCallable, -1, std::nullopt};
+    LineCollector collector(progress);
+    clearNotice();
+    ReportError(0);
+    qrtool::ScanResult result;
+    {
+        py::gil_scoped_release release;
+        result = scan.scanFile(sPath, collector, kProgressStep);
+    }
+    if (progress.error) throw std::move(*progress.error);
+    if (result != qrtool::ScanResult::Done) scanFailed(result, scan, sPath);
+    py::list lines;
+    for (const SurveyLine& line : collector.m_lines) lines.append(lineDict(line, scan.summary()));
+    return lines;
+}
+
+py::dict readFile(const py::object& path, const py::object& lines, const py::object& channels, const py::dict& options,
+                  const py::object& progressCallable) {
+    const std::string sPath = pathArgument(path);
+    std::optional<std::set<std::string>> lineNames;
+    std::optional<std::set<int64_t>> lineCodes;
+    if (!lines.is_none()) {
+        lineNames.emplace();
+        lineCodes.emplace();
+        for (const py::handle line : lines) {
+            if (py::isinstance<py::str>(line)) {
+                lineNames->insert(line.cast<std::string>());
+            } else {
+                lineCodes->insert(line.cast<int64_t>());
+            }
+        }
+    }
+    std::optional<std::vector<std::string>> channelNames;
+    if (!channels.is_none()) {
+        channelNames.emplace();
+        for (const py::handle channel : channels) channelNames->push_back(channel.cast<std::string>());
+    }
+    SurveyScan scan(scanOptions(options));
+    Progress progress{progressCallable, -1, std::nullopt};
+    ValueReader reader(progress, std::move(lineNames), std::move(lineCodes), std::move(channelNames));
+    clearNotice();
+    ReportError(0);
+    qrtool::ScanResult result;
+    {
+        py::gil_scoped_release release;
+        result = scan.scanFile(sPath, reader, kProgressStep);
+    }
+    if (progress.error) throw std::move(*progress.error);
+    if (result != qrtool::ScanResult::Done) scanFailed(result, scan, sPath);
+    if (!reader.m_missing.empty()) {
+        std::string sNames;
+        for (const qrtool::Channel& channel : scan.summary().channels) sNames += " " + channel.sName;
+        throw py::key_error("no channel " + reader.m_missing.front() + " in " + sPath + " (channels:" + sNames + ")");
+    }
+    py::dict out;
+    std::map<std::string, int> seen;
+    for (ValueReader::LineData& data : reader.m_lines) {
+        std::string sKey = data.line.name.sShown;
+        if (const int nSeen = seen[sKey]++; nSeen > 0) sKey += "#" + std::to_string(nSeen + 1);
+        py::dict columns;
+        for (std::size_t w = 0; w < reader.m_wanted.size(); ++w) {
+            const std::size_t nCount = reader.m_wanted[w].nCount;
+            if (w < data.columns.size()) {
+                columns[py::str(reader.m_wanted[w].sName)] = data.columns[w].take(nCount);
+            } else {
+                ColumnBuffer empty;
+                columns[py::str(reader.m_wanted[w].sName)] = empty.take(nCount);
+            }
+        }
+        out[py::str(sKey)] = columns;
+    }
+    return out;
+}
+
+}  // namespace
+
+void bindXyz(py::module_& m) {
+    m.def("xyz_scan", &scanFile, py::arg("path"), py::arg("options"), py::arg("progress"));
+    m.def("xyz_read", &readFile, py::arg("path"), py::arg("lines"), py::arg("channels"), py::arg("options"),
+          py::arg("progress"));
+}
+
+}  // namespace qrpy

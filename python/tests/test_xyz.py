@@ -1,0 +1,78 @@
+"""qrcore.xyz: a scan and a read of small XYZ files against the values written into them."""
+
+import pathlib
+
+import numpy as np
+import pytest
+
+import qrcore
+
+from conftest import SOURCE_DIR
+
+CHANNELS = ["X", "Y", "MAG"]
+
+
+def write_xyz(path: pathlib.Path, lines: dict, null_text: str = "*") -> None:
+    with open(path, "w") as f:
+        f.write("/ test survey\n/ " + "  ".join(CHANNELS) + "\n")
+        for name, rows in lines.items():
+            f.write(f"LINE {name}\n")
+            for row in rows:
+                f.write("  ".join(null_text if np.isnan(v) else f"{v:.3f}" for v in row) + "\n")
+
+
+LINES = {"L10": [[1.0, 2.0, 3.5], [1.5, 2.5, np.nan]], "T900": [[9.0, 8.0, 7.0]], "L20": [[4.0, 5.0, 6.0]] * 5}
+
+
+@pytest.mark.parametrize("lines, channels, options, expected_lines", [
+    (None, None, {}, ["L10", "T900", "L20"]),
+    (["T900"], ["mag"], {}, ["T900"]),
+    ([qrcore.line.encode("L20")], None, {}, ["L20"]),
+    (None, ["X", "MAG"], {"nulls": -99}, ["L10", "T900", "L20"]),
+])
+def test_read_matches_written(scratch: pathlib.Path, lines, channels, options, expected_lines) -> None:
+    path = scratch / "survey.xyz"
+    write_xyz(path, LINES, "-99" if options.get("nulls") == -99 else "*")
+    data = qrcore.xyz.read(path, lines=lines, channels=channels, **options)
+    assert list(data) == expected_lines
+    wanted = [c for c in CHANNELS if channels is None or c.lower() in [w.lower() for w in channels]]
+    for name in expected_lines:
+        assert list(data[name]) == wanted
+        table = np.array(LINES[name])
+        for channel in wanted:
+            np.testing.assert_array_equal(data[name][channel], table[:, CHANNELS.index(channel)])
+
+
+def test_scan_lines(scratch: pathlib.Path) -> None:
+    path = scratch / "survey.xyz"
+    write_xyz(path, LINES)
+    lines = qrcore.xyz.scan(path, stats=True)
+    assert [(l["name"], l["code"], l["records"]) for l in lines] == [
+        (name, qrcore.line.encode(name), len(rows)) for name, rows in LINES.items()]
+    assert lines[0]["channels"]["MAG"] == {"nulls": 1, "values": 1, "min": 3.5, "max": 3.5, "text": False}
+
+
+def test_sample_and_errors(scratch: pathlib.Path) -> None:
+    lines = qrcore.xyz.scan(SOURCE_DIR / "data" / "sample" / "survey.xyz")
+    assert lines and all(line["valid"] for line in lines)
+    with pytest.raises(FileNotFoundError):
+        qrcore.xyz.scan(scratch / "missing.xyz")
+    with pytest.raises(KeyError):
+        qrcore.xyz.read(SOURCE_DIR / "data" / "sample" / "survey.xyz", channels=["NOPE"])
+    with pytest.raises(TypeError):
+        qrcore.xyz.scan(SOURCE_DIR / "data" / "sample" / "survey.xyz", colour="red")
+
+
+def test_read_values_as_python_parses_them(scratch: pathlib.Path) -> None:
+    rng = np.random.default_rng(5)
+    values = rng.standard_normal((2000, 3)) * 10.0 ** rng.integers(-8, 12, (2000, 3))
+    forms = ["{:.3f}", "{:.17g}", "{:.0f}", "{:+.9f}", "{:.6e}"]
+    texts = [[forms[(i + k) % len(forms)].format(v) for k, v in enumerate(row)] for i, row in enumerate(values)]
+    path = scratch / "values.xyz"
+    with open(path, "w") as f:
+        f.write("/ X Y MAG\nLINE L1\n")
+        f.writelines("  ".join(row) + "\n" for row in texts)
+    data = qrcore.xyz.read(path)["L1"]
+    expected = np.array([[float(t) for t in row] for row in texts])
+    for k, channel in enumerate(CHANNELS):
+        np.testing.assert_array_equal(data[channel], expected[:, k])
