@@ -116,15 +116,29 @@ QR_API bool QR_CALL RequestRewriteFile(const char* szFileName);
  * The in-place path (whole blocks, see AllocateDiskSpace) needs no journal: it is one operation
  * of the file system, which after a crash shows the file before or after it as far as the file
  * system keeps its metadata consistent (ext4 and XFS do).
+ * Who may write a journal, and when it is applied. A journal changes only the data file it sits
+ * beside, and only when the file is the one it was written for (same identity, a size between
+ * the edit's sizes, and not changed since the edit stopped). It is believed only when it is a
+ * regular file reached without following a link, owned by the data file's owner and closed to
+ * everyone else (POSIX: no group or other permission bits; Windows: an access list for the owner
+ * alone); the editor creates it that way from the first instant. Anything else at its name (a
+ * link, a folder, a pipe, another user's file, a file others may read) is never applied nor
+ * removed: opens of the data file go ahead as if it were not there, QR_RecoverFile and the space
+ * functions' chunked edits fail with 1000000 and the text "The name of this file's journal is
+ * taken by something that is not its owner's private journal ...". An edit by a user who may
+ * write the file but neither owns it nor is root needs such a journal too and is refused with the
+ * same text. Recovery writes the file, so only a caller who may write it recovers: a read-only
+ * open (or QR_RecoverFile) by anyone else fails with 1000000 and "An edit of this file was
+ * interrupted and waits to be finished by 'qrtool recover' ..." and changes nothing.
  * With the journal switched off, a failure or crash part-way leaves the pieces already moved in
- * place (no rollback), as it always did. A MoveData block that runs past the end of the file is
- * never journaled (see MoveData). */
+ * place (no rollback), as it always did. */
 
 /* Moves a block as if through an intermediate copy, in pieces of at most 1 MiB, flushed to the
  * disk before it returns (once at the end without the journal; at the end of every journal
  * stretch with it); a failed flush reports the system's own error code as the number. A block
- * that runs past the end of the file moves the bytes that could be read and then fails without
- * an error number; no byte that was not read is ever written. */
+ * that runs past the end of the file is refused before any byte moves, with 1000000 and the text
+ * "The file ended before the bytes a move was to read; ..."; a file cut by someone else while
+ * the move runs fails the same way at the piece that comes up short, none of which is written. */
 QR_API bool QR_CALL MoveData(void* hFile, const _tagMoveData* pMoveData);
 /* Inserts llSize zero bytes before llPos (llPos inside the file). When llPos and llSize are
  * whole file-system blocks and the file system can, the range is inserted in place without

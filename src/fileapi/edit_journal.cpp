@@ -99,8 +99,42 @@
 // Foreign and damaged journals. The header names the data file's identity and its sizes before
 // and after. A journal whose identity differs, or whose file's size is not between those two, belongs
 // to another file (the file was replaced, or copied elsewhere together with the journal) and is
-// never applied; nor is one whose header or records do not check. Both are reported, and both
-// files are left as they are.
+// never applied; nor is one whose header or records do not check, nor one whose edit is not one
+// the space functions could have started (source, destination, length, gap and both sizes related
+// exactly as they relate them, and the layout of some window). All are reported, and both files
+// are left as they are.
+//
+// WHO MAY WRITE A JOURNAL, AND WHEN IT IS APPLIED
+//
+// Recovery runs inside every open, by whoever opens, so the journal is the one file of the
+// library that another user could use to make the owner's process write the owner's data. The
+// checksums are unkeyed and the format is documented: anyone can write a journal that checks.
+// What is believed is therefore decided by who could have written it, not by what it says.
+//   - Which file a journal may change: only the data file it sits beside, and only when that file
+//     has the identity in the header (volume, index, generation), a size between the edit's
+//     sizes before and after, and (below) still the state the edit left it in.
+//   - Whose journal is believed: a journal is opened without following a link (and without
+//     waiting on a FIFO), and believed only when what was opened is a regular file with one
+//     link, owned by the data file's owner, that nobody else may open (POSIX: no group or other
+//     permission bits; Windows: an access list that grants nobody but the owner). Only the owner
+//     (or the system's administrator, who can write the data file anyway) can make such a file.
+//     An editor creates its journal that way from the first instant (mode 0600 in the create
+//     call; Windows: the owner-only access list in the create call), and one whose process is
+//     not the data file's owner (root editing a user's file) hands the journal to the owner
+//     before writing it. An editor that may write the file but is neither its owner nor root
+//     cannot make a journal anyone would believe: its chunked edits are refused
+//     (kErrorJournalNotOurs), never run without one.
+//   - Anything else at the journal's name (a link, a folder, a FIFO, another user's file, a file
+//     others may read) is not ours: it is never read as a journal, never applied and never
+//     removed. It does not stop an open of the data file (no one can deny the owner their file
+//     by planting junk); QR_RecoverFile reports it (kErrorJournalNotOurs), and a chunked edit,
+//     which would need the name for its own journal, is refused with the same text until the
+//     object is gone. (Journaling under another name would need every open to search for it.)
+//   - What a read-only open does: recovery writes the data file, so it runs only for a caller
+//     who may write it (the data file is opened for writing to find out). A caller who may not
+//     write it, or may not open the journal, gets kErrorJournalWaits: the edit waits for
+//     `qrtool recover` by someone who may; nothing is opened, read as half-edited or changed.
+//   - How a journal that no longer describes its file is recognised: see STALE JOURNALS below.
 #include "fileapi/edit_journal.h"
 
 #include <algorithm>
@@ -293,6 +327,28 @@ std::array<uint64_t, kHeaderWords> headerWords(const Plan& plan) {
 
 bool addable(int64_t a, int64_t b) { return a >= 0 && b >= 0 && a <= std::numeric_limits<int64_t>::max() - b; }
 
+// True when edit is one that AllocateDiskSpace, FreeDiskSpace or MoveData starts: source,
+// destination, length, gap and both sizes related exactly as they relate them.
+bool editPossible(const SpaceEdit& e) {
+    if (e.llLength <= 0 || e.llSrc == e.llDst || !addable(e.llSrc, e.llLength) || !addable(e.llDst, e.llLength) ||
+        e.llSizeBefore <= 0 || e.llSrc + e.llLength > e.llSizeBefore)
+        return false;
+    const int64_t llShift = shiftOf(e);
+    switch (e.nKind) {
+    case SpaceEdit::kAllocate:  // the tail from the position on moves up by the gap, which is zeroed
+        return e.llDst > e.llSrc && e.llSrc + e.llLength == e.llSizeBefore && e.llFillPos == e.llSrc &&
+               e.llFillSize == llShift && addable(e.llSizeBefore, llShift) &&
+               e.llSizeAfter == e.llSizeBefore + llShift;
+    case SpaceEdit::kFree:  // the tail after the range moves down onto it; the file loses the range
+        return e.llDst < e.llSrc && e.llSrc + e.llLength == e.llSizeBefore &&
+               e.llSizeAfter == e.llSizeBefore - llShift && e.llFillPos == 0 && e.llFillSize == 0;
+    case SpaceEdit::kMove:  // a block inside the file; the file grows only to the block's new end
+        return e.llSizeAfter == std::max(e.llSizeBefore, e.llDst + e.llLength) && e.llFillPos == 0 &&
+               e.llFillSize == 0;
+    default: return false;
+    }
+}
+
 // The plan a header describes; false when it does not check or describes no edit this library
 // could have started (so nothing it says is ever acted upon).
 bool planFromHeader(const std::array<uint64_t, kHeaderWords>& w, Plan* pPlan) {
@@ -311,12 +367,14 @@ bool planFromHeader(const std::array<uint64_t, kHeaderWords>& w, Plan* pPlan) {
     e.llFillSize = i64(w[12]);
     plan.llEpoch = i64(w[13]);
     plan.llArea = i64(w[14]);
-    if (w[5] < SpaceEdit::kAllocate || w[5] > SpaceEdit::kMove) return false;
-    if (e.llLength <= 0 || e.llSrc == e.llDst || !addable(e.llSrc, e.llLength) || !addable(e.llDst, e.llLength))
-        return false;
-    if (e.llSizeBefore < 0 || e.llSizeAfter < 0 || e.llFillSize < 0 || !addable(e.llFillPos, e.llFillSize)) return false;
-    if (plan.llEpoch < shiftOf(e) || plan.llArea < 0 || plan.llArea > kMaxWindow / 2) return false;
-    if (plan.llArea < std::max<int64_t>(0, std::min(plan.llEpoch, e.llLength) - shiftOf(e))) return false;
+    if (w[5] < SpaceEdit::kAllocate || w[5] > SpaceEdit::kMove || !editPossible(e)) return false;
+    // The layout makePlan gives for some window between the smallest and the largest.
+    const int64_t llShift = shiftOf(e);
+    const bool bWholeShift = plan.llEpoch == llShift && llShift >= kMinWindow / 2;
+    const bool bHalfWindow = plan.llEpoch > llShift && plan.llEpoch - llShift >= kMinWindow / 2 &&
+                             plan.llEpoch - llShift <= kMaxWindow / 2 && llShift < plan.llEpoch - llShift;
+    if (!bWholeShift && !bHalfWindow) return false;
+    if (plan.llArea != std::max<int64_t>(0, std::min(plan.llEpoch, e.llLength) - llShift)) return false;
     *pPlan = plan;
     return true;
 }
@@ -736,6 +794,24 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
         return false;
     }
     return run.close();
+}
+
+bool leaveJournalOf(void* hFile, const SpaceEdit& edit) {
+    const std::string sPath = sys::finalPathOf(hFile);
+    sys::FileIdentity identity;
+    if (sPath.empty() || !sys::fileIdentity(hFile, &identity)) return failSystem();
+    const Plan plan = makePlan(edit, identity);
+    const Epoch epoch = epochAt(plan, 0);
+    unsigned char first[kHeaderSize + kRecordSize];
+    encode(headerWords(plan), first);
+    encode(recordWords({kPhaseMove, 0, 0, epoch.llCopyPos, epoch.llCopyLength, 0}, headerWords(plan)[kHeaderWords - 1]),
+           first + kHeaderSize);
+    void* hJournal = sys::createFile(journalPathFor(sPath).c_str(), sys::kGenericRead | sys::kGenericWrite, 0,
+                                     sys::kCreateNew, false);
+    if (!sys::isValidHandle(hJournal)) return failSystem();
+    const bool bOk = sys::restrictToOwner(hJournal) && journalWrite(hJournal, 0, first, sizeof first);
+    sys::closeHandle(hJournal);
+    return bOk;
 }
 
 bool finishInterruptedEdit(void* hFile) {

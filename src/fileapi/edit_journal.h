@@ -58,6 +58,11 @@ Recovery recoverFile(const char* szPath);
 // hidden file in the same folder.
 std::string journalPathFor(const std::string& sFinalPath);
 
+// Test seam: leaves the journal an edit of hFile's file would have on the disk when its process
+// died right before the first byte moved (header and first record, no saved copy), for an edit
+// that is not checked: a stand-in for any journal with valid checksums. False after reporting.
+bool leaveJournalOf(void* hFile, const SpaceEdit& edit);
+
 // Test seam: the journal window (the bound on the saved copy, see edit_journal.cpp); 0 restores
 // the default. Smaller windows give more epochs on small files.
 void setJournalWindow(int64_t llBytes);
