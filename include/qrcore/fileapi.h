@@ -124,8 +124,8 @@ QR_API bool QR_CALL RequestRewriteFile(const char* szFileName);
  * alone); the editor creates it that way from the first instant. Anything else at its name (a
  * link, a folder, a pipe, another user's file, a file others may read) is never applied nor
  * removed: opens of the data file go ahead as if it were not there, QR_RecoverFile and the space
- * functions' chunked edits fail with 1000000 and the text "The name of this file's journal is
- * taken by something that is not its owner's private journal ...". An edit by a user who may
+ * functions' chunked edits fail with 1000000 and the text "The name of this file's journal
+ * holds something that is not its owner's private journal ...". An edit by a user who may
  * write the file but neither owns it nor is root needs such a journal too and is refused with the
  * same text. Recovery writes the file, so only a caller who may write it recovers: a read-only
  * open (or QR_RecoverFile) by anyone else fails with 1000000 and "An edit of this file was

@@ -704,16 +704,45 @@ Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
     return run.close() ? Recovery::kRecovered : Recovery::kFailed;
 }
 
-enum class Opened { kHot, kNone, kBusy, kFailed };
+enum class Opened { kHot, kNone, kBusy, kNotOurs, kWaits, kFailed };
 
-// Opens the journal at sJournal, locked: kHot with *phJournal; kNone (there is none), kBusy
-// (locked by an edit running right now) or kFailed (reported).
-Opened openJournal(const std::string& sJournal, void** phJournal) {
-    *phJournal = sys::createFile(sJournal.c_str(), sys::kGenericRead | sys::kGenericWrite, 0, sys::kOpenExisting, false);
-    if (sys::isValidHandle(*phJournal)) return Opened::kHot;
+// A journal is believed only when its owner is the data file's and nobody else may open it:
+// nobody but that owner (or the administrator) can have written it.
+bool trusted(const sys::FileOwnership& journal, const sys::FileOwnership& data) {
+    return journal.bRegular && journal.bOwnerOnly && journal.nLinks == 1 && journal.sOwner == data.sOwner;
+}
+
+// What is at sJournal, when it could not be opened, or was found by its name only.
+Opened classifyByName(const std::string& sJournal, const sys::FileOwnership& data, Opened ours) {
+    sys::FileOwnership journal;
+    if (!sys::pathOwnership(sJournal.c_str(), &journal))
+        return sys::lastError() == sys::kErrorNotFound ? Opened::kNone : Opened::kNotOurs;
+    return trusted(journal, data) ? ours : Opened::kNotOurs;
+}
+
+// Opens the journal at sJournal of a file owned as data, locked: kHot with *phJournal; kNone
+// (there is none), kBusy (locked by an edit running right now), kNotOurs (something that is not
+// the owner's private journal: left alone), kWaits (the owner's journal, which this caller may
+// not open) or kFailed (reported).
+Opened openJournal(const std::string& sJournal, const sys::FileOwnership& data, void** phJournal) {
+    *phJournal = sys::createPrivateFile(sJournal.c_str(), sys::kGenericRead | sys::kGenericWrite, 0, sys::kOpenExisting);
+    if (sys::isValidHandle(*phJournal)) {
+        sys::FileOwnership journal;
+        if (!sys::fileOwnership(*phJournal, &journal)) {
+            failSystem();
+            sys::closeHandle(*phJournal);
+            return Opened::kFailed;
+        }
+        if (trusted(journal, data)) return Opened::kHot;
+        sys::closeHandle(*phJournal);
+        return Opened::kNotOurs;
+    }
     const uint32_t nError = sys::lastError();
     if (nError == sys::kErrorNotFound) return Opened::kNone;
-    if (nError == sys::kErrorSharingViolation) return Opened::kBusy;
+    if (nError == sys::kErrorJournalNotOurs) return Opened::kNotOurs;
+    // Someone else's object may be locked by them, or closed to us: only the owner's counts.
+    if (nError == sys::kErrorSharingViolation) return classifyByName(sJournal, data, Opened::kBusy);
+    if (nError == sys::kErrorAccessDenied) return classifyByName(sJournal, data, Opened::kWaits);
     failSystem();
     return Opened::kFailed;
 }
@@ -768,8 +797,20 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
         setError(kErrNoMemory);
         return false;
     }
-    void* hJournal = sys::createFile(sJournal.c_str(), sys::kGenericRead | sys::kGenericWrite, 0, sys::kCreateNew, false);
-    if (!sys::isValidHandle(hJournal)) return failSystem();
+    sys::FileOwnership data;
+    if (!sys::fileOwnership(hFile, &data)) return failSystem();
+    void* hJournal = sys::createPrivateFile(sJournal.c_str(), sys::kGenericRead | sys::kGenericWrite, 0, sys::kCreateNew);
+    if (!sys::isValidHandle(hJournal)) {
+        // The name is taken: by the owner's own journal (an edit running right now), or by
+        // something no recovery would believe, which the edit must not use or remove.
+        const uint32_t nError = sys::lastError();
+        if (nError != sys::kErrorJournalNotOurs && classifyByName(sJournal, data, Opened::kHot) != Opened::kNotOurs) {
+            sys::setLastError(nError);
+            return failSystem();
+        }
+        setSystemError(sys::kErrorJournalNotOurs);
+        return false;
+    }
     // Until the file is first written, a failure takes the journal away again: the file is as it
     // was. (Should the delete fail, the journal describes an edit that recovery can still make.)
     const auto discard = [&] {
@@ -778,8 +819,15 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
         sys::deleteFile(sJournal.c_str());
         sys::setLastError(nSaved);
     };
-    if (!sys::restrictToOwner(hJournal) ||
-        !sys::reserveFileSpace(hFile, std::max(edit.llSizeAfter, edit.llDst + edit.llLength))) {
+    // A journal is believed only when it is the data file's owner's: one made by the
+    // administrator is handed over; anyone else cannot make one.
+    if (!sys::giveFileTo(hJournal, data.sOwner)) {
+        discard();
+        if (sys::lastError() != sys::kErrorAccessDenied) return failSystem();
+        setSystemError(sys::kErrorJournalNotOwner);
+        return false;
+    }
+    if (!sys::reserveFileSpace(hFile, std::max(edit.llSizeAfter, edit.llDst + edit.llLength))) {
         discard();
         return failSystem();
     }
@@ -806,10 +854,10 @@ bool leaveJournalOf(void* hFile, const SpaceEdit& edit) {
     encode(headerWords(plan), first);
     encode(recordWords({kPhaseMove, 0, 0, epoch.llCopyPos, epoch.llCopyLength, 0}, headerWords(plan)[kHeaderWords - 1]),
            first + kHeaderSize);
-    void* hJournal = sys::createFile(journalPathFor(sPath).c_str(), sys::kGenericRead | sys::kGenericWrite, 0,
-                                     sys::kCreateNew, false);
+    void* hJournal = sys::createPrivateFile(journalPathFor(sPath).c_str(), sys::kGenericRead | sys::kGenericWrite, 0,
+                                            sys::kCreateNew);
     if (!sys::isValidHandle(hJournal)) return failSystem();
-    const bool bOk = sys::restrictToOwner(hJournal) && journalWrite(hJournal, 0, first, sizeof first);
+    const bool bOk = journalWrite(hJournal, 0, first, sizeof first);
     sys::closeHandle(hJournal);
     return bOk;
 }
@@ -822,18 +870,25 @@ bool finishInterruptedEdit(void* hFile) {
         return true;
     }
     const std::string sJournal = journalPathFor(sPath);
+    sys::FileOwnership data;
+    if (!sys::fileOwnership(hFile, &data)) return failSystem();
     void* hJournal = nullptr;
-    switch (openJournal(sJournal, &hJournal)) {
+    switch (openJournal(sJournal, data, &hJournal)) {
     case Opened::kHot:
         return recoverWith(hJournal, sJournal, hFile) != Recovery::kFailed;
     case Opened::kBusy:
         setSystemError(sys::kErrorSharingViolation);
         return false;
+    case Opened::kWaits:
+        setSystemError(sys::kErrorJournalWaits);
+        return false;
     case Opened::kFailed:
         return false;
+    case Opened::kNotOurs:  // the edit's own journal decides (it cannot take the name)
     case Opened::kNone:
         break;
     }
+    sys::setLastError(nSaved);
     return true;
 }
 
@@ -845,19 +900,37 @@ Recovery recoverFile(const char* szPath) {
         return Recovery::kNothing;
     }
     const std::string sJournal = journalPathFor(sPath);
+    sys::FileOwnership data;
+    if (!sys::pathOwnership(sPath.c_str(), &data)) {
+        failSystem();
+        return Recovery::kFailed;
+    }
     void* hJournal = nullptr;
-    switch (openJournal(sJournal, &hJournal)) {
+    switch (openJournal(sJournal, data, &hJournal)) {
     case Opened::kHot: break;
-    case Opened::kNone: return Recovery::kNothing;
+    case Opened::kNone: sys::setLastError(nSaved); return Recovery::kNothing;
     case Opened::kBusy: return Recovery::kBusy;
+    case Opened::kNotOurs: return Recovery::kNotOurs;
+    case Opened::kWaits: return Recovery::kWaits;
     case Opened::kFailed: return Recovery::kFailed;
     }
+    // Recovery writes the file: only someone who may write it recovers.
     void* hFile = sys::createFile(sPath.c_str(), sys::kGenericRead | sys::kGenericWrite,
                                   sys::kShareRead | sys::kShareWrite, sys::kOpenExisting, false);
     if (!sys::isValidHandle(hFile)) {
-        failSystem();
+        const uint32_t nError = sys::lastError();
         sys::closeHandle(hJournal);
+        if (nError == sys::kErrorAccessDenied) return Recovery::kWaits;
+        sys::setLastError(nError);
+        failSystem();
         return Recovery::kFailed;
+    }
+    // The file opened must be the one whose owner the journal was checked against.
+    sys::FileOwnership opened;
+    if (!sys::fileOwnership(hFile, &opened) || opened.sOwner != data.sOwner) {
+        sys::closeHandle(hFile);
+        sys::closeHandle(hJournal);
+        return Recovery::kNotOurs;
     }
     const Recovery result = recoverWith(hJournal, sJournal, hFile);
     sys::closeHandle(hFile);
@@ -888,6 +961,12 @@ QR_API bool QR_CALL QR_RecoverFile(const char* szFileName, bool* pbRecovered) {
         return true;
     case qr::Recovery::kBusy:
         qr::setSystemError(qr::sys::kErrorSharingViolation);
+        return false;
+    case qr::Recovery::kNotOurs:
+        qr::setSystemError(qr::sys::kErrorJournalNotOurs);
+        return false;
+    case qr::Recovery::kWaits:
+        qr::setSystemError(qr::sys::kErrorJournalWaits);
         return false;
     case qr::Recovery::kFailed:
         break;

@@ -31,6 +31,8 @@ inline constexpr uint32_t kErrorJournalWaits = kErrorPrivateBase + 0x5104;
 inline constexpr uint32_t kErrorJournalStale = kErrorPrivateBase + 0x5105;
 // A journal written by an older format.
 inline constexpr uint32_t kErrorJournalVersion = kErrorPrivateBase + 0x5106;
+// A chunked edit by someone who can make no journal the file's owner's (neither owner nor root).
+inline constexpr uint32_t kErrorJournalNotOwner = kErrorPrivateBase + 0x5108;
 // A block move whose source ended before the move's length: nothing of it was written.
 inline constexpr uint32_t kErrorShortSource = kErrorPrivateBase + 0x5107;
 

@@ -156,3 +156,33 @@ bool flushFolder(const char* szFolder);
 bool restrictToOwner(void* hFile);
 
 }  // namespace qr::sys
+
+// Who may have written a file: what the journal of an interrupted edit believes.
+namespace qr::sys {
+
+// Opens or creates szPath as createFile does (no inheritance; kCreateNew, kOpenExisting or
+// kOpenAlways, an emptying disposition is kErrorInvalidArgument), for a file that must be the
+// caller's own: a link at the last component is never followed and a FIFO never waited on; what
+// was reached is refused unless it is a regular file (kErrorJournalNotOurs for a link or any other
+// kind). A new file is the owner's alone from the first instant (POSIX mode 0600 in the create
+// call; Windows an access list for the owner alone in the create call). Fault seam: Op::Open.
+void* createPrivateFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition);
+
+// The owner of a file and who else may open it.
+struct FileOwnership {
+    std::string sOwner;       // POSIX: the user id in decimal; Windows: the owner's SID as text
+    bool bRegular = false;    // a regular file (not a link, folder, FIFO or device)
+    bool bOwnerOnly = false;  // nobody but the owner may open it (POSIX: no group or other bits;
+                              // Windows: the access list allows nobody else)
+    uint32_t nLinks = 0;      // names the file has
+};
+// Of the file hFile reaches. Fault seam: Op::Size. False with the last error set.
+bool fileOwnership(void* hFile, FileOwnership* pOwnership);
+// Of what szPath names, a link itself rather than what it leads to. False with the last error set.
+bool pathOwnership(const char* szPath, FileOwnership* pOwnership);
+// Makes the file hFile reaches belong to sOwner (a FileOwnership::sOwner), when it does not
+// already: only the system's administrator may give a file away (kErrorAccessDenied for anyone
+// else). Fault seam: Op::Open.
+bool giveFileTo(void* hFile, const std::string& sOwner);
+
+}  // namespace qr::sys

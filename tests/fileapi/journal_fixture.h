@@ -39,6 +39,26 @@ protected:
         QR_CloseFile(hFile);
     }
 
+    // Writes bytes as the data file and leaves a hot journal of a real insertion of 100 bytes at
+    // 10, interrupted at the edit's nFlush-th flush (the 4th: part of the move is made).
+    void interrupt(const fileapitest::Bytes& bytes, int nFlush = 4) {
+        std::remove(m_sJournal.c_str());
+        qrtest::writeFileBytes(m_sPath, bytes);
+        qr::setJournalWindow(16 * 1024);
+        void* hFile = nullptr;
+        ASSERT_TRUE(QR_OpenFile(&hFile, m_sPath.c_str(), 0));
+        qr::sys::injectFault(qr::sys::Op::Flush, nFlush, 5);
+        ASSERT_FALSE(AllocateDiskSpace(hFile, 10, 100));
+        qr::sys::clearFaults();
+        QR_CloseFile(hFile);
+        qr::setJournalWindow(0);
+        ASSERT_TRUE(qrtest::fileExists(m_sJournal));
+    }
+    static fileapitest::Bytes inserted(fileapitest::Bytes bytes) {
+        fileapitest::modelAllocate(bytes, 10, 100);
+        return bytes;
+    }
+
     qrtest::ScratchDir dir;
     qrtest::RecordingNotices notices{false};
     std::string m_sPath;

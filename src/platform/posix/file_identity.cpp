@@ -136,3 +136,65 @@ bool flushFolder(const char* szFolder) {
 }
 
 }  // namespace qr::sys
+
+namespace qr::sys {
+
+namespace {
+FileOwnership ownershipOf(const struct stat& st) {
+    FileOwnership ownership;
+    ownership.sOwner = std::to_string(st.st_uid);
+    ownership.bRegular = S_ISREG(st.st_mode);
+    ownership.bOwnerOnly = (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+    ownership.nLinks = static_cast<uint32_t>(st.st_nlink);
+    return ownership;
+}
+}  // namespace
+
+bool fileOwnership(void* hFile, FileOwnership* pOwnership) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    if (faulted(Op::Size)) return false;
+    struct stat st {};
+    if (::fstat(nFd, &st) != 0) {
+        captureLastError();
+        return false;
+    }
+    *pOwnership = ownershipOf(st);
+    return true;
+}
+
+bool pathOwnership(const char* szPath, FileOwnership* pOwnership) {
+    struct stat st {};
+    if (szPath == nullptr || ::lstat(szPath, &st) != 0) {
+        if (szPath == nullptr) setLastError(kErrorInvalidArgument);
+        else captureLastError();
+        return false;
+    }
+    *pOwnership = ownershipOf(st);
+    return true;
+}
+
+bool giveFileTo(void* hFile, const std::string& sOwner) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    if (faulted(Op::Open)) return false;
+    struct stat st {};
+    if (::fstat(nFd, &st) != 0) {
+        captureLastError();
+        return false;
+    }
+    if (std::to_string(st.st_uid) == sOwner) return true;
+    char* pEnd = nullptr;
+    const unsigned long nOwner = std::strtoul(sOwner.c_str(), &pEnd, 10);
+    if (sOwner.empty() || *pEnd != '\0') {
+        setLastError(kErrorInvalidArgument);
+        return false;
+    }
+    if (retryInterrupted([&] { return ::fchown(nFd, static_cast<uid_t>(nOwner), static_cast<gid_t>(-1)); }) != 0) {
+        if (captureLastError() == EPERM) setLastError(kErrorAccessDenied);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace qr::sys

@@ -1,0 +1,176 @@
+// Whose journal is believed, where users, modes, links and FIFOs are POSIX's: objects another
+// user plants at the journal's name, the journal's mode from its first instant, and opens by a
+// user who may not apply the owner's journal. Runs as root (it switches users in forked
+// children); skipped otherwise.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "journal_fixture.h"
+#include "support/child.h"
+
+namespace {
+
+using fileapitest::Bytes;
+constexpr uid_t kNobody = 65534;
+
+// Runs fnBody in a forked child as user and group 65534; its exit status (-1 when the switch
+// failed).
+int asNobody(const std::function<int()>& fnBody) {
+    return qrtest::runForked([&] {
+        if (::setresgid(kNobody, kNobody, kNobody) != 0 || ::setresuid(kNobody, kNobody, kNobody) != 0) return 99;
+        return fnBody();
+    });
+}
+
+class JournalTrustPosix : public JournalTrust {
+protected:
+    void SetUp() override {
+        if (::geteuid() != 0) GTEST_SKIP() << "switches users in forked children: needs root";
+        JournalTrust::SetUp();
+        // A shared folder: everyone may create, only owners may remove.
+        ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);
+    }
+    // The error the last call reported (its system code, 0 for none).
+    static uint32_t reported() { return GetDllErrorNo() == qr::kErrSystem ? qr::sys::lastError() : 0; }
+};
+
+TEST_F(JournalTrustPosix, ObjectsThatAreNotTheOwnersJournalAreLeftAlone) {
+    const Bytes start = fileapitest::randomBytes(300 * 1024, 3);
+    const std::string sAside = dir.file("aside");
+    // Each row replaces a valid hot journal by what another user could put in its place.
+    const struct {
+        const char* szName;
+        std::function<void(const std::string& sJournal)> fnPlant;
+    } rows[] = {
+        {"another user's journal with valid checksums",
+         [&](const std::string& sJournal) {
+             const Bytes journal = fileapitest::readAll(sJournal);
+             std::remove(sJournal.c_str());
+             ASSERT_EQ(asNobody([&] {
+                           qrtest::writeFileBytes(sJournal, journal);
+                           return ::chmod(sJournal.c_str(), 0600);
+                       }), 0);
+         }},
+        {"the owner's journal that others may read", [](const std::string& s) { ASSERT_EQ(::chmod(s.c_str(), 0644), 0); }},
+        {"a link to the owner's journal",
+         [&](const std::string& s) {
+             ASSERT_EQ(::rename(s.c_str(), sAside.c_str()), 0);
+             ASSERT_EQ(asNobody([&] { return ::symlink(sAside.c_str(), s.c_str()); }), 0);
+         }},
+        {"a second name of the owner's journal", [&](const std::string& s) { ASSERT_EQ(::link(s.c_str(), sAside.c_str()), 0); }},
+        {"a folder",
+         [](const std::string& s) {
+             std::remove(s.c_str());
+             ASSERT_EQ(asNobody([&] { return ::mkdir(s.c_str(), 0700); }), 0);
+         }},
+        {"a FIFO",
+         [](const std::string& s) {
+             std::remove(s.c_str());
+             ASSERT_EQ(asNobody([&] { return ::mkfifo(s.c_str(), 0600); }), 0);
+         }},
+        {"junk of another user",
+         [](const std::string& s) {
+             std::remove(s.c_str());
+             ASSERT_EQ(asNobody([&] {
+                           qrtest::writeFileBytes(s, Bytes{'h', 'e', 'l', 'l', 'o'});
+                           return 0;
+                       }), 0);
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szName);
+        interrupt(start);
+        const Bytes half = fileapitest::readAll(m_sPath);
+        row.fnPlant(m_sJournal);
+        struct stat before {};
+        ASSERT_EQ(::lstat(m_sJournal.c_str(), &before), 0);
+
+        ReportError(0);
+        void* hFile = nullptr;
+        EXPECT_TRUE(QR_OpenFile(&hFile, m_sPath.c_str(), 0)) << "an open is never blocked: " << reported();
+        EXPECT_FALSE(AllocateDiskSpace(hFile, 10, 5)) << "a chunked edit needs the journal's name";
+        EXPECT_EQ(reported(), qr::sys::kErrorJournalNotOurs);
+        QR_CloseFile(hFile);
+        bool bRecovered = true;
+        EXPECT_FALSE(QR_RecoverFile(m_sPath.c_str(), &bRecovered));
+        EXPECT_EQ(reported(), qr::sys::kErrorJournalNotOurs);
+        EXPECT_EQ(notices.lastText(), qr::sys::systemErrorText(qr::sys::kErrorJournalNotOurs));
+        EXPECT_TRUE(fileapitest::readAll(m_sPath) == half) << "the file changed";
+        struct stat after {};
+        ASSERT_EQ(::lstat(m_sJournal.c_str(), &after), 0) << "the object was removed";
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+        std::error_code error;
+        std::filesystem::remove_all(m_sJournal, error);
+        std::remove(sAside.c_str());
+    }
+}
+
+TEST_F(JournalTrustPosix, JournalIsOwnerOnlyFromItsFirstInstant) {
+    static std::string s_sJournal;
+    static std::vector<mode_t> s_modes;
+    s_sJournal = m_sJournal;
+    s_modes.clear();
+    qr::sys::setCallObserver([](qr::sys::Op, int64_t) {
+        struct stat st {};
+        if (::lstat(s_sJournal.c_str(), &st) == 0) s_modes.push_back(st.st_mode & 07777);
+    });
+    const mode_t nMask = ::umask(0);
+    const Bytes start = fileapitest::randomBytes(100 * 1024, 4);
+    qrtest::writeFileBytes(m_sPath, start);
+    void* hFile = nullptr;
+    ASSERT_TRUE(QR_OpenFile(&hFile, m_sPath.c_str(), 0));
+    EXPECT_TRUE(AllocateDiskSpace(hFile, 10, 100));
+    QR_CloseFile(hFile);
+    ::umask(nMask);
+    qr::sys::setCallObserver(nullptr);
+    ASSERT_FALSE(s_modes.empty());
+    for (const mode_t nMode : s_modes) EXPECT_EQ(nMode, 0600u);
+}
+
+TEST_F(JournalTrustPosix, UsersWhoMayNotApplyTheJournalChangeNothing) {
+    const Bytes start = fileapitest::randomBytes(300 * 1024, 5);
+    interrupt(start);
+    ASSERT_EQ(::chmod(m_sPath.c_str(), 0644), 0);
+    const Bytes half = fileapitest::readAll(m_sPath);
+    const Bytes journal = fileapitest::readAll(m_sJournal);
+    // A reader that may not write the file: its open and recovery fail with the waiting text.
+    const int nReader = asNobody([&] {
+        void* hFile = nullptr;
+        if (QR_OpenFile(&hFile, m_sPath.c_str(), 1)) return 1;
+        if (reported() != qr::sys::kErrorJournalWaits) return 2;
+        if (QR_RecoverFile(m_sPath.c_str(), nullptr) || reported() != qr::sys::kErrorJournalWaits) return 3;
+        return 0;
+    });
+    EXPECT_EQ(nReader, 0);
+    EXPECT_TRUE(fileapitest::readAll(m_sPath) == half) << "the file changed";
+    EXPECT_TRUE(fileapitest::readAll(m_sJournal) == journal) << "the journal changed";
+    // The owner's open finishes the edit.
+    EXPECT_TRUE(QR_RecoverFile(m_sPath.c_str(), nullptr));
+    EXPECT_TRUE(fileapitest::readAll(m_sPath) == inserted(start));
+
+    // A writer who is neither the owner nor root cannot make a journal the owner's: refused.
+    ASSERT_EQ(::chmod(m_sPath.c_str(), 0666), 0);
+    const Bytes whole = fileapitest::readAll(m_sPath);
+    const int nWriter = asNobody([&] {
+        void* hFile = nullptr;
+        if (!QR_OpenFile(&hFile, m_sPath.c_str(), 0)) return 1;
+        const bool bEdited = AllocateDiskSpace(hFile, 10, 100);
+        const uint32_t nError = reported();
+        QR_CloseFile(hFile);
+        return bEdited ? 2 : nError == qr::sys::kErrorJournalNotOwner ? 0 : 3;
+    });
+    EXPECT_EQ(nWriter, 0);
+    EXPECT_TRUE(fileapitest::readAll(m_sPath) == whole);
+    EXPECT_FALSE(qrtest::fileExists(m_sJournal));
+}
+
+}  // namespace
