@@ -111,8 +111,10 @@ QR_API bool QR_CALL RequestRewriteFile(const char* szFileName);
  * changes. A failure part-way (a failed write, read or flush) reports the error of the failing
  * step and leaves the journal: the next open, edit or QR_RecoverFile completes the file to
  * "after", so a caller that sees such a failure must not rely on the file being as before, and
- * should reopen the file before using it again. A failure before the first byte of the file was
- * written (the journal could not be created, no space) leaves the file exactly as it was.
+ * should reopen the file before using it again. Before the first byte moves, the disk space the
+ * edit will need (the file's growth and the journal's largest size) is reserved; a failure until
+ * then (the journal could not be created, no space) leaves the file exactly as it was and no
+ * journal.
  * The in-place path (whole blocks, see AllocateDiskSpace) needs no journal: it is one operation
  * of the file system, which after a crash shows the file before or after it as far as the file
  * system keeps its metadata consistent (ext4 and XFS do).

@@ -41,8 +41,8 @@
 // Order of writes and flushes (F: flush of the data file; J: flush of the journal; P: flush of the
 // journal's folder):
 //   1. Create the journal exclusively, locked (below) and readable by its owner only. Reserve the
-//      blocks the file grows into. Write the saved copy of epoch 0, then the header and record 0
-//      in one write inside the first 512-byte sector. J. P.
+//      journal's largest size and the blocks the file grows into. Write the saved copy of epoch
+//      0, then the header and record 0 in one write inside the first 512-byte sector. J. P.
 //   2. For each epoch n: the epoch's writes to the file. Unless it was the last, the saved copy of
 //      epoch n + 1 (into the other area, from source bytes epoch n does not write). F. Unless it
 //      was the last, record n + 1. J.
@@ -284,6 +284,13 @@ Plan makePlan(const SpaceEdit& edit, const sys::FileIdentity& identity) {
     // The largest band any epoch saves (only full epochs can be larger than the shift).
     plan.llArea = std::max<int64_t>(0, std::min(plan.llEpoch, edit.llLength) - llShift);
     return plan;
+}
+
+// The largest size the journal reaches: the header and slots, and the copy areas its epochs use
+// (the second only when there is a second epoch).
+int64_t journalSize(const Plan& plan) {
+    if (plan.llArea == 0) return kHeaderSize + 2 * kRecordSize;
+    return kCopyBase + (plan.edit.llLength > plan.llEpoch ? 2 : 1) * plan.llArea;
 }
 
 // One epoch: the part of the move between two flushes, and the band of its source it overwrites.
@@ -690,7 +697,9 @@ Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
     }
     Run run(hFile, hJournal, sJournal, plan, buffer.data(), buffer.size());
     ProgressReport silent(0);
-    bool bOk = sys::reserveFileSpace(hFile, std::max(e.llSizeAfter, e.llDst + e.llLength)) || failSystem();
+    bool bOk = (sys::reserveFileSpace(hJournal, journalSize(plan)) &&
+                sys::reserveFileSpace(hFile, std::max(e.llSizeAfter, e.llDst + e.llLength))) ||
+               failSystem();
     if (bOk && newest.nPhase == kPhaseMove) {
         bOk = run.restore(newest) && run.moveFrom(newest.llDone, silent);
     } else if (bOk) {
@@ -827,11 +836,15 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
         setSystemError(sys::kErrorJournalNotOwner);
         return false;
     }
-    if (!sys::reserveFileSpace(hFile, std::max(edit.llSizeAfter, edit.llDst + edit.llLength))) {
+    // Everything the edit will write past an end, the journal's second copy area included, is
+    // given blocks before the first byte moves: a full disk then fails here, with the file as it
+    // was and no journal. The journal first: its blocks go with it when it is discarded.
+    const Plan plan = makePlan(edit, identity);
+    if (!sys::reserveFileSpace(hJournal, journalSize(plan)) ||
+        !sys::reserveFileSpace(hFile, std::max(edit.llSizeAfter, edit.llDst + edit.llLength))) {
         discard();
         return failSystem();
     }
-    const Plan plan = makePlan(edit, identity);
     Run run(hFile, hJournal, sJournal, plan, buffer.data(), buffer.size());
     if (!run.start()) {
         discard();
