@@ -47,7 +47,7 @@
 //      epoch n + 1 (into the other area, from source bytes epoch n does not write). F. Unless it
 //      was the last, record n + 1. J.
 //   3. Insertion and removal: a "finish" record. J. The zero fill, or the cut. F.
-//   4. A "done" record (no flush). Close the journal and delete it. P.
+//   4. A "done" record (no flush). Delete the journal while holding it, close it. P.
 //
 // Why the file or the journal holds every byte needed, at every instant. Let R be the valid record
 // with the highest number (recovery reads both slots: a torn slot fails its checksum and the other
@@ -77,7 +77,15 @@
 //     durable before the call returns: a journal can never come back after a power cut to redo a
 //     step over data the caller wrote later. Until P returns, any record the journal could come
 //     back with redoes a step whose result is already there. The done record makes a journal that
-//     someone opens between our close and our delete inert (Win32 cannot delete an open file).
+//     someone opens before our delete inert, and a journal someone else removed after it counts
+//     as removed.
+//   - A journal's name is removed only by the holder of its lock, and only while the name still
+//     leads to the locked file (sys::deleteOpenFile): no one can free the name and create a newer
+//     journal there in between, so no open elsewhere ever removes a journal of an edit running
+//     now. An open elsewhere may still lock a new journal in the instant between its creation
+//     and its creator's lock, find it empty ("never began") and remove it: the creator then
+//     tries again, and an edit that finds the journal's lock held briefly waits for it (bounded),
+//     rather than failing as if another edit were running.
 // Power cuts are covered by these flushes, and a killed process a fortiori (the system keeps every
 // write a killed process made). What the journal trusts: that the disk keeps a flushed write, that
 // it writes a 512-byte sector whole, and that the file system keeps its own metadata consistent
@@ -141,8 +149,10 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <chrono>
 #include <cstring>
 #include <limits>
+#include <thread>
 
 #include "error/error_state.h"
 #include "fileapi/space_move.h"
@@ -545,13 +555,20 @@ public:
         return true;
     }
 
-    // Step 4: done record, close, delete, P. The journal handle is closed whatever happens.
+    // Step 4: done record, delete, close, P. The journal handle is closed whatever happens. It is
+    // deleted while still locked, so that its name cannot meanwhile lead to a newer journal.
     bool close() {
         const bool bMarked = writeRecord({kPhaseDone, m_nNext, m_plan.edit.llLength, 0, 0, 0});
+        const bool bDeleted = bMarked && sys::deleteOpenFile(m_hJournal, m_sJournal.c_str());
+        const uint32_t nError = sys::lastError();
         sys::closeHandle(m_hJournal);
         m_hJournal = nullptr;
         if (!bMarked) return false;
-        if (!sys::deleteFile(m_sJournal.c_str())) return failSystem();
+        // With the done record written, a journal someone else removed is as good as removed.
+        if (!bDeleted && nError != sys::kErrorNotFound) {
+            sys::setLastError(nError);
+            return failSystem();
+        }
         if (!sys::flushFolder(folderOf(m_sJournal).c_str())) return failFlush();
         return true;
     }
@@ -639,8 +656,9 @@ Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
     // again by the next open).
     const auto removeInert = [&] {
         const uint32_t nSaved = sys::lastError();
+        const bool bDeleted = sys::deleteOpenFile(hJournal, sJournal.c_str());
         sys::closeHandle(hJournal);
-        if (sys::deleteFile(sJournal.c_str())) sys::flushFolder(folderOf(sJournal).c_str());
+        if (bDeleted) sys::flushFolder(folderOf(sJournal).c_str());
         sys::setLastError(nSaved);
         return Recovery::kNothing;
     };
@@ -756,6 +774,25 @@ Opened openJournal(const std::string& sJournal, const sys::FileOwnership& data, 
     return Opened::kFailed;
 }
 
+// How long an edit waits for someone else's brief look at the journal's name to end: an open
+// elsewhere that holds a finished journal while it removes it, or that opened the edit's new
+// journal in the instant between its creation and its lock (and so found it empty and removes it).
+constexpr int kLookTries = 200;
+constexpr auto kLookPause = std::chrono::milliseconds(5);
+
+// Creates the journal at sJournal, locked; kInvalidHandle with the last error set.
+void* createJournal(const std::string& sJournal) {
+    for (int nTry = 0;; ++nTry) {
+        void* hJournal = sys::createPrivateFile(sJournal.c_str(), sys::kGenericRead | sys::kGenericWrite, 0, sys::kCreateNew);
+        if (sys::isValidHandle(hJournal)) return hJournal;
+        const uint32_t nError = sys::lastError();
+        const bool bLooked = nError == sys::kErrorSharingViolation || nError == sys::kErrorAlreadyExists ||
+                             nError == sys::kErrorFileExists;
+        if (!bLooked || nTry + 1 >= kLookTries) return hJournal;
+        std::this_thread::sleep_for(kLookPause);
+    }
+}
+
 }  // namespace
 
 bool spaceJournalEnabled() { return g_bJournal.load(std::memory_order_relaxed); }
@@ -808,7 +845,7 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
     }
     sys::FileOwnership data;
     if (!sys::fileOwnership(hFile, &data)) return failSystem();
-    void* hJournal = sys::createPrivateFile(sJournal.c_str(), sys::kGenericRead | sys::kGenericWrite, 0, sys::kCreateNew);
+    void* hJournal = createJournal(sJournal);
     if (!sys::isValidHandle(hJournal)) {
         // The name is taken: by the owner's own journal (an edit running right now), or by
         // something no recovery would believe, which the edit must not use or remove.
@@ -886,7 +923,14 @@ bool finishInterruptedEdit(void* hFile) {
     sys::FileOwnership data;
     if (!sys::fileOwnership(hFile, &data)) return failSystem();
     void* hJournal = nullptr;
-    switch (openJournal(sJournal, data, &hJournal)) {
+    Opened opened = openJournal(sJournal, data, &hJournal);
+    // A lock held for a moment by an open elsewhere that looks at a finished journal goes soon;
+    // an edit running right now holds it longer.
+    for (int nTry = 1; opened == Opened::kBusy && nTry < kLookTries; ++nTry) {
+        std::this_thread::sleep_for(kLookPause);
+        opened = openJournal(sJournal, data, &hJournal);
+    }
+    switch (opened) {
     case Opened::kHot:
         return recoverWith(hJournal, sJournal, hFile) != Recovery::kFailed;
     case Opened::kBusy:

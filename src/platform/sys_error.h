@@ -39,6 +39,7 @@ inline constexpr uint32_t kErrorShortSource = kErrorPrivateBase + 0x5107;
 // Native codes the portable layer needs by meaning (POSIX / Win32).
 extern const uint32_t kErrorSharingViolation;  // private 32 / ERROR_SHARING_VIOLATION
 extern const uint32_t kErrorAlreadyExists;     // private 183 / ERROR_ALREADY_EXISTS (named object)
+extern const uint32_t kErrorFileExists;        // EEXIST / ERROR_FILE_EXISTS (kCreateNew of an existing file)
 extern const uint32_t kErrorUserMappedFile;    // private 1224 / ERROR_USER_MAPPED_FILE (cut below a mapping)
 extern const uint32_t kErrorInvalidHandle;    // EBADF / ERROR_INVALID_HANDLE
 extern const uint32_t kErrorInvalidArgument;  // EINVAL / ERROR_INVALID_PARAMETER

@@ -176,6 +176,12 @@ struct FileOwnership {
                               // Windows: the access list allows nobody else)
     uint32_t nLinks = 0;      // names the file has
 };
+// Removes the name szPath when it still leads to the file hFile reaches (opened by
+// createPrivateFile); hFile stays open and usable until closed. kErrorNotFound when the name is
+// gone or leads elsewhere (nothing is removed then). With every remover holding the file locked
+// (share mode none) while it removes, no one can free the name and put another file there between
+// the check and the removal. Fault seam: Op::Delete.
+bool deleteOpenFile(void* hFile, const char* szPath);
 // Of the file hFile reaches. Fault seam: Op::Size. False with the last error set.
 bool fileOwnership(void* hFile, FileOwnership* pOwnership);
 // Of what szPath names, a link itself rather than what it leads to. False with the last error set.

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <map>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -171,6 +173,49 @@ TEST_F(JournalTrustPosix, UsersWhoMayNotApplyTheJournalChangeNothing) {
     EXPECT_EQ(nWriter, 0);
     EXPECT_TRUE(fileapitest::readAll(m_sPath) == whole);
     EXPECT_FALSE(qrtest::fileExists(m_sJournal));
+}
+
+}  // namespace
+
+namespace {
+
+// An edit that succeeded says so, and one that says it failed changed nothing, while another
+// process opens the file in a loop (and so looks at, and may remove, each finished journal).
+TEST_F(JournalTrust, RemovalsAreReportedAsTheyHappenedWhileOthersOpen) {
+    const int kRemovals = 250;
+    const Bytes start = fileapitest::randomBytes(kRemovals + 64 * 1024, 9);
+    qrtest::writeFileBytes(m_sPath, start);
+    const std::string sStop = dir.file("stop");
+    const int nPid = ::fork();
+    ASSERT_GE(nPid, 0);
+    if (nPid == 0) {
+        while (!qrtest::fileExists(sStop)) {
+            void* hFile = nullptr;
+            if (QR_OpenFile(&hFile, m_sPath.c_str(), 0x301)) QR_CloseFile(hFile);
+        }
+        ::_exit(0);
+    }
+    void* hFile = nullptr;
+    ASSERT_TRUE(QR_OpenFile(&hFile, m_sPath.c_str(), 0x300));
+    int64_t llSize = static_cast<int64_t>(start.size());
+    std::map<std::string, int> wrong;
+    for (int i = 0; i < kRemovals; ++i) {
+        ReportError(0);
+        const bool bRemoved = FreeDiskSpace(hFile, 0, 1);
+        const std::string sError = std::to_string(GetDllErrorNo()) + " " + std::to_string(qr::sys::lastError());
+        int64_t llNow = 0;
+        ASSERT_TRUE(qr::sys::getFileSize(hFile, &llNow));
+        if (bRemoved && llNow != llSize - 1) ++wrong["true, but nothing removed"];
+        if (!bRemoved && llNow != llSize) ++wrong["false, but removed (" + sError + ")"];
+        if (!bRemoved && llNow == llSize) ++wrong["false, nothing removed (" + sError + ")"];
+        llSize = llNow;
+    }
+    QR_CloseFile(hFile);
+    qrtest::writeFileBytes(sStop, {});
+    int nStatus = 0;
+    ::waitpid(nPid, &nStatus, 0);
+    for (const auto& [sWhat, nCount] : wrong) ADD_FAILURE() << nCount << " of " << kRemovals << ": " << sWhat;
+    EXPECT_TRUE(fileapitest::readAll(m_sPath) == Bytes(start.begin() + (start.size() - static_cast<std::size_t>(llSize)), start.end()));
 }
 
 }  // namespace

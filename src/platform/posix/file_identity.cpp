@@ -174,6 +174,28 @@ bool pathOwnership(const char* szPath, FileOwnership* pOwnership) {
     return true;
 }
 
+bool deleteOpenFile(void* hFile, const char* szPath) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    if (faulted(Op::Delete)) return false;
+    struct stat stOpen {};
+    struct stat stName {};
+    if (szPath == nullptr || ::fstat(nFd, &stOpen) != 0) {
+        if (szPath == nullptr) setLastError(kErrorInvalidArgument);
+        else captureLastError();
+        return false;
+    }
+    if (::lstat(szPath, &stName) != 0 || stName.st_dev != stOpen.st_dev || stName.st_ino != stOpen.st_ino) {
+        setLastError(kErrorNotFound);
+        return false;
+    }
+    if (::unlink(szPath) != 0) {
+        captureLastError();
+        return false;
+    }
+    return true;
+}
+
 bool giveFileTo(void* hFile, const std::string& sOwner) {
     const int nFd = descriptorOf(hFile);
     if (nFd < 0) return false;

@@ -209,8 +209,9 @@ void* createPrivateFile(const char* szPath, uint32_t nAccess, uint32_t nShare, u
         !::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
         return kInvalidHandle;
     SECURITY_ATTRIBUTES security{sizeof security, &descriptor, FALSE};
-    // A reparse point is opened itself, never followed; the handle asks to read the access list.
-    HANDLE h = ::CreateFileA(szPath, nAccess | READ_CONTROL, nShare & (kShareRead | kShareWrite), &security, nDisposition,
+    // A reparse point is opened itself, never followed; the handle asks to read the access list
+    // and to delete the file (deleteOpenFile).
+    HANDLE h = ::CreateFileA(szPath, nAccess | READ_CONTROL | DELETE, nShare & (kShareRead | kShareWrite), &security, nDisposition,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         // A folder cannot be opened as a file: someone else's object at the name.
@@ -246,6 +247,18 @@ bool pathOwnership(const char* szPath, FileOwnership* pOwnership) {
     const bool bOk = ownershipOf(h, pOwnership);
     win32::closeQuietly(h);
     return bOk;
+}
+
+bool deleteOpenFile(void* hFile, const char* szPath) {
+    if (!isValidHandle(hFile)) return fail(ERROR_INVALID_HANDLE);
+    if (faulted(Op::Delete)) return false;
+    if (szPath == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    // The handle itself is marked: the name goes when it is closed, and it is the handle's file
+    // whatever the name leads to meanwhile.
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (::SetFileInformationByHandle(systemHandle(hFile), FileDispositionInfo, &disposition, sizeof disposition))
+        return true;
+    return false;
 }
 
 bool giveFileTo(void* hFile, const std::string& sOwner) {
