@@ -132,6 +132,12 @@ QR_API bool QR_CALL RequestRewriteFile(const char* szFileName);
  * same text. Recovery writes the file, so only a caller who may write it recovers: a read-only
  * open (or QR_RecoverFile) by anyone else fails with 1000000 and "An edit of this file was
  * interrupted and waits to be finished by 'qrtool recover' ..." and changes nothing.
+ * A journal that no longer describes its file (the file restored from a backup or written
+ * after the edit stopped) is refused with 1000000 and "The journal of an interrupted edit no
+ * longer describes this file ..."; where the file system keeps extended attributes, the edit
+ * marks the data file itself, so that an open through another hard link or after a rename
+ * finds and finishes the edit. A journal written by an older version of the format is refused
+ * with "... was written in an older format ...".
  * With the journal switched off, a failure or crash part-way leaves the pieces already moved in
  * place (no rollback), as it always did. */
 

@@ -143,6 +143,45 @@
 //     write it, or may not open the journal, gets kErrorJournalWaits: the edit waits for
 //     `qrtool recover` by someone who may; nothing is opened, read as half-edited or changed.
 //   - How a journal that no longer describes its file is recognised: see STALE JOURNALS below.
+//
+// STALE JOURNALS
+//
+// A journal describes one state of one file and must never be applied to a file changed after
+// the edit stopped. Three checks, all before anything is redone (failing: kErrorJournalStale,
+// both files left as they are):
+//   - The mark. Before the first byte moves, the edit puts a mark on the data file itself (an
+//     extended attribute "user.qrcore.journal": the edit's random nonce and the journal's full
+//     path; flushed with the file), and removes it after the journal is gone. The header records
+//     the nonce and whether the mark was set. A journal is applied only to a file carrying its
+//     nonce. The mark travels with the file's identity: through another hard link or after a
+//     rename, an open finds no journal beside the name it used, follows the mark to the journal
+//     and finishes the edit there (a journal so found that is not this file's is left alone).
+//   - The sample. Every record from the second on carries a checksum of up to 64 KiB of what the
+//     epoch before it wrote (the start of its destination), read back from the file before the
+//     record is written. Recovery reads those bytes again: a restore from a backup, or any write
+//     to that piece since, changes them.
+//   - Identity and size, as above: a file put in the place of the old one is another file.
+// What is detected where:
+//   - (a) an edit through hard link A killed, the file opened through link B: where the file
+//     system keeps user extended attributes (ext4, XFS, btrfs, tmpfs since Linux 6.6), the open
+//     through B finishes the edit first, so nothing is served half-edited and nothing written
+//     later through B is overwritten. Elsewhere (and on Windows, which keeps no marks here) the
+//     open through B cannot know: it serves the half-edited file; a later open through A then
+//     refuses the journal when the sample changed and applies it when the writes through B
+//     missed the sample (undetectable: no check short of a digest of the whole file catches a
+//     write anywhere).
+//   - (b) a restore from a backup with cp (same identity, size between before and after):
+//     detected by the sample on every file system once the first stretch has been recorded.
+//     Before that (the edit killed in its first stretch) no byte is known to be written; the
+//     restored file is then edited as the journal says (the same edit, made on the restored
+//     bytes), which cannot be told from an untouched file.
+//   - (c) renamed after the crash: with marks, an open of the new name follows the mark and
+//     finishes the edit; a new file under the old name has another identity and the journal is
+//     refused as foreign. Without marks the renamed file is served half-edited (undetectable:
+//     nothing beside its new name says it was edited).
+//   The file's change time is not used: the edit's own partial writes change it too.
+// A mark left behind by a crash between the journal's removal and the mark's (the edit was
+// complete) names a journal that is gone, and is ignored.
 #include "fileapi/edit_journal.h"
 
 #include <algorithm>
@@ -152,6 +191,7 @@
 #include <chrono>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <thread>
 
 #include "error/error_state.h"
@@ -174,7 +214,10 @@ std::atomic<int64_t> g_llWindow{kDefaultWindow};
 
 constexpr uint64_t kHeaderMagic = 0x0031524E4A435251ULL;  // "QRCJNR1\0"
 constexpr uint64_t kRecordMagic = 0x0031434552435251ULL;  // "QRCREC1\0"
-constexpr uint64_t kVersion = 1;
+constexpr uint64_t kVersion = 2;  // 1: no mark, no samples
+constexpr uint64_t kOldVersion = 1;
+constexpr int64_t kSample = 64 * 1024;  // bytes of an epoch's result a record checks
+const char* const kMarkName = "qrcore.journal";
 constexpr int64_t kHeaderSize = 256;
 constexpr int64_t kRecordSize = 128;
 constexpr int64_t kSlotBase = kHeaderSize;  // slot n % 2 at kSlotBase + (n % 2) * kRecordSize
@@ -278,6 +321,8 @@ struct Plan {
     sys::FileIdentity identity;
     int64_t llEpoch = 0;  // E
     int64_t llArea = 0;   // size of one copy area
+    uint64_t nNonce = 0;  // names this edit in the data file's mark
+    bool bMarked = false; // the data file carries the mark (where the file system keeps marks)
 };
 
 int64_t shiftOf(const SpaceEdit& edit) {
@@ -338,6 +383,8 @@ std::array<uint64_t, kHeaderWords> headerWords(const Plan& plan) {
     w[12] = u64(e.llFillSize);
     w[13] = u64(plan.llEpoch);
     w[14] = u64(plan.llArea);
+    w[15] = plan.nNonce;
+    w[16] = plan.bMarked ? 1 : 0;
     w[kHeaderWords - 1] = checksumOf(w, 0);
     return w;
 }
@@ -370,7 +417,7 @@ bool editPossible(const SpaceEdit& e) {
 // could have started (so nothing it says is ever acted upon).
 bool planFromHeader(const std::array<uint64_t, kHeaderWords>& w, Plan* pPlan) {
     if (w[0] != kHeaderMagic || w[1] != (kVersion | (u64(kHeaderSize) << 32))) return false;
-    if (w[kHeaderWords - 1] != checksumOf(w, 0)) return false;
+    if (w[kHeaderWords - 1] != checksumOf(w, 0) || w[16] > 1) return false;
     Plan plan;
     plan.identity = {w[2], w[3], w[4]};
     SpaceEdit& e = plan.edit;
@@ -384,6 +431,8 @@ bool planFromHeader(const std::array<uint64_t, kHeaderWords>& w, Plan* pPlan) {
     e.llFillSize = i64(w[12]);
     plan.llEpoch = i64(w[13]);
     plan.llArea = i64(w[14]);
+    plan.nNonce = w[15];
+    plan.bMarked = w[16] == 1;
     if (w[5] < SpaceEdit::kAllocate || w[5] > SpaceEdit::kMove || !editPossible(e)) return false;
     // The layout makePlan gives for some window between the smallest and the largest.
     const int64_t llShift = shiftOf(e);
@@ -403,6 +452,11 @@ struct Record {
     int64_t llCopyPos = 0;
     int64_t llCopyLength = 0;
     uint64_t nCopySum = 0;
+    // What the epochs before this record already wrote, checked before anything is redone: a
+    // piece of the file and its checksum (none for record 0).
+    int64_t llSamplePos = 0;
+    int64_t llSampleLength = 0;
+    uint64_t nSampleSum = 0;
 };
 
 std::array<uint64_t, kRecordWords> recordWords(const Record& r, uint64_t nHeaderSum) {
@@ -414,13 +468,16 @@ std::array<uint64_t, kRecordWords> recordWords(const Record& r, uint64_t nHeader
     w[4] = u64(r.llCopyPos);
     w[5] = u64(r.llCopyLength);
     w[6] = r.nCopySum;
+    w[7] = u64(r.llSamplePos);
+    w[8] = u64(r.llSampleLength);
+    w[9] = r.nSampleSum;
     w[kRecordWords - 1] = checksumOf(w, nHeaderSum);
     return w;
 }
 
 bool recordFromWords(const std::array<uint64_t, kRecordWords>& w, uint64_t nHeaderSum, Record* pRecord) {
     if (w[0] != kRecordMagic || w[kRecordWords - 1] != checksumOf(w, nHeaderSum)) return false;
-    *pRecord = {w[1], w[2], i64(w[3]), i64(w[4]), i64(w[5]), w[6]};
+    *pRecord = {w[1], w[2], i64(w[3]), i64(w[4]), i64(w[5]), w[6], i64(w[7]), i64(w[8]), w[9]};
     return true;
 }
 
@@ -490,6 +547,7 @@ public:
     // Recovery of a move epoch: puts R's band back into the file when its copy checks.
     bool restore(const Record& record) {
         m_nNext = record.nNumber + 1;
+        m_sample = record;
         if (record.llCopyLength <= 0) return true;
         const int64_t llArea = kCopyBase + static_cast<int64_t>(record.nNumber % 2) * m_plan.llArea;
         Checksum sum(m_nHeaderSum);
@@ -528,7 +586,9 @@ public:
             // only its record waits for F.
             const bool bLast = llDone >= e.llLength;
             const Epoch next = bLast ? epoch : epochAt(m_plan, llDone);
+            if (!takeSample(epoch)) return false;
             Record record{kPhaseMove, m_nNext, llDone, next.llCopyPos, next.llCopyLength, 0};
+            withSample(&record);
             if (!bLast && !saveCopy(next, m_nNext, &record.nCopySum)) return false;
             if (!sys::flushFileData(m_hFile)) return failFlush();
             if (bLast) break;
@@ -536,7 +596,9 @@ public:
             if (!sys::flushFileData(m_hJournal)) return failFlush();
         }
         if (e.nKind == SpaceEdit::kMove) return true;
-        if (!writeRecord({kPhaseFinish, m_nNext, e.llLength, 0, 0, 0})) return false;
+        Record finishRecord{kPhaseFinish, m_nNext, e.llLength, 0, 0, 0};
+        withSample(&finishRecord);
+        if (!writeRecord(finishRecord)) return false;
         if (!sys::flushFileData(m_hJournal)) return failFlush();
         return finish(progress);
     }
@@ -570,7 +632,24 @@ public:
             return failSystem();
         }
         if (!sys::flushFolder(folderOf(m_sJournal).c_str())) return failFlush();
+        // The journal is gone for good: the mark goes too. One left by a crash here names a
+        // journal that is not there any more, and is ignored.
+        if (m_plan.bMarked) sys::removeFileMark(m_hFile, kMarkName);
         return true;
+    }
+
+    // Whether what the epochs before record already wrote is still in the file.
+    bool sampleHolds(const Record& record) {
+        if (record.llSampleLength <= 0) return true;
+        if (record.llSampleLength > std::min(kSample, m_llBuffer)) return false;
+        const auto nLength = static_cast<uint32_t>(record.llSampleLength);
+        uint32_t nRead = 0;
+        if (!QR_Seek(m_hFile, record.llSamplePos, sys::kSeekBegin) ||
+            !sys::readFile(m_hFile, m_pBuffer, nLength, &nRead) || nRead != nLength)
+            return false;
+        Checksum sum(m_nHeaderSum);
+        sum.update(m_pBuffer, nLength);
+        return sum.value() == record.nSampleSum;
     }
 
     // After a failure: the journal stays, hot once its handle is closed.
@@ -579,10 +658,37 @@ public:
         m_hJournal = nullptr;
     }
 
-    // Recovery of the finish step: new records follow R's number.
-    void continueAfter(const Record& record) { m_nNext = record.nNumber + 1; }
+    // Recovery of the finish step: new records follow R's number, and carry its sample on.
+    void continueAfter(const Record& record) {
+        m_nNext = record.nNumber + 1;
+        m_sample = record;
+    }
 
 private:
+    // The sample of what epoch wrote: the first bytes of its destination, read back.
+    bool takeSample(const Epoch& epoch) {
+        const int64_t llLength = std::min({kSample, m_llBuffer, epoch.llLength});
+        const auto nLength = static_cast<uint32_t>(llLength);
+        uint32_t nRead = 0;
+        if (!QR_Seek(m_hFile, epoch.llDst, sys::kSeekBegin)) return false;
+        if (!sys::readFile(m_hFile, m_pBuffer, nLength, &nRead)) return failSystem();
+        if (nRead != nLength) {
+            setSystemError(sys::kErrorShortSource);
+            return false;
+        }
+        Checksum sum(m_nHeaderSum);
+        sum.update(m_pBuffer, nLength);
+        m_sample.llSamplePos = epoch.llDst;
+        m_sample.llSampleLength = llLength;
+        m_sample.nSampleSum = sum.value();
+        return true;
+    }
+    void withSample(Record* pRecord) const {
+        pRecord->llSamplePos = m_sample.llSamplePos;
+        pRecord->llSampleLength = m_sample.llSampleLength;
+        pRecord->nSampleSum = m_sample.nSampleSum;
+    }
+
     // Saves the epoch's band (if any) into copy area nNumber % 2; *pnSum is its checksum.
     bool saveCopy(const Epoch& epoch, uint64_t nNumber, uint64_t* pnSum) {
         Checksum sum(m_nHeaderSum);
@@ -623,6 +729,7 @@ private:
     unsigned char* m_pBuffer;
     int64_t m_llBuffer;
     uint64_t m_nNext = 0;
+    Record m_sample;  // the sample of the last epoch this run (or the record it goes on from) made
 };
 
 // The move buffer of one call, released on every return.
@@ -644,11 +751,31 @@ private:
 
 // ---- recovery ----------------------------------------------------------------------------------
 
+// The mark a journaled edit leaves on its data file: the edit's nonce and where its journal is.
+std::string markValue(uint64_t nNonce, const std::string& sJournal) {
+    char szNonce[17];
+    for (int i = 15; i >= 0; --i, nNonce >>= 4) szNonce[i] = "0123456789abcdef"[nNonce & 15];
+    szNonce[16] = '\0';
+    return std::string(szNonce) + " " + sJournal;
+}
+
+// Whether hFile carries the mark of the edit plan describes (true when the edit set none).
+bool markHolds(void* hFile, const Plan& plan) {
+    if (!plan.bMarked) return true;
+    std::string sValue;
+    bool bFound = false;
+    return sys::fileMarkOf(hFile, kMarkName, &sValue, &bFound) && bFound &&
+           sValue.compare(0, 17, markValue(plan.nNonce, {})) == 0;
+}
+
 // Applies the hot journal hJournal (open, locked) at sJournal to hFile. The journal handle is
-// closed on every return; the journal is removed unless the result is kFailed.
-Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
+// closed on every return; the journal is removed unless the result is kFailed. bByMark: the
+// journal was found through the file's mark, not beside it: one that turns out not to be this
+// file's is none of its business (kNothing, left alone).
+Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile, bool bByMark = false) {
     const auto fail = [&](uint32_t nCode) {
         sys::closeHandle(hJournal);
+        if (bByMark && (nCode == sys::kErrorJournalForeign || nCode == sys::kErrorJournalStale)) return Recovery::kNothing;
         if (nCode != 0) setSystemError(nCode);
         return Recovery::kFailed;
     };
@@ -670,7 +797,11 @@ Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
     if (std::all_of(first, first + kHeaderSize, [](unsigned char c) { return c == 0; }))
         return removeInert();  // an edit that never began
     Plan plan;
-    if (!planFromHeader(decode<kHeaderWords>(first), &plan)) return fail(sys::kErrorJournalDamaged);
+    if (!planFromHeader(decode<kHeaderWords>(first), &plan)) {
+        const auto words = decode<kHeaderWords>(first);
+        const bool bOld = words[0] == kHeaderMagic && words[1] == (kOldVersion | (u64(kHeaderSize) << 32));
+        return fail(bOld ? sys::kErrorJournalVersion : sys::kErrorJournalDamaged);
+    }
     const uint64_t nHeaderSum = headerWords(plan)[kHeaderWords - 1];
 
     // Whose journal is it?
@@ -707,6 +838,10 @@ Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
     } else if (e.nKind == SpaceEdit::kMove || newest.llDone != e.llLength) {
         return fail(sys::kErrorJournalDamaged);
     }
+    // Is the file still as the edit left it? Its mark travels with it (a copy restored over it
+    // in place keeps it; a file put in its place has none), and a piece of what the edit wrote
+    // must still be there (a restore or a write since changes it).
+    if (!markHolds(hFile, plan)) return fail(sys::kErrorJournalStale);
 
     MoveBuffer buffer(e.llLength);
     if (buffer.data() == nullptr) {
@@ -714,6 +849,7 @@ Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
         return fail(0);
     }
     Run run(hFile, hJournal, sJournal, plan, buffer.data(), buffer.size());
+    if (!run.sampleHolds(newest)) return fail(sys::kErrorJournalStale);
     ProgressReport silent(0);
     bool bOk = (sys::reserveFileSpace(hJournal, journalSize(plan)) &&
                 sys::reserveFileSpace(hFile, std::max(e.llSizeAfter, e.llDst + e.llLength))) ||
@@ -876,14 +1012,29 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
     // Everything the edit will write past an end, the journal's second copy area included, is
     // given blocks before the first byte moves: a full disk then fails here, with the file as it
     // was and no journal. The journal first: its blocks go with it when it is discarded.
-    const Plan plan = makePlan(edit, identity);
+    Plan plan = makePlan(edit, identity);
+    plan.nNonce = (static_cast<uint64_t>(std::random_device{}()) << 32) ^ std::random_device{}();
     if (!sys::reserveFileSpace(hJournal, journalSize(plan)) ||
         !sys::reserveFileSpace(hFile, std::max(edit.llSizeAfter, edit.llDst + edit.llLength))) {
         discard();
         return failSystem();
     }
+    // The mark goes on the file (and to the disk) before its first byte moves, so that a journal
+    // is applied only to the file it was written for, whatever name leads to it now.
+    if (sys::setFileMark(hFile, kMarkName, markValue(plan.nNonce, sJournal))) {
+        plan.bMarked = true;
+        if (!sys::flushFileBuffers(hFile)) {
+            sys::removeFileMark(hFile, kMarkName);
+            discard();
+            return failFlush();
+        }
+    } else if (sys::lastError() != sys::kErrorNotSupported) {
+        discard();
+        return failSystem();
+    }
     Run run(hFile, hJournal, sJournal, plan, buffer.data(), buffer.size());
     if (!run.start()) {
+        if (plan.bMarked) sys::removeFileMark(hFile, kMarkName);
         discard();
         return false;
     }
@@ -912,14 +1063,38 @@ bool leaveJournalOf(void* hFile, const SpaceEdit& edit) {
     return bOk;
 }
 
+namespace {
+// The journal to look at for the file at sPath ("" for none): the one beside it, or, when there is
+// none, the one the file's mark names (an edit made through another name of the file, or before
+// it was renamed); *pbByMark tells which. Leaves the last error.
+std::string journalToCheck(const std::string& sPath, bool* pbByMark) {
+    const uint32_t nSaved = sys::lastError();
+    *pbByMark = false;
+    std::string sJournal = journalPathFor(sPath);
+    std::string sMark;
+    bool bFound = false;
+    if (!sys::findFile(sJournal.c_str())) {
+        sJournal.clear();
+        if (sys::fileMark(sPath.c_str(), kMarkName, &sMark, &bFound) && bFound && sMark.size() > 17 &&
+            sys::findFile(sMark.c_str() + 17)) {
+            sJournal = sMark.substr(17);
+            *pbByMark = true;
+        }
+    }
+    sys::setLastError(nSaved);
+    return sJournal;
+}
+}  // namespace
+
 bool finishInterruptedEdit(void* hFile) {
     const uint32_t nSaved = sys::lastError();
     const std::string sPath = sys::finalPathOf(hFile);
-    if (sPath.empty() || !sys::findFile(journalPathFor(sPath).c_str())) {
+    bool bByMark = false;
+    const std::string sJournal = sPath.empty() ? std::string() : journalToCheck(sPath, &bByMark);
+    if (sJournal.empty()) {
         sys::setLastError(nSaved);
         return true;
     }
-    const std::string sJournal = journalPathFor(sPath);
     sys::FileOwnership data;
     if (!sys::fileOwnership(hFile, &data)) return failSystem();
     void* hJournal = nullptr;
@@ -932,7 +1107,7 @@ bool finishInterruptedEdit(void* hFile) {
     }
     switch (opened) {
     case Opened::kHot:
-        return recoverWith(hJournal, sJournal, hFile) != Recovery::kFailed;
+        return recoverWith(hJournal, sJournal, hFile, bByMark) != Recovery::kFailed;
     case Opened::kBusy:
         setSystemError(sys::kErrorSharingViolation);
         return false;
@@ -952,11 +1127,12 @@ bool finishInterruptedEdit(void* hFile) {
 Recovery recoverFile(const char* szPath) {
     const uint32_t nSaved = sys::lastError();
     const std::string sPath = sys::finalPath(szPath);
-    if (sPath.empty() || !sys::findFile(journalPathFor(sPath).c_str())) {
+    bool bByMark = false;
+    const std::string sJournal = sPath.empty() ? std::string() : journalToCheck(sPath, &bByMark);
+    if (sJournal.empty()) {
         sys::setLastError(nSaved);
         return Recovery::kNothing;
     }
-    const std::string sJournal = journalPathFor(sPath);
     sys::FileOwnership data;
     if (!sys::pathOwnership(sPath.c_str(), &data)) {
         failSystem();
@@ -989,7 +1165,7 @@ Recovery recoverFile(const char* szPath) {
         sys::closeHandle(hJournal);
         return Recovery::kNotOurs;
     }
-    const Recovery result = recoverWith(hJournal, sJournal, hFile);
+    const Recovery result = recoverWith(hJournal, sJournal, hFile, bByMark);
     sys::closeHandle(hFile);
     return result;
 }

@@ -40,8 +40,9 @@ protected:
     }
 
     // Writes bytes as the data file and leaves a hot journal of a real insertion of 100 bytes at
-    // 10, interrupted at the edit's nFlush-th flush (the 4th: part of the move is made).
-    void interrupt(const fileapitest::Bytes& bytes, int nFlush = 4) {
+    // 10, interrupted at the edit's nFlush-th flush (the 5th: the first stretch is made and the
+    // record after it written, not flushed).
+    void interrupt(const fileapitest::Bytes& bytes, int nFlush = 5) {
         std::remove(m_sJournal.c_str());
         qrtest::writeFileBytes(m_sPath, bytes);
         qr::setJournalWindow(16 * 1024);

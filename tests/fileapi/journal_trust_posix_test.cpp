@@ -218,4 +218,56 @@ TEST_F(JournalTrust, RemovalsAreReportedAsTheyHappenedWhileOthersOpen) {
     EXPECT_TRUE(fileapitest::readAll(m_sPath) == Bytes(start.begin() + (start.size() - static_cast<std::size_t>(llSize)), start.end()));
 }
 
+// A journal is applied only to the file it was written for, in the state the edit left it: the
+// file's mark (an extended attribute, which travels with the file) finds the journal through any
+// name of the file, and a piece of what the edit wrote must still be there.
+TEST_F(JournalTrust, StaleJournalsAreNeverApplied) {
+    const Bytes start = fileapitest::randomBytes(300 * 1024, 10);
+    bool bFound = false;
+    if (!qr::sys::fileMark(dir.path().c_str(), "qrcore.none", nullptr, &bFound))
+        GTEST_SKIP() << "this file system keeps no extended attributes";
+    const std::string sOther = dir.file("other.dat");
+    const struct {
+        const char* szName;
+        std::function<void()> fnAfterCrash;
+        std::string sOpen;      // the name opened next
+        bool bFinished;         // the open finishes the edit (else: refused as stale)
+    } rows[] = {
+        {"opened through a second hard link", [&] { ASSERT_EQ(::link(m_sPath.c_str(), sOther.c_str()), 0); }, sOther, true},
+        {"renamed", [&] { ASSERT_EQ(::rename(m_sPath.c_str(), sOther.c_str()), 0); }, sOther, true},
+        {"restored from a backup in place", [&] { qrtest::writeFileBytes(m_sPath, start); }, m_sPath, false},
+        {"written in place through a second hard link",
+         [&] {
+             ASSERT_EQ(::link(m_sPath.c_str(), sOther.c_str()), 0);
+             Bytes bytes = fileapitest::readAll(sOther);
+             for (auto& b : bytes) b ^= 0x5A;
+             qrtest::writeFileBytes(sOther, bytes);
+         },
+         m_sPath, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.szName);
+        std::remove(sOther.c_str());
+        interrupt(start);
+        row.fnAfterCrash();
+        const Bytes before = fileapitest::readAll(row.sOpen);
+        const Bytes journal = fileapitest::readAll(m_sJournal);
+        ReportError(0);
+        notices.clear();
+        void* hFile = nullptr;
+        const bool bOpened = QR_OpenFile(&hFile, row.sOpen.c_str(), 0);
+        if (bOpened) QR_CloseFile(hFile);
+        EXPECT_EQ(bOpened, row.bFinished);
+        if (row.bFinished) {
+            EXPECT_TRUE(fileapitest::readAll(row.sOpen) == inserted(start)) << "not finished";
+            EXPECT_FALSE(qrtest::fileExists(m_sJournal));
+        } else {
+            EXPECT_EQ(notices.lastText(), qr::sys::systemErrorText(qr::sys::kErrorJournalStale));
+            EXPECT_TRUE(fileapitest::readAll(row.sOpen) == before) << "the file changed";
+            EXPECT_TRUE(fileapitest::readAll(m_sJournal) == journal) << "the journal changed";
+        }
+        std::remove(m_sJournal.c_str());
+    }
+}
+
 }  // namespace

@@ -398,7 +398,10 @@ TEST_F(SpaceJournal, FlushesPerStretchAndNoneInside) {
         // Per stretch one flush of the file and one of the journal (not after the last); at the
         // start journal and folder; the zero fill's record and the fill itself; the folder at the
         // end.
-        EXPECT_EQ(qr::sys::faultCalls(Op::Flush), 2 * llStretches - 1 + 2 + 2 + 1);
+        // Where the file system keeps marks, one more: the file's mark before the first move.
+        bool bFound = false;
+        const bool bMarks = qr::sys::fileMark(m_sPath.c_str(), "qrcore.none", nullptr, &bFound);
+        EXPECT_EQ(qr::sys::faultCalls(Op::Flush), 2 * llStretches - 1 + 2 + 2 + 1 + (bMarks ? 1 : 0));
         closeFile();
     }
 }

@@ -4,6 +4,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -214,6 +215,71 @@ bool giveFileTo(void* hFile, const std::string& sOwner) {
     }
     if (retryInterrupted([&] { return ::fchown(nFd, static_cast<uid_t>(nOwner), static_cast<gid_t>(-1)); }) != 0) {
         if (captureLastError() == EPERM) setLastError(kErrorAccessDenied);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+constexpr std::size_t kMaxMark = 4096;
+
+std::string markName(const char* szName) { return std::string("user.") + (szName != nullptr ? szName : ""); }
+
+// A file system without extended attributes (or without the user's) says ENOTSUP or EOPNOTSUPP.
+void captureMarkError() {
+    const uint32_t nError = captureLastError();
+    if (nError == ENOTSUP || nError == EOPNOTSUPP) setLastError(kErrorNotSupported);
+}
+
+// The value read by fnGet into a buffer; *pbFound false for ENODATA.
+template <typename Get>
+bool readMark(Get fnGet, std::string* pValue, bool* pbFound) {
+    std::string sValue(kMaxMark, '\0');
+    const ssize_t n = fnGet(sValue.data(), sValue.size());
+    *pbFound = n >= 0;
+    if (n < 0) {
+        if (errno == ENODATA) return true;
+        captureMarkError();
+        return false;
+    }
+    sValue.resize(static_cast<std::size_t>(n));
+    if (pValue != nullptr) *pValue = sValue;
+    return true;
+}
+}  // namespace
+
+bool setFileMark(void* hFile, const char* szName, const std::string& sValue) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    if (faulted(Op::Write)) return false;
+    if (::fsetxattr(nFd, markName(szName).c_str(), sValue.data(), sValue.size(), 0) != 0) {
+        captureMarkError();
+        return false;
+    }
+    return true;
+}
+
+bool fileMark(const char* szPath, const char* szName, std::string* pValue, bool* pbFound) {
+    if (szPath == nullptr) {
+        setLastError(kErrorInvalidArgument);
+        return false;
+    }
+    const std::string sName = markName(szName);
+    return readMark([&](char* p, std::size_t n) { return ::getxattr(szPath, sName.c_str(), p, n); }, pValue, pbFound);
+}
+
+bool fileMarkOf(void* hFile, const char* szName, std::string* pValue, bool* pbFound) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    const std::string sName = markName(szName);
+    return readMark([&](char* p, std::size_t n) { return ::fgetxattr(nFd, sName.c_str(), p, n); }, pValue, pbFound);
+}
+
+bool removeFileMark(void* hFile, const char* szName) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    if (::fremovexattr(nFd, markName(szName).c_str()) != 0 && errno != ENODATA) {
+        captureMarkError();
         return false;
     }
     return true;

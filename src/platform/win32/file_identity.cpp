@@ -279,4 +279,16 @@ bool giveFileTo(void* hFile, const std::string& sOwner) {
     return nResult == ERROR_SUCCESS || fail(nResult);
 }
 
+// No marks that travel with a file are kept here (see sys_files.h).
+bool setFileMark(void*, const char*, const std::string&) { return fail(ERROR_NOT_SUPPORTED); }
+bool fileMark(const char*, const char*, std::string*, bool* pbFound) {
+    if (pbFound != nullptr) *pbFound = false;
+    return fail(ERROR_NOT_SUPPORTED);
+}
+bool fileMarkOf(void*, const char*, std::string*, bool* pbFound) {
+    if (pbFound != nullptr) *pbFound = false;
+    return fail(ERROR_NOT_SUPPORTED);
+}
+bool removeFileMark(void*, const char*) { return fail(ERROR_NOT_SUPPORTED); }
+
 }  // namespace qr::sys
