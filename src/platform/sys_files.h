@@ -173,7 +173,8 @@ struct FileOwnership {
     std::string sOwner;       // POSIX: the user id in decimal; Windows: the owner's SID as text
     bool bRegular = false;    // a regular file (not a link, folder, FIFO or device)
     bool bOwnerOnly = false;  // nobody but the owner may open it (POSIX: no group or other bits;
-                              // Windows: the access list allows nobody else)
+                              // Windows: the access list allows nobody else but the system and
+                              // the administrators)
     uint32_t nLinks = 0;      // names the file has
 };
 // Removes the name szPath when it still leads to the file hFile reaches (opened by
@@ -188,7 +189,7 @@ bool fileOwnership(void* hFile, FileOwnership* pOwnership);
 bool pathOwnership(const char* szPath, FileOwnership* pOwnership);
 // Makes the file hFile reaches belong to sOwner (a FileOwnership::sOwner), when it does not
 // already: only the system's administrator may give a file away (kErrorAccessDenied for anyone
-// else). Fault seam: Op::Open.
+// else). Fault seam: Op::Open, asked only when the owner must change.
 bool giveFileTo(void* hFile, const std::string& sOwner);
 
 // A short named mark that travels with the file itself (its identity, through renames, other

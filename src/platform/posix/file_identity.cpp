@@ -200,13 +200,13 @@ bool deleteOpenFile(void* hFile, const char* szPath) {
 bool giveFileTo(void* hFile, const std::string& sOwner) {
     const int nFd = descriptorOf(hFile);
     if (nFd < 0) return false;
-    if (faulted(Op::Open)) return false;
     struct stat st {};
     if (::fstat(nFd, &st) != 0) {
         captureLastError();
         return false;
     }
     if (std::to_string(st.st_uid) == sOwner) return true;
+    if (faulted(Op::Open)) return false;
     char* pEnd = nullptr;
     const unsigned long nOwner = std::strtoul(sOwner.c_str(), &pEnd, 10);
     if (sOwner.empty() || *pEnd != '\0') {

@@ -174,7 +174,8 @@ bool ownershipOf(HANDLE h, FileOwnership* pOwnership) {
     ownership.bRegular = (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
                          ::GetFileType(h) == FILE_TYPE_DISK;
     ownership.nLinks = info.nNumberOfLinks;
-    // No list at all lets everyone in; otherwise every entry that allows must be the owner's.
+    // No list at all lets everyone in; otherwise every entry that allows must be the owner's, or
+    // the system's or the administrators' (who may open any file anyway).
     ownership.bOwnerOnly = pDacl != nullptr;
     for (DWORD i = 0; pDacl != nullptr && i < pDacl->AceCount; ++i) {
         void* pAce = nullptr;
@@ -184,8 +185,9 @@ bool ownershipOf(HANDLE h, FileOwnership* pOwnership) {
         }
         const auto* pHeader = static_cast<ACE_HEADER*>(pAce);
         if (pHeader->AceType == ACCESS_DENIED_ACE_TYPE) continue;
-        if (pHeader->AceType != ACCESS_ALLOWED_ACE_TYPE ||
-            !::EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(pAce)->SidStart, pOwner)) {
+        PSID pAceSid = pHeader->AceType == ACCESS_ALLOWED_ACE_TYPE ? &static_cast<ACCESS_ALLOWED_ACE*>(pAce)->SidStart : nullptr;
+        if (pAceSid == nullptr || (!::EqualSid(pAceSid, pOwner) && !::IsWellKnownSid(pAceSid, WinLocalSystemSid) &&
+                                   !::IsWellKnownSid(pAceSid, WinBuiltinAdministratorsSid))) {
             ownership.bOwnerOnly = false;
             break;
         }
@@ -263,10 +265,10 @@ bool deleteOpenFile(void* hFile, const char* szPath) {
 
 bool giveFileTo(void* hFile, const std::string& sOwner) {
     if (!isValidHandle(hFile)) return fail(ERROR_INVALID_HANDLE);
-    if (faulted(Op::Open)) return false;
     FileOwnership ownership;
     if (!ownershipOf(systemHandle(hFile), &ownership)) return false;
     if (ownership.sOwner == sOwner) return true;
+    if (faulted(Op::Open)) return false;
     PSID pSid = nullptr;
     if (!::ConvertStringSidToSidA(sOwner.c_str(), &pSid)) return false;
     // Through the name, as restrictToOwner: the handle holds no right to change the owner.
