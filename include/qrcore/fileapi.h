@@ -176,7 +176,12 @@ QR_API bool QR_CALL QR_SetSpaceJournal(bool bEnabled);
  * and with the text "... belongs to another file ..." or "... is damaged ..." for a journal
  * whose file identity or size does not match the file, or whose contents do not check: such a
  * journal is never applied, and both files are left as they are (remove the journal by hand
- * once you know the file is whole). */
+ * once you know the file is whole). Likewise with "... not its owner's private journal ..." for
+ * something else at the journal's name (left alone), "... waits to be finished by 'qrtool
+ * recover' ..." for a caller who may not write the file or open its journal, "... no longer
+ * describes this file ..." for a journal of a file restored or written since, and "... older
+ * format ..." for a journal of an older version. A journal found through the file's mark (an
+ * edit made through another name of the file, or before a rename) is finished the same way. */
 QR_API bool QR_CALL QR_RecoverFile(const char* szFileName, bool* pbRecovered);
 
 /* Progress of the long space operations (MoveData, AllocateDiskSpace, FreeDiskSpace,

@@ -296,8 +296,15 @@ inline bool trusted(const sys::FileOwnership& journal, const sys::FileOwnership&
 // What is at sJournal, when it could not be opened, or was found by its name only.
 inline Opened classifyByName(const std::string& sJournal, const sys::FileOwnership& data, Opened ours) {
     sys::FileOwnership journal;
-    if (!sys::pathOwnership(sJournal.c_str(), &journal))
-        return sys::lastError() == sys::kErrorNotFound ? Opened::kNone : Opened::kNotOurs;
+    if (!sys::pathOwnership(sJournal.c_str(), &journal)) {
+        const uint32_t nError = sys::lastError();
+        if (nError == sys::kErrorNotFound) return Opened::kNone;
+        // Closed even to a look at its owner (Windows): the file's owner may look at anything of
+        // theirs, so for them it is someone else's; anyone else cannot tell, and must not take
+        // a half-edited file for a whole one.
+        if (nError == sys::kErrorAccessDenied && sys::processOwner() != data.sOwner) return ours;
+        return Opened::kNotOurs;
+    }
     return trusted(journal, data) ? ours : Opened::kNotOurs;
 }
 

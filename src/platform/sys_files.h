@@ -187,6 +187,9 @@ bool deleteOpenFile(void* hFile, const char* szPath);
 bool fileOwnership(void* hFile, FileOwnership* pOwnership);
 // Of what szPath names, a link itself rather than what it leads to. False with the last error set.
 bool pathOwnership(const char* szPath, FileOwnership* pOwnership);
+// The owner files this process creates get, as FileOwnership::sOwner names owners (POSIX: the
+// effective user id; Windows: the token's default owner). "" with the last error set on failure.
+std::string processOwner();
 // Makes the file hFile reaches belong to sOwner (a FileOwnership::sOwner), when it does not
 // already: only the system's administrator may give a file away (kErrorAccessDenied for anyone
 // else). Fault seam: Op::Open, asked only when the owner must change.

@@ -197,6 +197,8 @@ bool deleteOpenFile(void* hFile, const char* szPath) {
     return true;
 }
 
+std::string processOwner() { return std::to_string(::geteuid()); }
+
 bool giveFileTo(void* hFile, const std::string& sOwner) {
     const int nFd = descriptorOf(hFile);
     if (nFd < 0) return false;

@@ -263,6 +263,17 @@ bool deleteOpenFile(void* hFile, const char* szPath) {
     return false;
 }
 
+std::string processOwner() {
+    HANDLE hToken = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken)) return {};
+    DWORD nSize = 0;
+    ::GetTokenInformation(hToken, TokenOwner, nullptr, 0, &nSize);
+    std::unique_ptr<unsigned char[]> pOwner(new unsigned char[nSize != 0 ? nSize : 1]);
+    const bool bOwner = nSize != 0 && ::GetTokenInformation(hToken, TokenOwner, pOwner.get(), nSize, &nSize) != FALSE;
+    win32::closeQuietly(hToken);
+    return bOwner ? sidText(reinterpret_cast<TOKEN_OWNER*>(pOwner.get())->Owner) : std::string();
+}
+
 bool giveFileTo(void* hFile, const std::string& sOwner) {
     if (!isValidHandle(hFile)) return fail(ERROR_INVALID_HANDLE);
     FileOwnership ownership;
