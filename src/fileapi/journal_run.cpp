@@ -52,10 +52,11 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
     }
     // Until the file is first written, a failure takes the journal away again: the file is as it
     // was. (Should the delete fail, the journal describes an edit that recovery can still make.)
+    // Removed while still locked, as every journal is (see sys::deleteOpenFile).
     const auto discard = [&] {
         const uint32_t nSaved = sys::lastError();
+        sys::deleteOpenFile(hJournal, sJournal.c_str());
         sys::closeHandle(hJournal);
-        sys::deleteFile(sJournal.c_str());
         sys::setLastError(nSaved);
     };
     // A journal is believed only when it is the data file's owner's: one made by the

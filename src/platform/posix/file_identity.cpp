@@ -223,7 +223,7 @@ bool giveFileTo(void* hFile, const std::string& sOwner) {
 }
 
 namespace {
-constexpr std::size_t kMaxMark = 4096;
+constexpr std::size_t kMaxMark = 8192;  // a nonce and a full path
 
 std::string markName(const char* szName) { return std::string("user.") + (szName != nullptr ? szName : ""); }
 
