@@ -341,6 +341,15 @@ namespace {
 // The journal to look at for the file at sPath ("" for none): the one beside it, or, when there is
 // none, the one the file's mark names (an edit made through another name of the file, or before
 // it was renamed); *pbByMark tells which. Leaves the last error.
+bool looksLikeJournal(const std::string& sPath) {
+    const std::size_t nSep = sPath.find_last_of("/\\");
+    const std::string sName = nSep == std::string::npos ? sPath : sPath.substr(nSep + 1);
+    const std::string sSuffix = ".qrjournal";
+    return sName.rfind(".qrjournal-", 0) == 0 ||
+           (sName.size() > sSuffix.size() + 1 && sName[0] == '.' &&
+            sName.compare(sName.size() - sSuffix.size(), sSuffix.size(), sSuffix) == 0);
+}
+
 std::string journalToCheck(const std::string& sPath, bool* pbByMark) {
     const uint32_t nSaved = sys::lastError();
     *pbByMark = false;
@@ -349,8 +358,11 @@ std::string journalToCheck(const std::string& sPath, bool* pbByMark) {
     bool bFound = false;
     if (!sys::findFile(sJournal.c_str())) {
         sJournal.clear();
+        // Anyone who may write the file may write its mark: only a regular file named as a
+        // journal is ever opened through it (never a device or a FIFO somewhere else).
+        sys::FileOwnership named;
         if (sys::fileMark(sPath.c_str(), kMarkName, &sMark, &bFound) && bFound && sMark.size() > 17 &&
-            sys::findFile(sMark.c_str() + 17)) {
+            looksLikeJournal(sMark.substr(17)) && sys::pathOwnership(sMark.c_str() + 17, &named) && named.bRegular) {
             sJournal = sMark.substr(17);
             *pbByMark = true;
         }
