@@ -111,20 +111,42 @@ QR_API bool QR_CALL RequestRewriteFile(const char* szFileName);
  * changes. A failure part-way (a failed write, read or flush) reports the error of the failing
  * step and leaves the journal: the next open, edit or QR_RecoverFile completes the file to
  * "after", so a caller that sees such a failure must not rely on the file being as before, and
- * should reopen the file before using it again. A failure before the first byte of the file was
- * written (the journal could not be created, no space) leaves the file exactly as it was.
+ * should reopen the file before using it again. Before the first byte moves, the disk space the
+ * edit will need (the file's growth and the journal's largest size) is reserved; a failure until
+ * then (the journal could not be created, no space) leaves the file exactly as it was and no
+ * journal.
  * The in-place path (whole blocks, see AllocateDiskSpace) needs no journal: it is one operation
  * of the file system, which after a crash shows the file before or after it as far as the file
  * system keeps its metadata consistent (ext4 and XFS do).
+ * Who may write a journal, and when it is applied. A journal changes only the data file it sits
+ * beside, and only when the file is the one it was written for (same identity, a size between
+ * the edit's sizes, and not changed since the edit stopped). It is believed only when it is a
+ * regular file reached without following a link, owned by the data file's owner and closed to
+ * everyone else (POSIX: no group or other permission bits; Windows: an access list for the owner
+ * alone); the editor creates it that way from the first instant. Anything else at its name (a
+ * link, a folder, a pipe, another user's file, a file others may read) is never applied nor
+ * removed: opens of the data file go ahead as if it were not there, QR_RecoverFile and the space
+ * functions' chunked edits fail with 1000000 and the text "The name of this file's journal
+ * holds something that is not its owner's private journal ...". An edit by a user who may
+ * write the file but neither owns it nor is root needs such a journal too and is refused with the
+ * same text. Recovery writes the file, so only a caller who may write it recovers: a read-only
+ * open (or QR_RecoverFile) by anyone else fails with 1000000 and "An edit of this file was
+ * interrupted and waits to be finished by 'qrtool recover' ..." and changes nothing.
+ * A journal that no longer describes its file (the file restored from a backup or written
+ * after the edit stopped) is refused with 1000000 and "The journal of an interrupted edit no
+ * longer describes this file ..."; where the file system keeps extended attributes, the edit
+ * marks the data file itself, so that an open through another hard link or after a rename
+ * finds and finishes the edit. A journal written by an older version of the format is refused
+ * with "... was written in an older format ...".
  * With the journal switched off, a failure or crash part-way leaves the pieces already moved in
- * place (no rollback), as it always did. A MoveData block that runs past the end of the file is
- * never journaled (see MoveData). */
+ * place (no rollback), as it always did. */
 
 /* Moves a block as if through an intermediate copy, in pieces of at most 1 MiB, flushed to the
  * disk before it returns (once at the end without the journal; at the end of every journal
  * stretch with it); a failed flush reports the system's own error code as the number. A block
- * that runs past the end of the file moves the bytes that could be read and then fails without
- * an error number; no byte that was not read is ever written. */
+ * that runs past the end of the file is refused before any byte moves, with 1000000 and the text
+ * "The file ended before the bytes a move was to read; ..."; a file cut by someone else while
+ * the move runs fails the same way at the piece that comes up short, none of which is written. */
 QR_API bool QR_CALL MoveData(void* hFile, const _tagMoveData* pMoveData);
 /* Inserts llSize zero bytes before llPos (llPos inside the file). When llPos and llSize are
  * whole file-system blocks and the file system can, the range is inserted in place without
@@ -154,7 +176,12 @@ QR_API bool QR_CALL QR_SetSpaceJournal(bool bEnabled);
  * and with the text "... belongs to another file ..." or "... is damaged ..." for a journal
  * whose file identity or size does not match the file, or whose contents do not check: such a
  * journal is never applied, and both files are left as they are (remove the journal by hand
- * once you know the file is whole). */
+ * once you know the file is whole). Likewise with "... not its owner's private journal ..." for
+ * something else at the journal's name (left alone), "... waits to be finished by 'qrtool
+ * recover' ..." for a caller who may not write the file or open its journal, "... no longer
+ * describes this file ..." for a journal of a file restored or written since, and "... older
+ * format ..." for a journal of an older version. A journal found through the file's mark (an
+ * edit made through another name of the file, or before a rename) is finished the same way. */
 QR_API bool QR_CALL QR_RecoverFile(const char* szFileName, bool* pbRecovered);
 
 /* Progress of the long space operations (MoveData, AllocateDiskSpace, FreeDiskSpace,

@@ -1,5 +1,5 @@
-// Raw file-handle API: the edit journal of the space functions and the recovery of interrupted
-// edits.
+// Raw file-handle API: the design of the edit journal, and the recovery of interrupted edits
+// (the format is in journal_format.h, a running edit in journal_run.h and journal_run.cpp).
 //
 // THE EDIT JOURNAL
 //
@@ -41,13 +41,13 @@
 // Order of writes and flushes (F: flush of the data file; J: flush of the journal; P: flush of the
 // journal's folder):
 //   1. Create the journal exclusively, locked (below) and readable by its owner only. Reserve the
-//      blocks the file grows into. Write the saved copy of epoch 0, then the header and record 0
-//      in one write inside the first 512-byte sector. J. P.
+//      journal's largest size and the blocks the file grows into. Write the saved copy of epoch
+//      0, then the header and record 0 in one write inside the first 512-byte sector. J. P.
 //   2. For each epoch n: the epoch's writes to the file. Unless it was the last, the saved copy of
 //      epoch n + 1 (into the other area, from source bytes epoch n does not write). F. Unless it
 //      was the last, record n + 1. J.
 //   3. Insertion and removal: a "finish" record. J. The zero fill, or the cut. F.
-//   4. A "done" record (no flush). Close the journal and delete it. P.
+//   4. A "done" record (no flush). Delete the journal while holding it, close it. P.
 //
 // Why the file or the journal holds every byte needed, at every instant. Let R be the valid record
 // with the highest number (recovery reads both slots: a torn slot fails its checksum and the other
@@ -77,7 +77,15 @@
 //     durable before the call returns: a journal can never come back after a power cut to redo a
 //     step over data the caller wrote later. Until P returns, any record the journal could come
 //     back with redoes a step whose result is already there. The done record makes a journal that
-//     someone opens between our close and our delete inert (Win32 cannot delete an open file).
+//     someone opens before our delete inert, and a journal someone else removed after it counts
+//     as removed.
+//   - A journal's name is removed only by the holder of its lock, and only while the name still
+//     leads to the locked file (sys::deleteOpenFile): no one can free the name and create a newer
+//     journal there in between, so no open elsewhere ever removes a journal of an edit running
+//     now. An open elsewhere may still lock a new journal in the instant between its creation
+//     and its creator's lock, find it empty ("never began") and remove it: the creator then
+//     tries again, and an edit that finds the journal's lock held briefly waits for it (bounded),
+//     rather than failing as if another edit were running.
 // Power cuts are covered by these flushes, and a killed process a fortiori (the system keeps every
 // write a killed process made). What the journal trusts: that the disk keeps a flushed write, that
 // it writes a 512-byte sector whole, and that the file system keeps its own metadata consistent
@@ -99,474 +107,120 @@
 // Foreign and damaged journals. The header names the data file's identity and its sizes before
 // and after. A journal whose identity differs, or whose file's size is not between those two, belongs
 // to another file (the file was replaced, or copied elsewhere together with the journal) and is
-// never applied; nor is one whose header or records do not check. Both are reported, and both
-// files are left as they are.
+// never applied; nor is one whose header or records do not check, nor one whose edit is not one
+// the space functions could have started (source, destination, length, gap and both sizes related
+// exactly as they relate them, and the layout of some window). All are reported, and both files
+// are left as they are.
+//
+// WHO MAY WRITE A JOURNAL, AND WHEN IT IS APPLIED
+//
+// Recovery runs inside every open, by whoever opens, so the journal is the one file of the
+// library that another user could use to make the owner's process write the owner's data. The
+// checksums are unkeyed and the format is documented: anyone can write a journal that checks.
+// What is believed is therefore decided by who could have written it, not by what it says.
+//   - Which file a journal may change: only the data file it sits beside, and only when that file
+//     has the identity in the header (volume, index, generation), a size between the edit's
+//     sizes before and after, and (below) still the state the edit left it in.
+//   - Whose journal is believed: a journal is opened without following a link (and without
+//     waiting on a FIFO), and believed only when what was opened is a regular file with one
+//     link, owned by the data file's owner, that nobody else may open (POSIX: no group or other
+//     permission bits; Windows: an access list that grants nobody but the owner). Only the owner
+//     (or the system's administrator, who can write the data file anyway) can make such a file.
+//     An editor creates its journal that way from the first instant (mode 0600 in the create
+//     call; Windows: the owner-only access list in the create call), and one whose process is
+//     not the data file's owner (root editing a user's file) hands the journal to the owner
+//     before writing it. An editor that may write the file but is neither its owner nor root
+//     cannot make a journal anyone would believe: its chunked edits are refused
+//     (kErrorJournalNotOurs), never run without one.
+//   - Anything else at the journal's name (a link, a folder, a FIFO, another user's file, a file
+//     others may read) is not ours: it is never read as a journal, never applied and never
+//     removed. It does not stop an open of the data file (no one can deny the owner their file
+//     by planting junk); QR_RecoverFile reports it (kErrorJournalNotOurs), and a chunked edit,
+//     which would need the name for its own journal, is refused with the same text until the
+//     object is gone. (Journaling under another name would need every open to search for it.)
+//   - What a read-only open does: recovery writes the data file, so it runs only for a caller
+//     who may write it (the data file is opened for writing to find out). A caller who may not
+//     write it, or may not open the journal, gets kErrorJournalWaits: the edit waits for
+//     `qrtool recover` by someone who may; nothing is opened, read as half-edited or changed.
+//   - How a journal that no longer describes its file is recognised: see STALE JOURNALS below.
+//
+// STALE JOURNALS
+//
+// A journal describes one state of one file and must never be applied to a file changed after
+// the edit stopped. Three checks, all before anything is redone (failing: kErrorJournalStale,
+// both files left as they are):
+//   - The mark. Before the first byte moves, the edit puts a mark on the data file itself (an
+//     extended attribute "user.qrcore.journal": the edit's random nonce and the journal's full
+//     path; flushed with the file), and removes it after the journal is gone. The header records
+//     the nonce and whether the mark was set. A journal is applied only to a file carrying its
+//     nonce. The mark travels with the file's identity: through another hard link or after a
+//     rename, an open finds no journal beside the name it used, follows the mark to the journal
+//     and finishes the edit there (a journal so found that is not this file's is left alone).
+//   - The sample. Every record from the second on carries a checksum of up to 64 KiB of what the
+//     epoch before it wrote (the start of its destination), read back from the file before the
+//     record is written. Recovery reads those bytes again: a restore from a backup, or any write
+//     to that piece since, changes them.
+//   - Identity and size, as above: a file put in the place of the old one is another file.
+// What is detected where:
+//   - (a) an edit through hard link A killed, the file opened through link B: where the file
+//     system keeps user extended attributes (ext4, XFS, btrfs, tmpfs since Linux 6.6), the open
+//     through B finishes the edit first, so nothing is served half-edited and nothing written
+//     later through B is overwritten. Elsewhere (and on Windows, which keeps no marks here) the
+//     open through B cannot know: it serves the half-edited file; a later open through A then
+//     refuses the journal when the sample changed and applies it when the writes through B
+//     missed the sample (undetectable: no check short of a digest of the whole file catches a
+//     write anywhere).
+//   - (b) a restore from a backup with cp (same identity, size between before and after):
+//     detected by the sample on every file system once the first stretch has been recorded.
+//     Before that (the edit killed in its first stretch) no byte is known to be written; the
+//     restored file is then edited as the journal says (the same edit, made on the restored
+//     bytes), which cannot be told from an untouched file.
+//   - (c) renamed after the crash: with marks, an open of the new name follows the mark and
+//     finishes the edit; a new file under the old name has another identity and the journal is
+//     refused as foreign. Without marks the renamed file is served half-edited (undetectable:
+//     nothing beside its new name says it was edited).
+//   The file's change time is not used: the edit's own partial writes change it too.
+// A mark left behind by a crash between the journal's removal and the mark's (the edit was
+// complete) names a journal that is gone, and is ignored.
 #include "fileapi/edit_journal.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
-#include <bit>
-#include <cstring>
-#include <limits>
+#include <string>
+#include <thread>
 
 #include "error/error_state.h"
-#include "fileapi/space_move.h"
+#include "fileapi/journal_format.h"
+#include "fileapi/journal_run.h"
 #include "platform/platform.h"
 #include "qrcore/fileapi.h"
 
 namespace qr {
 
-namespace {
+using namespace journal;
 
-// 64 MiB: per 2 GiB moved, 64 stretches of a small shift (two flushes each) instead of one flush;
-// a smaller window costs more flushes, a larger one more journal space.
-constexpr int64_t kDefaultWindow = 64 * 0x100000;
-constexpr int64_t kMinWindow = 2 * 4096;
-constexpr int64_t kMaxWindow = 1024LL * 0x100000;
+namespace {
 
 std::atomic<bool> g_bJournal{true};
 std::atomic<int64_t> g_llWindow{kDefaultWindow};
 
-constexpr uint64_t kHeaderMagic = 0x0031524E4A435251ULL;  // "QRCJNR1\0"
-constexpr uint64_t kRecordMagic = 0x0031434552435251ULL;  // "QRCREC1\0"
-constexpr uint64_t kVersion = 1;
-constexpr int64_t kHeaderSize = 256;
-constexpr int64_t kRecordSize = 128;
-constexpr int64_t kSlotBase = kHeaderSize;  // slot n % 2 at kSlotBase + (n % 2) * kRecordSize
-constexpr int64_t kCopyBase = 4096;         // area n % 2 at kCopyBase + (n % 2) * copy size
-constexpr std::size_t kHeaderWords = kHeaderSize / 8;
-constexpr std::size_t kRecordWords = kRecordSize / 8;
-
-enum Phase : uint64_t { kPhaseMove = 1, kPhaseFinish = 2, kPhaseDone = 3 };
-
-// ---- checksums ------------------------------------------------------------------------------
-
-// A 64-bit checksum of four lanes of 8-byte words (fast enough to run over every saved byte at
-// the speed of memory). Detects torn and stray writes; not a cryptographic hash.
-class Checksum {
-public:
-    explicit Checksum(uint64_t nSeed) {
-        m_lanes = {nSeed + kP1 + kP2, nSeed + kP2, nSeed, nSeed - kP1};
-    }
-    void update(const unsigned char* pData, std::size_t nSize) {
-        m_nTotal += nSize;
-        if (m_nCarry != 0) {
-            const std::size_t nTake = std::min(nSize, sizeof m_carry - m_nCarry);
-            std::memcpy(m_carry + m_nCarry, pData, nTake);
-            m_nCarry += nTake;
-            pData += nTake;
-            nSize -= nTake;
-            if (m_nCarry < sizeof m_carry) return;
-            block(m_carry);
-            m_nCarry = 0;
-        }
-        for (; nSize >= sizeof m_carry; pData += sizeof m_carry, nSize -= sizeof m_carry) block(pData);
-        std::memcpy(m_carry, pData, nSize);
-        m_nCarry = nSize;
-    }
-    uint64_t value() const {
-        uint64_t nHash = rotl(m_lanes[0], 1) + rotl(m_lanes[1], 7) + rotl(m_lanes[2], 12) + rotl(m_lanes[3], 18);
-        nHash ^= m_nTotal * kP1;
-        for (std::size_t i = 0; i < m_nCarry; ++i) nHash = rotl(nHash ^ (m_carry[i] * kP2), 11) * kP1;
-        nHash ^= nHash >> 33;
-        nHash *= kP2;
-        nHash ^= nHash >> 29;
-        return nHash;
-    }
-
-private:
-    static constexpr uint64_t kP1 = 0x9E3779B185EBCA87ULL;
-    static constexpr uint64_t kP2 = 0xC2B2AE3D27D4EB4FULL;
-    static uint64_t rotl(uint64_t n, int nBits) { return (n << nBits) | (n >> (64 - nBits)); }
-    // A little-endian word, whatever the host's order.
-    static uint64_t load(const unsigned char* p) {
-        uint64_t n = 0;
-        if constexpr (std::endian::native == std::endian::little) {
-            std::memcpy(&n, p, sizeof n);
-        } else {
-            for (int i = 7; i >= 0; --i) n = (n << 8) | p[i];
-        }
-        return n;
-    }
-    void block(const unsigned char* p) {
-        for (std::size_t i = 0; i < 4; ++i) m_lanes[i] = rotl(m_lanes[i] + load(p + 8 * i) * kP2, 31) * kP1;
-    }
-
-    std::array<uint64_t, 4> m_lanes{};
-    unsigned char m_carry[32] = {};
-    std::size_t m_nCarry = 0;
-    uint64_t m_nTotal = 0;
-};
-
-template <std::size_t N>
-uint64_t checksumOf(const std::array<uint64_t, N>& words, uint64_t nSeed) {
-    unsigned char bytes[8 * (N - 1)];
-    for (std::size_t i = 0; i + 1 < N; ++i)
-        for (std::size_t b = 0; b < 8; ++b) bytes[8 * i + b] = static_cast<unsigned char>(words[i] >> (8 * b));
-    Checksum sum(nSeed);
-    sum.update(bytes, sizeof bytes);
-    return sum.value();
+// Whether hFile carries the mark of the edit plan describes (true when the edit set none).
+bool markHolds(void* hFile, const Plan& plan) {
+    if (!plan.bMarked) return true;
+    std::string sValue;
+    bool bFound = false;
+    return sys::fileMarkOf(hFile, kMarkName, &sValue, &bFound) && bFound &&
+           sValue.compare(0, 17, markValue(plan.nNonce, {})) == 0;
 }
-
-template <std::size_t N>
-void encode(const std::array<uint64_t, N>& words, unsigned char* pOut) {
-    for (std::size_t i = 0; i < N; ++i)
-        for (std::size_t b = 0; b < 8; ++b) pOut[8 * i + b] = static_cast<unsigned char>(words[i] >> (8 * b));
-}
-
-template <std::size_t N>
-std::array<uint64_t, N> decode(const unsigned char* pIn) {
-    std::array<uint64_t, N> words{};
-    for (std::size_t i = 0; i < N; ++i)
-        for (int b = 7; b >= 0; --b) words[i] = (words[i] << 8) | pIn[8 * i + static_cast<std::size_t>(b)];
-    return words;
-}
-
-uint64_t u64(int64_t ll) { return static_cast<uint64_t>(ll); }
-int64_t i64(uint64_t n) { return static_cast<int64_t>(n); }
-
-// ---- the plan ---------------------------------------------------------------------------------
-
-// The edit with its identity and the journal's layout.
-struct Plan {
-    SpaceEdit edit;
-    sys::FileIdentity identity;
-    int64_t llEpoch = 0;  // E
-    int64_t llArea = 0;   // size of one copy area
-};
-
-int64_t shiftOf(const SpaceEdit& edit) {
-    return edit.llDst > edit.llSrc ? edit.llDst - edit.llSrc : edit.llSrc - edit.llDst;
-}
-
-Plan makePlan(const SpaceEdit& edit, const sys::FileIdentity& identity) {
-    Plan plan;
-    plan.edit = edit;
-    plan.identity = identity;
-    const int64_t llShift = shiftOf(edit);
-    const int64_t llHalf = journalWindow() / 2;
-    plan.llEpoch = llShift >= llHalf ? llShift : llShift + llHalf;
-    // The largest band any epoch saves (only full epochs can be larger than the shift).
-    plan.llArea = std::max<int64_t>(0, std::min(plan.llEpoch, edit.llLength) - llShift);
-    return plan;
-}
-
-// One epoch: the part of the move between two flushes, and the band of its source it overwrites.
-struct Epoch {
-    int64_t llSrc, llDst, llLength;
-    int64_t llCopyPos, llCopyLength;
-};
-
-Epoch epochAt(const Plan& plan, int64_t llDone) {
-    const SpaceEdit& e = plan.edit;
-    const int64_t llShift = shiftOf(e);
-    const int64_t llLength = std::min(plan.llEpoch, e.llLength - llDone);
-    const bool bTowardsEnd = e.llDst > e.llSrc;
-    const int64_t llLow = bTowardsEnd ? e.llLength - llDone - llLength : llDone;
-    Epoch epoch{e.llSrc + llLow, e.llDst + llLow, llLength, 0, std::max<int64_t>(0, llLength - llShift)};
-    epoch.llCopyPos = bTowardsEnd ? epoch.llSrc + llShift : epoch.llSrc;
-    return epoch;
-}
-
-std::array<uint64_t, kHeaderWords> headerWords(const Plan& plan) {
-    std::array<uint64_t, kHeaderWords> w{};
-    const SpaceEdit& e = plan.edit;
-    w[0] = kHeaderMagic;
-    w[1] = kVersion | (u64(kHeaderSize) << 32);
-    w[2] = plan.identity.nVolume;
-    w[3] = plan.identity.nIndex;
-    w[4] = plan.identity.nGeneration;
-    w[5] = e.nKind;
-    w[6] = u64(e.llSrc);
-    w[7] = u64(e.llDst);
-    w[8] = u64(e.llLength);
-    w[9] = u64(e.llSizeBefore);
-    w[10] = u64(e.llSizeAfter);
-    w[11] = u64(e.llFillPos);
-    w[12] = u64(e.llFillSize);
-    w[13] = u64(plan.llEpoch);
-    w[14] = u64(plan.llArea);
-    w[kHeaderWords - 1] = checksumOf(w, 0);
-    return w;
-}
-
-bool addable(int64_t a, int64_t b) { return a >= 0 && b >= 0 && a <= std::numeric_limits<int64_t>::max() - b; }
-
-// The plan a header describes; false when it does not check or describes no edit this library
-// could have started (so nothing it says is ever acted upon).
-bool planFromHeader(const std::array<uint64_t, kHeaderWords>& w, Plan* pPlan) {
-    if (w[0] != kHeaderMagic || w[1] != (kVersion | (u64(kHeaderSize) << 32))) return false;
-    if (w[kHeaderWords - 1] != checksumOf(w, 0)) return false;
-    Plan plan;
-    plan.identity = {w[2], w[3], w[4]};
-    SpaceEdit& e = plan.edit;
-    e.nKind = static_cast<uint32_t>(w[5]);
-    e.llSrc = i64(w[6]);
-    e.llDst = i64(w[7]);
-    e.llLength = i64(w[8]);
-    e.llSizeBefore = i64(w[9]);
-    e.llSizeAfter = i64(w[10]);
-    e.llFillPos = i64(w[11]);
-    e.llFillSize = i64(w[12]);
-    plan.llEpoch = i64(w[13]);
-    plan.llArea = i64(w[14]);
-    if (w[5] < SpaceEdit::kAllocate || w[5] > SpaceEdit::kMove) return false;
-    if (e.llLength <= 0 || e.llSrc == e.llDst || !addable(e.llSrc, e.llLength) || !addable(e.llDst, e.llLength))
-        return false;
-    if (e.llSizeBefore < 0 || e.llSizeAfter < 0 || e.llFillSize < 0 || !addable(e.llFillPos, e.llFillSize)) return false;
-    if (plan.llEpoch < shiftOf(e) || plan.llArea < 0 || plan.llArea > kMaxWindow / 2) return false;
-    if (plan.llArea < std::max<int64_t>(0, std::min(plan.llEpoch, e.llLength) - shiftOf(e))) return false;
-    *pPlan = plan;
-    return true;
-}
-
-struct Record {
-    uint64_t nPhase = 0;
-    uint64_t nNumber = 0;
-    int64_t llDone = 0;
-    int64_t llCopyPos = 0;
-    int64_t llCopyLength = 0;
-    uint64_t nCopySum = 0;
-};
-
-std::array<uint64_t, kRecordWords> recordWords(const Record& r, uint64_t nHeaderSum) {
-    std::array<uint64_t, kRecordWords> w{};
-    w[0] = kRecordMagic;
-    w[1] = r.nPhase;
-    w[2] = r.nNumber;
-    w[3] = u64(r.llDone);
-    w[4] = u64(r.llCopyPos);
-    w[5] = u64(r.llCopyLength);
-    w[6] = r.nCopySum;
-    w[kRecordWords - 1] = checksumOf(w, nHeaderSum);
-    return w;
-}
-
-bool recordFromWords(const std::array<uint64_t, kRecordWords>& w, uint64_t nHeaderSum, Record* pRecord) {
-    if (w[0] != kRecordMagic || w[kRecordWords - 1] != checksumOf(w, nHeaderSum)) return false;
-    *pRecord = {w[1], w[2], i64(w[3]), i64(w[4]), i64(w[5]), w[6]};
-    return true;
-}
-
-// ---- I/O helpers ------------------------------------------------------------------------------
-
-// A failed flush reports the system's own code, as the final flush of a move always did.
-bool failFlush() {
-    setError(static_cast<int32_t>(sys::lastError()));
-    return false;
-}
-
-bool failSystem() {
-    setError(kErrSystem);
-    return false;
-}
-
-bool journalWrite(void* hJournal, int64_t llPos, const unsigned char* pData, int64_t llSize) {
-    uint32_t nWritten = 0;
-    if (!sys::setFilePointer(hJournal, llPos, sys::kSeekBegin, nullptr) ||
-        !sys::writeFile(hJournal, pData, static_cast<uint32_t>(llSize), &nWritten))
-        return failSystem();
-    return true;
-}
-
-// Reads exactly llSize bytes at llPos; *pbShort is set when the journal ends before.
-bool journalRead(void* hJournal, int64_t llPos, unsigned char* pData, int64_t llSize, bool* pbShort) {
-    uint32_t nRead = 0;
-    if (!sys::setFilePointer(hJournal, llPos, sys::kSeekBegin, nullptr) ||
-        !sys::readFile(hJournal, pData, static_cast<uint32_t>(llSize), &nRead))
-        return failSystem();
-    *pbShort = nRead != static_cast<uint32_t>(llSize);
-    return true;
-}
-
-std::string folderOf(const std::string& sPath) {
-    const std::size_t nSep = sPath.find_last_of("/\\");
-    if (nSep == std::string::npos) return ".";
-    return nSep == 0 ? sPath.substr(0, 1) : sPath.substr(0, nSep);
-}
-
-// ---- one journaled run --------------------------------------------------------------------------
-
-// The journal of one edit while it runs (or is recovered): its handle, where it lives, the plan,
-// and the move buffer.
-class Run {
-public:
-    Run(void* hFile, void* hJournal, std::string sJournal, const Plan& plan, unsigned char* pBuffer,
-        int64_t llBuffer)
-        : m_hFile(hFile), m_hJournal(hJournal), m_sJournal(std::move(sJournal)), m_plan(plan),
-          m_nHeaderSum(headerWords(plan)[kHeaderWords - 1]), m_pBuffer(pBuffer), m_llBuffer(llBuffer) {}
-
-    // Step 1: saved copy of epoch 0, header and record 0, J, P.
-    bool start() {
-        const Epoch epoch = epochAt(m_plan, 0);
-        Record record{kPhaseMove, 0, 0, epoch.llCopyPos, epoch.llCopyLength, 0};
-        if (!saveCopy(epoch, 0, &record.nCopySum)) return false;
-        unsigned char first[kHeaderSize + kRecordSize];
-        encode(headerWords(m_plan), first);
-        encode(recordWords(record, m_nHeaderSum), first + kHeaderSize);
-        if (!journalWrite(m_hJournal, 0, first, sizeof first)) return false;
-        if (!sys::flushFileData(m_hJournal)) return failFlush();
-        if (!sys::flushFolder(folderOf(m_sJournal).c_str())) return failFlush();
-        m_nNext = 1;
-        return true;
-    }
-
-    // Recovery of a move epoch: puts R's band back into the file when its copy checks.
-    bool restore(const Record& record) {
-        m_nNext = record.nNumber + 1;
-        if (record.llCopyLength <= 0) return true;
-        const int64_t llArea = kCopyBase + static_cast<int64_t>(record.nNumber % 2) * m_plan.llArea;
-        Checksum sum(m_nHeaderSum);
-        for (int64_t llOff = 0; llOff < record.llCopyLength; llOff += m_llBuffer) {
-            const int64_t llPiece = std::min(m_llBuffer, record.llCopyLength - llOff);
-            bool bShort = false;
-            if (!journalRead(m_hJournal, llArea + llOff, m_pBuffer, llPiece, &bShort)) return false;
-            if (bShort) return true;  // never flushed: the band is still in the file
-            sum.update(m_pBuffer, static_cast<std::size_t>(llPiece));
-        }
-        if (sum.value() != record.nCopySum) return true;  // never flushed: the band is still in the file
-        for (int64_t llOff = 0; llOff < record.llCopyLength; llOff += m_llBuffer) {
-            const int64_t llPiece = std::min(m_llBuffer, record.llCopyLength - llOff);
-            bool bShort = false;
-            if (!journalRead(m_hJournal, llArea + llOff, m_pBuffer, llPiece, &bShort)) return false;
-            const auto nPiece = static_cast<uint32_t>(llPiece);
-            if (!QR_Seek(m_hFile, record.llCopyPos + llOff, sys::kSeekBegin) ||
-                QR_Write(m_hFile, m_pBuffer, nPiece) != nPiece)
-                return false;
-        }
-        return true;
-    }
-
-    // Steps 2 to 4 from the epoch at llDone (whose record is on the disk) on.
-    bool moveFrom(int64_t llDone, ProgressReport& progress) {
-        const SpaceEdit& e = m_plan.edit;
-        while (llDone < e.llLength) {
-            const Epoch epoch = epochAt(m_plan, llDone);
-            WriteBack writeBack(m_hFile);
-            if (!copyRange(m_hFile, m_pBuffer, m_llBuffer, epoch.llSrc, epoch.llDst, epoch.llLength, progress, &writeBack))
-                return false;
-            writeBack.flushPending();
-            llDone += epoch.llLength;
-            // The next epoch's copy goes to the other area and its source is not written by this
-            // epoch, so it is saved while this epoch's writes are still on their way to the disk;
-            // only its record waits for F.
-            const bool bLast = llDone >= e.llLength;
-            const Epoch next = bLast ? epoch : epochAt(m_plan, llDone);
-            Record record{kPhaseMove, m_nNext, llDone, next.llCopyPos, next.llCopyLength, 0};
-            if (!bLast && !saveCopy(next, m_nNext, &record.nCopySum)) return false;
-            if (!sys::flushFileData(m_hFile)) return failFlush();
-            if (bLast) break;
-            if (!writeRecord(record)) return false;
-            if (!sys::flushFileData(m_hJournal)) return failFlush();
-        }
-        if (e.nKind == SpaceEdit::kMove) return true;
-        if (!writeRecord({kPhaseFinish, m_nNext, e.llLength, 0, 0, 0})) return false;
-        if (!sys::flushFileData(m_hJournal)) return failFlush();
-        return finish(progress);
-    }
-
-    // Step 3 after the finish record: the zero fill or the cut, F.
-    bool finish(ProgressReport& progress) {
-        const SpaceEdit& e = m_plan.edit;
-        if (e.nKind == SpaceEdit::kAllocate) {
-            if (!QR_Seek(m_hFile, e.llFillPos, sys::kSeekBegin)) return false;
-            if (!writeZeros(m_hFile, e.llFillSize, progress)) return false;
-        } else if (e.nKind == SpaceEdit::kFree) {
-            if (!QR_Seek(m_hFile, e.llSizeAfter, sys::kSeekBegin)) return false;
-            if (!sys::setEndOfFile(m_hFile)) return failSystem();
-        }
-        if (!sys::flushFileData(m_hFile)) return failFlush();
-        return true;
-    }
-
-    // Step 4: done record, close, delete, P. The journal handle is closed whatever happens.
-    bool close() {
-        const bool bMarked = writeRecord({kPhaseDone, m_nNext, m_plan.edit.llLength, 0, 0, 0});
-        sys::closeHandle(m_hJournal);
-        m_hJournal = nullptr;
-        if (!bMarked) return false;
-        if (!sys::deleteFile(m_sJournal.c_str())) return failSystem();
-        if (!sys::flushFolder(folderOf(m_sJournal).c_str())) return failFlush();
-        return true;
-    }
-
-    // After a failure: the journal stays, hot once its handle is closed.
-    void abandon() {
-        if (m_hJournal != nullptr) sys::closeHandle(m_hJournal);
-        m_hJournal = nullptr;
-    }
-
-    // Recovery of the finish step: new records follow R's number.
-    void continueAfter(const Record& record) { m_nNext = record.nNumber + 1; }
-
-private:
-    // Saves the epoch's band (if any) into copy area nNumber % 2; *pnSum is its checksum.
-    bool saveCopy(const Epoch& epoch, uint64_t nNumber, uint64_t* pnSum) {
-        Checksum sum(m_nHeaderSum);
-        const int64_t llArea = kCopyBase + static_cast<int64_t>(nNumber % 2) * m_plan.llArea;
-        WriteBack writeBack(m_hJournal);
-        for (int64_t llOff = 0; llOff < epoch.llCopyLength; llOff += m_llBuffer) {
-            const int64_t llPiece = std::min(m_llBuffer, epoch.llCopyLength - llOff);
-            const auto nPiece = static_cast<uint32_t>(llPiece);
-            if (!QR_Seek(m_hFile, epoch.llCopyPos + llOff, sys::kSeekBegin)) return false;
-            if (QR_Read(m_hFile, m_pBuffer, nPiece) != nPiece) {
-                // The source lies inside the file: a short read means it changed under us.
-                if (GetDllErrorNo() != kErrSystem) setSystemError(sys::kErrorInvalidArgument);
-                return false;
-            }
-            sum.update(m_pBuffer, nPiece);
-            if (!journalWrite(m_hJournal, llArea + llOff, m_pBuffer, llPiece)) return false;
-            writeBack.wrote(llArea + llOff, llPiece);
-        }
-        writeBack.flushPending();
-        *pnSum = sum.value();
-        return true;
-    }
-
-    bool writeRecord(const Record& record) {
-        unsigned char bytes[kRecordSize];
-        encode(recordWords(record, m_nHeaderSum), bytes);
-        const int64_t llSlot = kSlotBase + static_cast<int64_t>(record.nNumber % 2) * kRecordSize;
-        if (!journalWrite(m_hJournal, llSlot, bytes, kRecordSize)) return false;
-        m_nNext = record.nNumber + 1;
-        return true;
-    }
-
-    void* m_hFile;
-    void* m_hJournal;
-    std::string m_sJournal;
-    Plan m_plan;
-    uint64_t m_nHeaderSum;
-    unsigned char* m_pBuffer;
-    int64_t m_llBuffer;
-    uint64_t m_nNext = 0;
-};
-
-// The move buffer of one call, released on every return.
-class MoveBuffer {
-public:
-    explicit MoveBuffer(int64_t llLength) : m_llSize(std::min(kMoveChunk, llLength)) {
-        m_pBytes = static_cast<unsigned char*>(sys::memAlloc(static_cast<std::size_t>(m_llSize)));
-    }
-    ~MoveBuffer() { sys::memFree(m_pBytes); }
-    MoveBuffer(const MoveBuffer&) = delete;
-    MoveBuffer& operator=(const MoveBuffer&) = delete;
-    unsigned char* data() const { return m_pBytes; }
-    int64_t size() const { return m_llSize; }
-
-private:
-    int64_t m_llSize;
-    unsigned char* m_pBytes = nullptr;
-};
-
-// ---- recovery ----------------------------------------------------------------------------------
 
 // Applies the hot journal hJournal (open, locked) at sJournal to hFile. The journal handle is
-// closed on every return; the journal is removed unless the result is kFailed.
-Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
+// closed on every return; the journal is removed unless the result is kFailed. bByMark: the
+// journal was found through the file's mark, not beside it: one that turns out not to be this
+// file's is none of its business (kNothing, left alone).
+Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile, bool bByMark = false) {
     const auto fail = [&](uint32_t nCode) {
         sys::closeHandle(hJournal);
+        if (bByMark && (nCode == sys::kErrorJournalForeign || nCode == sys::kErrorJournalStale)) return Recovery::kNothing;
         if (nCode != 0) setSystemError(nCode);
         return Recovery::kFailed;
     };
@@ -574,8 +228,9 @@ Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
     // again by the next open).
     const auto removeInert = [&] {
         const uint32_t nSaved = sys::lastError();
+        const bool bDeleted = sys::deleteOpenFile(hJournal, sJournal.c_str());
         sys::closeHandle(hJournal);
-        if (sys::deleteFile(sJournal.c_str())) sys::flushFolder(folderOf(sJournal).c_str());
+        if (bDeleted) sys::flushFolder(folderOf(sJournal).c_str());
         sys::setLastError(nSaved);
         return Recovery::kNothing;
     };
@@ -587,7 +242,11 @@ Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
     if (std::all_of(first, first + kHeaderSize, [](unsigned char c) { return c == 0; }))
         return removeInert();  // an edit that never began
     Plan plan;
-    if (!planFromHeader(decode<kHeaderWords>(first), &plan)) return fail(sys::kErrorJournalDamaged);
+    if (!planFromHeader(decode<kHeaderWords>(first), &plan)) {
+        const auto words = decode<kHeaderWords>(first);
+        const bool bOld = words[0] == kHeaderMagic && words[1] == (kOldVersion | (u64(kHeaderSize) << 32));
+        return fail(bOld ? sys::kErrorJournalVersion : sys::kErrorJournalDamaged);
+    }
     const uint64_t nHeaderSum = headerWords(plan)[kHeaderWords - 1];
 
     // Whose journal is it?
@@ -624,6 +283,10 @@ Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
     } else if (e.nKind == SpaceEdit::kMove || newest.llDone != e.llLength) {
         return fail(sys::kErrorJournalDamaged);
     }
+    // Is the file still as the edit left it? Its mark travels with it (a copy restored over it
+    // in place keeps it; a file put in its place has none), and a piece of what the edit wrote
+    // must still be there (a restore or a write since changes it).
+    if (!markHolds(hFile, plan)) return fail(sys::kErrorJournalStale);
 
     MoveBuffer buffer(e.llLength);
     if (buffer.data() == nullptr) {
@@ -631,8 +294,11 @@ Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
         return fail(0);
     }
     Run run(hFile, hJournal, sJournal, plan, buffer.data(), buffer.size());
+    if (!run.sampleHolds(newest)) return fail(sys::kErrorJournalStale);
     ProgressReport silent(0);
-    bool bOk = sys::reserveFileSpace(hFile, std::max(e.llSizeAfter, e.llDst + e.llLength)) || failSystem();
+    bool bOk = (sys::reserveFileSpace(hJournal, journalSize(plan)) &&
+                sys::reserveFileSpace(hFile, std::max(e.llSizeAfter, e.llDst + e.llLength))) ||
+               failSystem();
     if (bOk && newest.nPhase == kPhaseMove) {
         bOk = run.restore(newest) && run.moveFrom(newest.llDone, silent);
     } else if (bOk) {
@@ -644,20 +310,6 @@ Recovery recoverWith(void* hJournal, const std::string& sJournal, void* hFile) {
         return Recovery::kFailed;
     }
     return run.close() ? Recovery::kRecovered : Recovery::kFailed;
-}
-
-enum class Opened { kHot, kNone, kBusy, kFailed };
-
-// Opens the journal at sJournal, locked: kHot with *phJournal; kNone (there is none), kBusy
-// (locked by an edit running right now) or kFailed (reported).
-Opened openJournal(const std::string& sJournal, void** phJournal) {
-    *phJournal = sys::createFile(sJournal.c_str(), sys::kGenericRead | sys::kGenericWrite, 0, sys::kOpenExisting, false);
-    if (sys::isValidHandle(*phJournal)) return Opened::kHot;
-    const uint32_t nError = sys::lastError();
-    if (nError == sys::kErrorNotFound) return Opened::kNone;
-    if (nError == sys::kErrorSharingViolation) return Opened::kBusy;
-    failSystem();
-    return Opened::kFailed;
 }
 
 }  // namespace
@@ -685,105 +337,121 @@ std::string journalPathFor(const std::string& sFinalPath) {
     return sFolder + ".qrjournal-" + szHex;
 }
 
-bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progress) {
-    const std::string sPath = sys::finalPathOf(hFile);
-    if (sPath.empty()) {
-        if (sys::lastError() != sys::kErrorNotFound) return failSystem();
-        // Deleted while open: no one can ever open it again, so there is nothing to recover.
-        MoveBuffer buffer(edit.llLength);
-        if (buffer.data() == nullptr) {
-            setError(kErrNoMemory);
-            return false;
-        }
-        if (!sys::reserveFileSpace(hFile, std::max(edit.llSizeAfter, edit.llDst + edit.llLength))) return failSystem();
-        if (!copyRange(hFile, buffer.data(), buffer.size(), edit.llSrc, edit.llDst, edit.llLength, progress)) return false;
-        Plan plan = makePlan(edit, {});
-        Run run(hFile, nullptr, {}, plan, buffer.data(), buffer.size());
-        return run.finish(progress);
-    }
-    sys::FileIdentity identity;
-    if (!sys::fileIdentity(hFile, &identity)) return failSystem();
-    const std::string sJournal = journalPathFor(sPath);
-
-    MoveBuffer buffer(edit.llLength);
-    if (buffer.data() == nullptr) {
-        setError(kErrNoMemory);
-        return false;
-    }
-    void* hJournal = sys::createFile(sJournal.c_str(), sys::kGenericRead | sys::kGenericWrite, 0, sys::kCreateNew, false);
-    if (!sys::isValidHandle(hJournal)) return failSystem();
-    // Until the file is first written, a failure takes the journal away again: the file is as it
-    // was. (Should the delete fail, the journal describes an edit that recovery can still make.)
-    const auto discard = [&] {
-        const uint32_t nSaved = sys::lastError();
-        sys::closeHandle(hJournal);
-        sys::deleteFile(sJournal.c_str());
-        sys::setLastError(nSaved);
-    };
-    if (!sys::restrictToOwner(hJournal) ||
-        !sys::reserveFileSpace(hFile, std::max(edit.llSizeAfter, edit.llDst + edit.llLength))) {
-        discard();
-        return failSystem();
-    }
-    const Plan plan = makePlan(edit, identity);
-    Run run(hFile, hJournal, sJournal, plan, buffer.data(), buffer.size());
-    if (!run.start()) {
-        discard();
-        return false;
-    }
-    if (!run.moveFrom(0, progress)) {
-        run.abandon();
-        return false;
-    }
-    return run.close();
+namespace {
+// The journal to look at for the file at sPath ("" for none): the one beside it, or, when there is
+// none, the one the file's mark names (an edit made through another name of the file, or before
+// it was renamed); *pbByMark tells which. Leaves the last error.
+bool looksLikeJournal(const std::string& sPath) {
+    const std::size_t nSep = sPath.find_last_of("/\\");
+    const std::string sName = nSep == std::string::npos ? sPath : sPath.substr(nSep + 1);
+    const std::string sSuffix = ".qrjournal";
+    return sName.rfind(".qrjournal-", 0) == 0 ||
+           (sName.size() > sSuffix.size() + 1 && sName[0] == '.' &&
+            sName.compare(sName.size() - sSuffix.size(), sSuffix.size(), sSuffix) == 0);
 }
+
+std::string journalToCheck(const std::string& sPath, bool* pbByMark) {
+    const uint32_t nSaved = sys::lastError();
+    *pbByMark = false;
+    std::string sJournal = journalPathFor(sPath);
+    std::string sMark;
+    bool bFound = false;
+    if (!sys::findFile(sJournal.c_str())) {
+        sJournal.clear();
+        // Anyone who may write the file may write its mark: only a regular file named as a
+        // journal is ever opened through it (never a device or a FIFO somewhere else).
+        sys::FileOwnership named;
+        if (sys::fileMark(sPath.c_str(), kMarkName, &sMark, &bFound) && bFound && sMark.size() > 17 &&
+            looksLikeJournal(sMark.substr(17)) && sys::pathOwnership(sMark.c_str() + 17, &named) && named.bRegular) {
+            sJournal = sMark.substr(17);
+            *pbByMark = true;
+        }
+    }
+    sys::setLastError(nSaved);
+    return sJournal;
+}
+}  // namespace
 
 bool finishInterruptedEdit(void* hFile) {
     const uint32_t nSaved = sys::lastError();
     const std::string sPath = sys::finalPathOf(hFile);
-    if (sPath.empty() || !sys::findFile(journalPathFor(sPath).c_str())) {
+    bool bByMark = false;
+    const std::string sJournal = sPath.empty() ? std::string() : journalToCheck(sPath, &bByMark);
+    if (sJournal.empty()) {
         sys::setLastError(nSaved);
         return true;
     }
-    const std::string sJournal = journalPathFor(sPath);
+    sys::FileOwnership data;
+    if (!sys::fileOwnership(hFile, &data)) return failSystem();
     void* hJournal = nullptr;
-    switch (openJournal(sJournal, &hJournal)) {
+    Opened opened = openJournal(sJournal, data, &hJournal);
+    // A lock held for a moment by an open elsewhere that looks at a finished journal goes soon;
+    // an edit running right now holds it longer.
+    for (int nTry = 1; opened == Opened::kBusy && nTry < kLookTries; ++nTry) {
+        std::this_thread::sleep_for(kLookPause);
+        opened = openJournal(sJournal, data, &hJournal);
+    }
+    switch (opened) {
     case Opened::kHot:
-        return recoverWith(hJournal, sJournal, hFile) != Recovery::kFailed;
+        return recoverWith(hJournal, sJournal, hFile, bByMark) != Recovery::kFailed;
     case Opened::kBusy:
         setSystemError(sys::kErrorSharingViolation);
         return false;
+    case Opened::kWaits:
+        setSystemError(sys::kErrorJournalWaits);
+        return false;
     case Opened::kFailed:
         return false;
+    case Opened::kNotOurs:  // the edit's own journal decides (it cannot take the name)
     case Opened::kNone:
         break;
     }
+    sys::setLastError(nSaved);
     return true;
 }
 
 Recovery recoverFile(const char* szPath) {
     const uint32_t nSaved = sys::lastError();
     const std::string sPath = sys::finalPath(szPath);
-    if (sPath.empty() || !sys::findFile(journalPathFor(sPath).c_str())) {
+    bool bByMark = false;
+    const std::string sJournal = sPath.empty() ? std::string() : journalToCheck(sPath, &bByMark);
+    if (sJournal.empty()) {
         sys::setLastError(nSaved);
         return Recovery::kNothing;
     }
-    const std::string sJournal = journalPathFor(sPath);
+    sys::FileOwnership data;
+    if (!sys::pathOwnership(sPath.c_str(), &data)) {
+        failSystem();
+        return Recovery::kFailed;
+    }
     void* hJournal = nullptr;
-    switch (openJournal(sJournal, &hJournal)) {
+    switch (openJournal(sJournal, data, &hJournal)) {
     case Opened::kHot: break;
-    case Opened::kNone: return Recovery::kNothing;
+    case Opened::kNone: sys::setLastError(nSaved); return Recovery::kNothing;
     case Opened::kBusy: return Recovery::kBusy;
+    case Opened::kNotOurs: return Recovery::kNotOurs;
+    case Opened::kWaits: return Recovery::kWaits;
     case Opened::kFailed: return Recovery::kFailed;
     }
+    // Recovery writes the file: only someone who may write it recovers.
     void* hFile = sys::createFile(sPath.c_str(), sys::kGenericRead | sys::kGenericWrite,
                                   sys::kShareRead | sys::kShareWrite, sys::kOpenExisting, false);
     if (!sys::isValidHandle(hFile)) {
-        failSystem();
+        const uint32_t nError = sys::lastError();
         sys::closeHandle(hJournal);
+        if (nError == sys::kErrorAccessDenied) return Recovery::kWaits;
+        sys::setLastError(nError);
+        failSystem();
         return Recovery::kFailed;
     }
-    const Recovery result = recoverWith(hJournal, sJournal, hFile);
+    // The file opened must be the one whose owner the journal was checked against.
+    sys::FileOwnership opened;
+    if (!sys::fileOwnership(hFile, &opened) || opened.sOwner != data.sOwner) {
+        sys::closeHandle(hFile);
+        sys::closeHandle(hJournal);
+        return Recovery::kNotOurs;
+    }
+    const Recovery result = recoverWith(hJournal, sJournal, hFile, bByMark);
     sys::closeHandle(hFile);
     return result;
 }
@@ -812,6 +480,12 @@ QR_API bool QR_CALL QR_RecoverFile(const char* szFileName, bool* pbRecovered) {
         return true;
     case qr::Recovery::kBusy:
         qr::setSystemError(qr::sys::kErrorSharingViolation);
+        return false;
+    case qr::Recovery::kNotOurs:
+        qr::setSystemError(qr::sys::kErrorJournalNotOurs);
+        return false;
+    case qr::Recovery::kWaits:
+        qr::setSystemError(qr::sys::kErrorJournalWaits);
         return false;
     case qr::Recovery::kFailed:
         break;

@@ -48,15 +48,25 @@ enum class Recovery {
     kBusy,       // the journal is locked: an edit of the file is running right now
     kFailed,     // reported: the journal could not be applied (left in place), or does not
                  // belong to the file or does not check (kErrorJournalForeign/Damaged)
+    kNotOurs,    // the journal's name holds something that is not the owner's private journal:
+                 // left alone
+    kWaits,      // the owner's journal, which this caller may not apply (it may not write the
+                 // file or open the journal): nothing changed
 };
 
 // Looks for the journal of szPath (an existing file; wildcards are not resolved) and, when it is
-// hot, finishes its edit. kFailed has reported the error; the others report nothing.
+// hot, finishes its edit. kFailed has reported the error; the others report nothing (kWaits and
+// kNotOurs leave the last error as it was).
 Recovery recoverFile(const char* szPath);
 
 // The journal's name for the file whose full path (as sys::finalPath gives it) is sFinalPath: a
 // hidden file in the same folder.
 std::string journalPathFor(const std::string& sFinalPath);
+
+// Test seam: leaves the journal an edit of hFile's file would have on the disk when its process
+// died right before the first byte moved (header and first record, no saved copy), for an edit
+// that is not checked: a stand-in for any journal with valid checksums. False after reporting.
+bool leaveJournalOf(void* hFile, const SpaceEdit& edit);
 
 // Test seam: the journal window (the bound on the saved copy, see edit_journal.cpp); 0 restores
 // the default. Smaller windows give more epochs on small files.

@@ -28,8 +28,16 @@ bool failSystem() {
 
 
 // An existing file whose edit was interrupted is finished (or refused) before it is opened; a
-// journal locked by an edit running right now is left to that edit. False after reporting.
-bool recoverBeforeOpen(const char* szFileName) { return qr::recoverFile(szFileName) != qr::Recovery::kFailed; }
+// journal locked by an edit running right now is left to that edit, and something at the
+// journal's name that is not the owner's journal is no journal at all. A caller who may not
+// apply the owner's journal is refused: the file is half-edited. False after reporting.
+bool recoverBeforeOpen(const char* szFileName) {
+    switch (qr::recoverFile(szFileName)) {
+    case qr::Recovery::kFailed: return false;
+    case qr::Recovery::kWaits: qr::setSystemError(qr::sys::kErrorJournalWaits); return false;
+    default: return true;
+    }
+}
 
 // Decodes nMode (1000003 when invalid) and opens the file; the caller's handle variable is
 // written only by the open itself, also with the invalid value when it fails (1000000).

@@ -120,18 +120,20 @@ QR_API bool QR_CALL MoveData(void* hFile, const _tagMoveData* pMoveData) {
     if (!rangeAddressable(move.llSrcPos, move.llLength) || !rangeAddressable(move.llDstPos, move.llLength))
         return failInvalidRange();
     if (!readyToEdit(hFile)) return false;
+    int64_t llFileSize = 0;
+    if (!fileSize(hFile, &llFileSize)) return false;
+    // A block that runs past the end of the file cannot be moved whole: refused before any byte
+    // moves (moving the part that can be read would leave a block that is neither).
+    if (move.llSrcPos + move.llLength > llFileSize) {
+        qr::setSystemError(qr::sys::kErrorShortSource);
+        return false;
+    }
     if (qr::spaceJournalEnabled()) {
-        int64_t llFileSize = 0;
-        if (!fileSize(hFile, &llFileSize)) return false;
-        // A block that runs past the end of the file moves the bytes that can be read and then
-        // fails, as it always did: that is no edit a journal could finish.
-        if (move.llSrcPos + move.llLength <= llFileSize) {
-            const int64_t llAfter = std::max(llFileSize, move.llDstPos + move.llLength);
-            qr::ProgressReport progress(move.llLength);
-            return journaled(hFile,
-                             {qr::SpaceEdit::kMove, move.llSrcPos, move.llDstPos, move.llLength, llFileSize, llAfter, 0, 0},
-                             progress);
-        }
+        const int64_t llAfter = std::max(llFileSize, move.llDstPos + move.llLength);
+        qr::ProgressReport progress(move.llLength);
+        return journaled(hFile,
+                         {qr::SpaceEdit::kMove, move.llSrcPos, move.llDstPos, move.llLength, llFileSize, llAfter, 0, 0},
+                         progress);
     }
     if (!reserveUpTo(hFile, move.llDstPos + move.llLength)) return false;
     qr::ProgressReport progress(move.llLength);

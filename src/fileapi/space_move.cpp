@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "error/error_state.h"
 #include "platform/platform.h"
 #include "qrcore/fileapi.h"
 
@@ -11,18 +12,25 @@ namespace qr {
 namespace {
 constexpr uint32_t kZeroChunk = 1024;  // piece of the zero fill
 
-// One piece: read nChunk bytes at llRead, write what was read at llWrite. A read that stops
-// short writes only the bytes read and then fails without an error number, like a read at the
-// end; a short write fails with the number QR_Write reported.
+// One piece: read nChunk bytes at llRead, write them at llWrite. A read that stops short (the
+// file ends inside the piece) writes nothing and fails with kErrorShortSource: the bytes that
+// were read are only part of what the caller asked to move.
 bool moveStep(void* hFile, unsigned char* pBuffer, int64_t llRead, int64_t llWrite, uint32_t nChunk,
               WriteBack* pWriteBack) {
     if (!QR_Seek(hFile, llRead, sys::kSeekBegin)) return false;
-    const uint32_t nRead = QR_Read(hFile, pBuffer, nChunk);
-    if (nRead == 0) return false;
+    uint32_t nRead = 0;
+    if (!sys::readFile(hFile, pBuffer, nChunk, &nRead)) {
+        setError(kErrSystem);
+        return false;
+    }
+    if (nRead != nChunk) {
+        setSystemError(sys::kErrorShortSource);
+        return false;
+    }
     if (!QR_Seek(hFile, llWrite, sys::kSeekBegin)) return false;
     if (QR_Write(hFile, pBuffer, nRead) != nRead) return false;
     if (pWriteBack != nullptr) pWriteBack->wrote(llWrite, nRead);
-    return nRead == nChunk;
+    return true;
 }
 }  // namespace
 

@@ -14,8 +14,8 @@ inline constexpr int64_t kMoveChunk = 0x100000;  // largest piece one move step 
 // copy, in pieces of at most llBuffer bytes through QR_Seek, QR_Read and QR_Write: front to
 // back when the block moves towards the beginning, back to front otherwise, so that no piece
 // overwrites a byte not yet read. Advances progress by each piece. Does not flush. A read that
-// stops short (the block runs past the end of the file) writes only the bytes read and then
-// fails without an error number; a failed seek, read or write has reported 1000000. With a
+// stops short (the file ends inside the block) writes nothing of its piece and reports 1000000
+// with kErrorShortSource; a failed seek, read or write has reported 1000000. With a
 // pWriteBack, written pieces are handed to the disk as they accumulate (for a flush that follows
 // soon).
 class WriteBack;

@@ -20,10 +20,26 @@ inline constexpr uint32_t kErrorMappingNotAppendNull = kErrorPrivateBase + 0x100
 // journal is never applied.
 inline constexpr uint32_t kErrorJournalForeign = kErrorPrivateBase + 0x5101;
 inline constexpr uint32_t kErrorJournalDamaged = kErrorPrivateBase + 0x5102;
+// The journal's name is taken by something that is not the file owner's own private journal (a
+// link, a folder, a FIFO, another user's file, or one others may open): never applied, never
+// removed, and no journaled edit of the file runs until it is gone.
+inline constexpr uint32_t kErrorJournalNotOurs = kErrorPrivateBase + 0x5103;
+// An interrupted edit's journal that the caller may not apply (it may not write the file).
+inline constexpr uint32_t kErrorJournalWaits = kErrorPrivateBase + 0x5104;
+// A journal that no longer describes its file (changed, restored or renamed after the edit
+// stopped), or a mark of an interrupted edit on a file whose journal is not where it names.
+inline constexpr uint32_t kErrorJournalStale = kErrorPrivateBase + 0x5105;
+// A journal written by an older format.
+inline constexpr uint32_t kErrorJournalVersion = kErrorPrivateBase + 0x5106;
+// A chunked edit by someone who can make no journal the file's owner's (neither owner nor root).
+inline constexpr uint32_t kErrorJournalNotOwner = kErrorPrivateBase + 0x5108;
+// A block move whose source ended before the move's length: nothing of it was written.
+inline constexpr uint32_t kErrorShortSource = kErrorPrivateBase + 0x5107;
 
 // Native codes the portable layer needs by meaning (POSIX / Win32).
 extern const uint32_t kErrorSharingViolation;  // private 32 / ERROR_SHARING_VIOLATION
 extern const uint32_t kErrorAlreadyExists;     // private 183 / ERROR_ALREADY_EXISTS (named object)
+extern const uint32_t kErrorFileExists;        // EEXIST / ERROR_FILE_EXISTS (kCreateNew of an existing file)
 extern const uint32_t kErrorUserMappedFile;    // private 1224 / ERROR_USER_MAPPED_FILE (cut below a mapping)
 extern const uint32_t kErrorInvalidHandle;    // EBADF / ERROR_INVALID_HANDLE
 extern const uint32_t kErrorInvalidArgument;  // EINVAL / ERROR_INVALID_PARAMETER

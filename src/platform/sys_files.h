@@ -156,3 +156,53 @@ bool flushFolder(const char* szFolder);
 bool restrictToOwner(void* hFile);
 
 }  // namespace qr::sys
+
+// Who may have written a file: what the journal of an interrupted edit believes.
+namespace qr::sys {
+
+// Opens or creates szPath as createFile does (no inheritance; kCreateNew, kOpenExisting or
+// kOpenAlways, an emptying disposition is kErrorInvalidArgument), for a file that must be the
+// caller's own: a link at the last component is never followed and a FIFO never waited on; what
+// was reached is refused unless it is a regular file (kErrorJournalNotOurs for a link or any other
+// kind). A new file is the owner's alone from the first instant (POSIX mode 0600 in the create
+// call; Windows an access list for the owner alone in the create call). Fault seam: Op::Open.
+void* createPrivateFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition);
+
+// The owner of a file and who else may open it.
+struct FileOwnership {
+    std::string sOwner;       // POSIX: the user id in decimal; Windows: the owner's SID as text
+    bool bRegular = false;    // a regular file (not a link, folder, FIFO or device)
+    bool bOwnerOnly = false;  // nobody but the owner may open it (POSIX: no group or other bits;
+                              // Windows: the access list allows nobody else but the system and
+                              // the administrators)
+    uint32_t nLinks = 0;      // names the file has
+};
+// Removes the name szPath when it still leads to the file hFile reaches (opened by
+// createPrivateFile); hFile stays open and usable until closed. kErrorNotFound when the name is
+// gone or leads elsewhere (nothing is removed then). With every remover holding the file locked
+// (share mode none) while it removes, no one can free the name and put another file there between
+// the check and the removal. Fault seam: Op::Delete.
+bool deleteOpenFile(void* hFile, const char* szPath);
+// Of the file hFile reaches. Fault seam: Op::Size. False with the last error set.
+bool fileOwnership(void* hFile, FileOwnership* pOwnership);
+// Of what szPath names, a link itself rather than what it leads to. False with the last error set.
+bool pathOwnership(const char* szPath, FileOwnership* pOwnership);
+// The owner files this process creates get, as FileOwnership::sOwner names owners (POSIX: the
+// effective user id; Windows: the token's default owner). "" with the last error set on failure.
+std::string processOwner();
+// Makes the file hFile reaches belong to sOwner (a FileOwnership::sOwner), when it does not
+// already: only the system's administrator may give a file away (kErrorAccessDenied for anyone
+// else). Fault seam: Op::Open, asked only when the owner must change.
+bool giveFileTo(void* hFile, const std::string& sOwner);
+
+// A short named mark that travels with the file itself (its identity, through renames, other
+// names and rewrites in place) rather than with a name: POSIX an extended attribute
+// "user.<szName>"; Windows keeps none (kErrorNotSupported). Every call fails with
+// kErrorNotSupported where the file system keeps no such marks. Fault seam: Op::Write.
+bool setFileMark(void* hFile, const char* szName, const std::string& sValue);
+// The mark szName of the file szPath leads to; *pbFound false when it has none.
+bool fileMark(const char* szPath, const char* szName, std::string* pValue, bool* pbFound);
+bool fileMarkOf(void* hFile, const char* szName, std::string* pValue, bool* pbFound);
+bool removeFileMark(void* hFile, const char* szName);
+
+}  // namespace qr::sys

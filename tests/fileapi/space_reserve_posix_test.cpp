@@ -13,6 +13,8 @@
 #include <string>
 
 #include "error/error_state.h"
+#include "fileapi/edit_journal.h"
+#include "fileapi/space_functions.h"
 #include "platform/platform.h"
 #include "qrcore/fileapi.h"
 #include "space_model.h"
@@ -101,6 +103,35 @@ TEST_F(SpaceReserve, FullDiskLeavesTheFileAsItWas) {
     Bytes model = start;
     fileapitest::modelAllocate(model, 550 * kKiB, 300 * kKiB);
     EXPECT_TRUE(fileapitest::readAll(sPath) == model);
+}
+
+// A 1 MiB tmpfs holding an 800 KiB file: the insertion itself needs a page, its journal (a
+// 256 KiB window: two copy areas of 128 KiB) more than is left once the first area is written.
+TEST_F(SpaceReserve, JournalSpaceIsReservedBeforeTheFirstMove) {
+    const std::string sMount = dir.file("small");
+    ASSERT_EQ(::mkdir(sMount.c_str(), 0700), 0);
+    if (::mount("tmpfs", sMount.c_str(), "tmpfs", 0, "size=1m") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << qrtest::errnoText(errno) << "); needs root";
+    struct Unmount {
+        std::string sPath;
+        ~Unmount() { ::umount2(sPath.c_str(), MNT_DETACH); }
+    } unmount{sMount};
+    qr::setSpaceFastPath(false);
+    qr::setJournalWindow(256 * kKiB);
+    const std::string sPath = sMount + "/full.dat";
+    const Bytes start = fileapitest::randomBytes(static_cast<std::size_t>(800 * kKiB), 23);
+    qrtest::writeFileBytes(sPath, start);
+    void* hFile = nullptr;
+    ASSERT_TRUE(QR_OpenFile(&hFile, sPath.c_str(), 0));
+    ReportError(0);
+    EXPECT_FALSE(AllocateDiskSpace(hFile, 100, 40));
+    EXPECT_EQ(GetDllErrorNo(), qr::kErrSystem);
+    EXPECT_EQ(qr::sys::lastError(), static_cast<uint32_t>(ENOSPC)) << qr::sys::systemErrorText(qr::sys::lastError());
+    QR_CloseFile(hFile);
+    qr::setJournalWindow(0);
+    qr::setSpaceFastPath(true);
+    EXPECT_FALSE(qrtest::fileExists(sMount + "/.full.dat.qrjournal")) << "a journal was left";
+    EXPECT_TRUE(fileapitest::readAll(sPath) == start) << "the file changed";
 }
 
 // A second process that may not write files above 700 KiB, on a 600 KiB file.

@@ -242,9 +242,19 @@ TEST(Qrtool, RecoverFinishesAnInterruptedEdit) {
     EXPECT_EQ(r.sStderr, "recover: " + sFile + ": finished an interrupted edit\n");
     EXPECT_EQ(qrtest::readFileBytes(sFile), model);
 
-    // A journal that does not check is refused, and the file stays as it is.
+    // Something at the journal's name that others may read is no journal of the owner's, and one
+    // of the owner's that does not check is damaged: both are refused, and the file stays as it is.
     const std::string sJournal = qr::journalPathFor(qr::sys::finalPath(sFile.c_str()));
     qrtest::writeFileText(sJournal, "not a journal");
+    r = tool({"recover", sFile});
+    EXPECT_EQ(r.nStatus, 1);
+    EXPECT_NE(r.sStderr.find("not its owner's private journal"), std::string::npos) << r.sStderr;
+    std::remove(sJournal.c_str());
+    void* hJournal = qr::sys::createPrivateFile(sJournal.c_str(), qr::sys::kGenericWrite, 0, qr::sys::kCreateNew);
+    ASSERT_TRUE(qr::sys::isValidHandle(hJournal));
+    uint32_t nWritten = 0;
+    qr::sys::writeFile(hJournal, "not a journal", 13, &nWritten);
+    qr::sys::closeHandle(hJournal);
     r = tool({"recover", sFile});
     EXPECT_EQ(r.nStatus, 1);
     EXPECT_NE(r.sStderr.find("is damaged"), std::string::npos) << r.sStderr;

@@ -4,6 +4,7 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -138,6 +139,157 @@ bool flushFolder(const char* szFolder) {
     if (!bOk) captureLastError();
     ::close(nFd);
     return bOk;
+}
+
+}  // namespace qr::sys
+
+namespace qr::sys {
+
+namespace {
+FileOwnership ownershipOf(const struct stat& st) {
+    FileOwnership ownership;
+    ownership.sOwner = std::to_string(st.st_uid);
+    ownership.bRegular = S_ISREG(st.st_mode);
+    ownership.bOwnerOnly = (st.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+    ownership.nLinks = static_cast<uint32_t>(st.st_nlink);
+    return ownership;
+}
+}  // namespace
+
+bool fileOwnership(void* hFile, FileOwnership* pOwnership) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    if (faulted(Op::Size)) return false;
+    struct stat st {};
+    if (::fstat(nFd, &st) != 0) {
+        captureLastError();
+        return false;
+    }
+    *pOwnership = ownershipOf(st);
+    return true;
+}
+
+bool pathOwnership(const char* szPath, FileOwnership* pOwnership) {
+    struct stat st {};
+    if (szPath == nullptr || ::lstat(szPath, &st) != 0) {
+        if (szPath == nullptr) setLastError(kErrorInvalidArgument);
+        else captureLastError();
+        return false;
+    }
+    *pOwnership = ownershipOf(st);
+    return true;
+}
+
+bool deleteOpenFile(void* hFile, const char* szPath) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    if (faulted(Op::Delete)) return false;
+    struct stat stOpen {};
+    struct stat stName {};
+    if (szPath == nullptr || ::fstat(nFd, &stOpen) != 0) {
+        if (szPath == nullptr) setLastError(kErrorInvalidArgument);
+        else captureLastError();
+        return false;
+    }
+    if (::lstat(szPath, &stName) != 0 || stName.st_dev != stOpen.st_dev || stName.st_ino != stOpen.st_ino) {
+        setLastError(kErrorNotFound);
+        return false;
+    }
+    if (::unlink(szPath) != 0) {
+        captureLastError();
+        return false;
+    }
+    return true;
+}
+
+std::string processOwner() { return std::to_string(::geteuid()); }
+
+bool giveFileTo(void* hFile, const std::string& sOwner) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    struct stat st {};
+    if (::fstat(nFd, &st) != 0) {
+        captureLastError();
+        return false;
+    }
+    if (std::to_string(st.st_uid) == sOwner) return true;
+    if (faulted(Op::Open)) return false;
+    char* pEnd = nullptr;
+    const unsigned long nOwner = std::strtoul(sOwner.c_str(), &pEnd, 10);
+    if (sOwner.empty() || *pEnd != '\0') {
+        setLastError(kErrorInvalidArgument);
+        return false;
+    }
+    if (retryInterrupted([&] { return ::fchown(nFd, static_cast<uid_t>(nOwner), static_cast<gid_t>(-1)); }) != 0) {
+        if (captureLastError() == EPERM) setLastError(kErrorAccessDenied);
+        return false;
+    }
+    return true;
+}
+
+namespace {
+constexpr std::size_t kMaxMark = 8192;  // a nonce and a full path
+
+std::string markName(const char* szName) { return std::string("user.") + (szName != nullptr ? szName : ""); }
+
+// A file system without extended attributes (or without the user's) says ENOTSUP or EOPNOTSUPP.
+void captureMarkError() {
+    const uint32_t nError = captureLastError();
+    if (nError == ENOTSUP || nError == EOPNOTSUPP) setLastError(kErrorNotSupported);
+}
+
+// The value read by fnGet into a buffer; *pbFound false for ENODATA.
+template <typename Get>
+bool readMark(Get fnGet, std::string* pValue, bool* pbFound) {
+    std::string sValue(kMaxMark, '\0');
+    const ssize_t n = fnGet(sValue.data(), sValue.size());
+    *pbFound = n >= 0;
+    if (n < 0) {
+        if (errno == ENODATA) return true;
+        captureMarkError();
+        return false;
+    }
+    sValue.resize(static_cast<std::size_t>(n));
+    if (pValue != nullptr) *pValue = sValue;
+    return true;
+}
+}  // namespace
+
+bool setFileMark(void* hFile, const char* szName, const std::string& sValue) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    if (faulted(Op::Write)) return false;
+    if (::fsetxattr(nFd, markName(szName).c_str(), sValue.data(), sValue.size(), 0) != 0) {
+        captureMarkError();
+        return false;
+    }
+    return true;
+}
+
+bool fileMark(const char* szPath, const char* szName, std::string* pValue, bool* pbFound) {
+    if (szPath == nullptr) {
+        setLastError(kErrorInvalidArgument);
+        return false;
+    }
+    const std::string sName = markName(szName);
+    return readMark([&](char* p, std::size_t n) { return ::getxattr(szPath, sName.c_str(), p, n); }, pValue, pbFound);
+}
+
+bool fileMarkOf(void* hFile, const char* szName, std::string* pValue, bool* pbFound) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    const std::string sName = markName(szName);
+    return readMark([&](char* p, std::size_t n) { return ::fgetxattr(nFd, sName.c_str(), p, n); }, pValue, pbFound);
+}
+
+bool removeFileMark(void* hFile, const char* szName) {
+    const int nFd = descriptorOf(hFile);
+    if (nFd < 0) return false;
+    if (::fremovexattr(nFd, markName(szName).c_str()) != 0 && errno != ENODATA) {
+        captureMarkError();
+        return false;
+    }
+    return true;
 }
 
 }  // namespace qr::sys

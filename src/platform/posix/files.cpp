@@ -44,29 +44,48 @@ void closeQuietly(int nFd) {
 // Opens szPath with the flags the disposition asks for. A FIFO or a device waits for its peer
 // here, as open(2) does (a reader opened without a writer would read an empty file), so this is
 // called before the share mutex is taken.
-int openDescriptor(const char* szPath, bool bNeedWrite, uint32_t nDisposition) {
-    int nFlags = O_CLOEXEC | O_NOCTTY | (bNeedWrite ? O_RDWR : O_RDONLY);
+// bPrivate: never through a link at the last component, never waiting (whatever stands at a
+// private file's name may be someone else's FIFO), and a new file is the owner's alone from the
+// first instant.
+int openDescriptor(const char* szPath, bool bNeedWrite, uint32_t nDisposition, bool bPrivate) {
+    int nFlags = O_CLOEXEC | O_NOCTTY | (bNeedWrite ? O_RDWR : O_RDONLY) | (bPrivate ? O_NOFOLLOW | O_NONBLOCK : 0);
     switch (nDisposition) {
     case kCreateNew: nFlags |= O_CREAT | O_EXCL; break;
     case kCreateAlways:
     case kOpenAlways: nFlags |= O_CREAT; break;
     default: break;
     }
-    const int nFd = retryInterrupted([&] { return ::open(szPath, nFlags, 0666); });
-    if (nFd < 0) captureLastError();
+    const mode_t nMode = bPrivate ? S_IRUSR | S_IWUSR : 0666;
+    const int nFd = retryInterrupted([&] { return ::open(szPath, nFlags, nMode); });
+    if (nFd < 0) {
+        // O_NOFOLLOW refuses a link with ELOOP, and a folder cannot be opened for writing: for a
+        // private file, either is someone else's object.
+        const uint32_t nError = captureLastError();
+        if (bPrivate && (nError == ELOOP || nError == EISDIR)) setLastError(kErrorJournalNotOurs);
+    }
     return nFd;
 }
 
 // Everything after the descriptor exists and before the handle is given out: refuse folders,
-// share slots, then (only once sharing is granted) truncation.
-bool prepareDescriptor(int nFd, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition) {
+// back to blocking mode (a private open), share slots, then (only once sharing is granted)
+// truncation.
+bool prepareDescriptor(int nFd, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition, bool bPrivate) {
     struct stat st {};
     if (::fstat(nFd, &st) != 0) {
         captureLastError();
         return false;
     }
+    if (bPrivate && !S_ISREG(st.st_mode)) {
+        setLastError(kErrorJournalNotOurs);
+        return false;
+    }
     if (S_ISDIR(st.st_mode)) {
         setLastError(EISDIR);
+        return false;
+    }
+    const int nFlags = ::fcntl(nFd, F_GETFL);
+    if (nFlags < 0 || ::fcntl(nFd, F_SETFL, nFlags & ~O_NONBLOCK) != 0) {
+        captureLastError();
         return false;
     }
     // Emptying the file is writing to it, whatever access the caller asked for: the check runs
@@ -86,10 +105,10 @@ bool prepareDescriptor(int nFd, uint32_t nAccess, uint32_t nShare, uint32_t nDis
     if (bWriteForCheck) dropWriteSlot(nFd);
     return true;
 }
-}  // namespace
 
-void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition,
-                 bool bInheritable) {
+// createFile and createPrivateFile.
+void* openFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition, bool bInheritable,
+               bool bPrivate) {
     if (faulted(Op::Open)) return kInvalidHandle;
     if (const uint32_t nRefused = openRequestError(szPath, nAccess, nDisposition)) {
         setLastError(nRefused);
@@ -102,10 +121,10 @@ void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t
 
     FileHandle handle;
     {
-        const int nFd = openDescriptor(szPath, bNeedWrite, nDisposition);
+        const int nFd = openDescriptor(szPath, bNeedWrite, nDisposition, bPrivate);
         if (nFd < 0) return kInvalidHandle;
         std::lock_guard<std::mutex> lock(shareMutex());
-        if (!prepareDescriptor(nFd, nAccess, nShare & (kShareRead | kShareWrite), nDisposition)) {
+        if (!prepareDescriptor(nFd, nAccess, nShare & (kShareRead | kShareWrite), nDisposition, bPrivate)) {
             closeQuietly(nFd);
             return kInvalidHandle;
         }
@@ -117,6 +136,20 @@ void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t
     void* hFile = registerHandle(handle);
     if (hFile == kInvalidHandle) closeQuietly(handle.nFd);
     return hFile;
+}
+}  // namespace
+
+void* createFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition,
+                 bool bInheritable) {
+    return openFile(szPath, nAccess, nShare, nDisposition, bInheritable, false);
+}
+
+void* createPrivateFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition) {
+    if (nDisposition == kCreateAlways || nDisposition == kTruncateExisting) {
+        setLastError(kErrorInvalidArgument);
+        return kInvalidHandle;
+    }
+    return openFile(szPath, nAccess, nShare, nDisposition, false, true);
 }
 
 bool closeHandle(void* hFile) {

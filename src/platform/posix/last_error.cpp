@@ -19,6 +19,7 @@ const uint32_t kErrorNotSupported = EOPNOTSUPP;
 const uint32_t kErrorTimeout = ETIMEDOUT;
 const uint32_t kErrorSharingViolation = kErrorPrivateBase + 32;
 const uint32_t kErrorAlreadyExists = kErrorPrivateBase + 183;
+const uint32_t kErrorFileExists = EEXIST;
 const uint32_t kErrorUserMappedFile = kErrorPrivateBase + 1224;
 
 namespace {

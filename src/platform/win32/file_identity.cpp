@@ -1,9 +1,12 @@
 // Win32 backend: what the journal of an interrupted edit needs of a file beyond reading and
 // writing it: its identity (volume serial number and file index), its final path, durable data,
-// durable folder entries, and an owner-only access list.
+// durable folder entries, an owner-only access list, and who owns a file and may open it.
 #include "platform/win32/seam.h"  // <windows.h> first: the headers below build on it
 
+#include "platform/open_request.h"
+
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <memory>
 #include <string>
@@ -122,5 +125,183 @@ bool restrictToOwner(void* hFile) {
     if (nResult == ERROR_NOT_SUPPORTED || nResult == ERROR_INVALID_FUNCTION) return true;
     return fail(nResult);
 }
+
+}  // namespace qr::sys
+
+// Who may have written a file: owner, access list, kind and names.
+namespace qr::sys {
+
+namespace {
+// A protected access list with one entry, full control for the owner new files of this process
+// get (the token's default owner), kept in *pStorage.
+ACL* ownerOnlyAcl(std::unique_ptr<unsigned char[]>* pStorage) {
+    HANDLE hToken = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken)) return nullptr;
+    DWORD nSize = 0;
+    ::GetTokenInformation(hToken, TokenOwner, nullptr, 0, &nSize);
+    std::unique_ptr<unsigned char[]> pOwner(new unsigned char[nSize != 0 ? nSize : 1]);
+    const bool bOwner = nSize != 0 && ::GetTokenInformation(hToken, TokenOwner, pOwner.get(), nSize, &nSize) != FALSE;
+    win32::closeQuietly(hToken);
+    if (!bOwner) return nullptr;
+    PSID pSid = reinterpret_cast<TOKEN_OWNER*>(pOwner.get())->Owner;
+    const DWORD nAclSize = sizeof(ACL) + sizeof(ACCESS_ALLOWED_ACE) + ::GetLengthSid(pSid);
+    pStorage->reset(new unsigned char[nAclSize]);
+    auto* pAcl = reinterpret_cast<ACL*>(pStorage->get());
+    if (!::InitializeAcl(pAcl, nAclSize, ACL_REVISION) || !::AddAccessAllowedAce(pAcl, ACL_REVISION, FILE_ALL_ACCESS, pSid))
+        return nullptr;
+    return pAcl;
+}
+
+std::string sidText(PSID pSid) {
+    char* szSid = nullptr;
+    if (!::ConvertSidToStringSidA(pSid, &szSid)) return {};
+    std::string sSid(szSid);
+    ::LocalFree(szSid);
+    return sSid;
+}
+
+bool ownershipOf(HANDLE h, FileOwnership* pOwnership) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(h, &info)) return false;
+    PSID pOwner = nullptr;
+    ACL* pDacl = nullptr;
+    PSECURITY_DESCRIPTOR pDescriptor = nullptr;
+    const DWORD nResult = ::GetSecurityInfo(h, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                            &pOwner, nullptr, &pDacl, nullptr, &pDescriptor);
+    if (nResult != ERROR_SUCCESS) return fail(nResult);
+    FileOwnership ownership;
+    ownership.sOwner = sidText(pOwner);
+    ownership.bRegular = (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+                         ::GetFileType(h) == FILE_TYPE_DISK;
+    ownership.nLinks = info.nNumberOfLinks;
+    // No list at all lets everyone in; otherwise every entry that allows must be the owner's, or
+    // the system's or the administrators' (who may open any file anyway).
+    ownership.bOwnerOnly = pDacl != nullptr;
+    for (DWORD i = 0; pDacl != nullptr && i < pDacl->AceCount; ++i) {
+        void* pAce = nullptr;
+        if (!::GetAce(pDacl, i, &pAce)) {
+            ownership.bOwnerOnly = false;
+            break;
+        }
+        const auto* pHeader = static_cast<ACE_HEADER*>(pAce);
+        if (pHeader->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+        PSID pAceSid = pHeader->AceType == ACCESS_ALLOWED_ACE_TYPE ? &static_cast<ACCESS_ALLOWED_ACE*>(pAce)->SidStart : nullptr;
+        if (pAceSid == nullptr || (!::EqualSid(pAceSid, pOwner) && !::IsWellKnownSid(pAceSid, WinLocalSystemSid) &&
+                                   !::IsWellKnownSid(pAceSid, WinBuiltinAdministratorsSid))) {
+            ownership.bOwnerOnly = false;
+            break;
+        }
+    }
+    ::LocalFree(pDescriptor);
+    *pOwnership = ownership;
+    return true;
+}
+}  // namespace
+
+void* createPrivateFile(const char* szPath, uint32_t nAccess, uint32_t nShare, uint32_t nDisposition) {
+    if (faulted(Op::Open)) return kInvalidHandle;
+    if (const uint32_t nRefused = openRequestError(szPath, nAccess, nDisposition)) return fail(nRefused), kInvalidHandle;
+    if (nDisposition == kCreateAlways || nDisposition == kTruncateExisting) return fail(ERROR_INVALID_PARAMETER), kInvalidHandle;
+    std::unique_ptr<unsigned char[]> pAclBytes;
+    ACL* pAcl = ownerOnlyAcl(&pAclBytes);
+    if (pAcl == nullptr) return kInvalidHandle;
+    SECURITY_DESCRIPTOR descriptor{};
+    if (!::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+        !::SetSecurityDescriptorDacl(&descriptor, TRUE, pAcl, FALSE) ||
+        !::SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED))
+        return kInvalidHandle;
+    SECURITY_ATTRIBUTES security{sizeof security, &descriptor, FALSE};
+    // A reparse point is opened itself, never followed; the handle asks to read the access list
+    // and to delete the file (deleteOpenFile).
+    HANDLE h = ::CreateFileA(szPath, nAccess | READ_CONTROL | DELETE, nShare & (kShareRead | kShareWrite), &security, nDisposition,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        // A folder cannot be opened as a file: someone else's object at the name.
+        const DWORD nError = ::GetLastError();
+        const DWORD nAttributes = ::GetFileAttributesA(szPath);
+        if (nAttributes != INVALID_FILE_ATTRIBUTES && (nAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            return fail(kErrorJournalNotOurs), kInvalidHandle;
+        return fail(nError), kInvalidHandle;
+    }
+    FileOwnership ownership;
+    if (!ownershipOf(h, &ownership)) {
+        win32::closeQuietly(h);
+        return kInvalidHandle;
+    }
+    if (!ownership.bRegular) {  // a link, a pipe or a device
+        ::CloseHandle(h);
+        return fail(kErrorJournalNotOurs), kInvalidHandle;
+    }
+    return h;
+}
+
+bool fileOwnership(void* hFile, FileOwnership* pOwnership) {
+    if (!isValidHandle(hFile)) return fail(ERROR_INVALID_HANDLE);
+    if (faulted(Op::Size)) return false;
+    return ownershipOf(systemHandle(hFile), pOwnership);
+}
+
+bool pathOwnership(const char* szPath, FileOwnership* pOwnership) {
+    if (szPath == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    HANDLE h = ::CreateFileA(szPath, READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    const bool bOk = ownershipOf(h, pOwnership);
+    win32::closeQuietly(h);
+    return bOk;
+}
+
+bool deleteOpenFile(void* hFile, const char* szPath) {
+    if (!isValidHandle(hFile)) return fail(ERROR_INVALID_HANDLE);
+    if (faulted(Op::Delete)) return false;
+    if (szPath == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    // The handle itself is marked: the name goes when it is closed, and it is the handle's file
+    // whatever the name leads to meanwhile.
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (::SetFileInformationByHandle(systemHandle(hFile), FileDispositionInfo, &disposition, sizeof disposition))
+        return true;
+    return false;
+}
+
+std::string processOwner() {
+    HANDLE hToken = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &hToken)) return {};
+    DWORD nSize = 0;
+    ::GetTokenInformation(hToken, TokenOwner, nullptr, 0, &nSize);
+    std::unique_ptr<unsigned char[]> pOwner(new unsigned char[nSize != 0 ? nSize : 1]);
+    const bool bOwner = nSize != 0 && ::GetTokenInformation(hToken, TokenOwner, pOwner.get(), nSize, &nSize) != FALSE;
+    win32::closeQuietly(hToken);
+    return bOwner ? sidText(reinterpret_cast<TOKEN_OWNER*>(pOwner.get())->Owner) : std::string();
+}
+
+bool giveFileTo(void* hFile, const std::string& sOwner) {
+    if (!isValidHandle(hFile)) return fail(ERROR_INVALID_HANDLE);
+    FileOwnership ownership;
+    if (!ownershipOf(systemHandle(hFile), &ownership)) return false;
+    if (ownership.sOwner == sOwner) return true;
+    if (faulted(Op::Open)) return false;
+    PSID pSid = nullptr;
+    if (!::ConvertStringSidToSidA(sOwner.c_str(), &pSid)) return false;
+    // Through the name, as restrictToOwner: the handle holds no right to change the owner.
+    std::string sPath = systemFinalPath(systemHandle(hFile));
+    DWORD nResult = sPath.empty() ? ::GetLastError()
+                                  : ::SetNamedSecurityInfoA(sPath.data(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                                                            pSid, nullptr, nullptr, nullptr);
+    ::LocalFree(pSid);
+    if (nResult == ERROR_INVALID_OWNER || nResult == ERROR_PRIVILEGE_NOT_HELD) nResult = ERROR_ACCESS_DENIED;
+    return nResult == ERROR_SUCCESS || fail(nResult);
+}
+
+// No marks that travel with a file are kept here (see sys_files.h).
+bool setFileMark(void*, const char*, const std::string&) { return fail(ERROR_NOT_SUPPORTED); }
+bool fileMark(const char*, const char*, std::string*, bool* pbFound) {
+    if (pbFound != nullptr) *pbFound = false;
+    return fail(ERROR_NOT_SUPPORTED);
+}
+bool fileMarkOf(void*, const char*, std::string*, bool* pbFound) {
+    if (pbFound != nullptr) *pbFound = false;
+    return fail(ERROR_NOT_SUPPORTED);
+}
+bool removeFileMark(void*, const char*) { return fail(ERROR_NOT_SUPPORTED); }
 
 }  // namespace qr::sys

@@ -17,6 +17,7 @@ const uint32_t kErrorNotSupported = ERROR_NOT_SUPPORTED;
 const uint32_t kErrorTimeout = WAIT_TIMEOUT;
 const uint32_t kErrorSharingViolation = ERROR_SHARING_VIOLATION;
 const uint32_t kErrorAlreadyExists = ERROR_ALREADY_EXISTS;
+const uint32_t kErrorFileExists = ERROR_FILE_EXISTS;
 const uint32_t kErrorUserMappedFile = ERROR_USER_MAPPED_FILE;
 
 uint32_t lastError() { return ::GetLastError(); }
