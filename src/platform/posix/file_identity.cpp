@@ -157,8 +157,9 @@ FileOwnership ownershipOf(const struct stat& st) {
 }  // namespace
 
 bool fileOwnership(void* hFile, FileOwnership* pOwnership) {
-    const int nFd = descriptorOf(hFile);
-    if (nFd < 0) return false;
+    const HandleRef handle = lookupHandle(hFile);  // held while its descriptor is used
+    if (!handle) return false;
+    const int nFd = handle->nFd;
     if (faulted(Op::Size)) return false;
     struct stat st {};
     if (::fstat(nFd, &st) != 0) {
@@ -181,8 +182,9 @@ bool pathOwnership(const char* szPath, FileOwnership* pOwnership) {
 }
 
 bool deleteOpenFile(void* hFile, const char* szPath) {
-    const int nFd = descriptorOf(hFile);
-    if (nFd < 0) return false;
+    const HandleRef handle = lookupHandle(hFile);  // held while its descriptor is used
+    if (!handle) return false;
+    const int nFd = handle->nFd;
     if (faulted(Op::Delete)) return false;
     struct stat stOpen {};
     struct stat stName {};
@@ -205,8 +207,9 @@ bool deleteOpenFile(void* hFile, const char* szPath) {
 std::string processOwner() { return std::to_string(::geteuid()); }
 
 bool giveFileTo(void* hFile, const std::string& sOwner) {
-    const int nFd = descriptorOf(hFile);
-    if (nFd < 0) return false;
+    const HandleRef handle = lookupHandle(hFile);  // held while its descriptor is used
+    if (!handle) return false;
+    const int nFd = handle->nFd;
     struct stat st {};
     if (::fstat(nFd, &st) != 0) {
         captureLastError();
@@ -256,8 +259,9 @@ bool readMark(Get fnGet, std::string* pValue, bool* pbFound) {
 }  // namespace
 
 bool setFileMark(void* hFile, const char* szName, const std::string& sValue) {
-    const int nFd = descriptorOf(hFile);
-    if (nFd < 0) return false;
+    const HandleRef handle = lookupHandle(hFile);  // held while its descriptor is used
+    if (!handle) return false;
+    const int nFd = handle->nFd;
     if (faulted(Op::Write)) return false;
     if (::fsetxattr(nFd, markName(szName).c_str(), sValue.data(), sValue.size(), 0) != 0) {
         captureMarkError();
@@ -276,15 +280,17 @@ bool fileMark(const char* szPath, const char* szName, std::string* pValue, bool*
 }
 
 bool fileMarkOf(void* hFile, const char* szName, std::string* pValue, bool* pbFound) {
-    const int nFd = descriptorOf(hFile);
-    if (nFd < 0) return false;
+    const HandleRef handle = lookupHandle(hFile);  // held while its descriptor is used
+    if (!handle) return false;
+    const int nFd = handle->nFd;
     const std::string sName = markName(szName);
     return readMark([&](char* p, std::size_t n) { return ::fgetxattr(nFd, sName.c_str(), p, n); }, pValue, pbFound);
 }
 
 bool removeFileMark(void* hFile, const char* szName) {
-    const int nFd = descriptorOf(hFile);
-    if (nFd < 0) return false;
+    const HandleRef handle = lookupHandle(hFile);  // held while its descriptor is used
+    if (!handle) return false;
+    const int nFd = handle->nFd;
     if (::fremovexattr(nFd, markName(szName).c_str()) != 0 && errno != ENODATA) {
         captureMarkError();
         return false;
