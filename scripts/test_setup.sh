@@ -67,7 +67,7 @@ situation() {
   echo "${foreign:-}" | sed '/^$/d' >"$state/arch"
   : >"$state/calls"
   shift 3
-  out=$(env "$@" FAKE="$state" PATH="$fake/bin:$PATH" QRCORE_SETUP_PAUSE=0 QRCORE_CHECK_NOTES="$state/notes" \
+  out=$(env -u QRCORE_SETUP -u QRCORE_SETUP_DRY_RUN "$@" FAKE="$state" PATH="$fake/bin:$PATH" QRCORE_SETUP_PAUSE=0 QRCORE_CHECK_NOTES="$state/notes" \
     bash "$setup" 2>&1) || status=$?
   calls=$(cat "$state/calls")
   current=$name
