@@ -29,7 +29,7 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
     }
     sys::FileIdentity identity;
     if (!sys::fileIdentity(hFile, &identity)) return failSystem();
-    const std::string sJournal = journalPathFor(sPath);
+    std::string sJournal = journalPathFor(sPath);
 
     MoveBuffer buffer(edit.llLength);
     if (buffer.data() == nullptr) {
@@ -38,17 +38,20 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
     }
     sys::FileOwnership data;
     if (!sys::fileOwnership(hFile, &data)) return failSystem();
-    void* hJournal = createJournal(sJournal);
+    void* hJournal = createJournal(sJournal, data);
+    bool bAside = false;
     if (!sys::isValidHandle(hJournal)) {
         // The name is taken: by the owner's own journal (an edit running right now), or by
-        // something no recovery would believe, which the edit must not use or remove.
+        // something no recovery would believe, which the edit must not use or remove: then the
+        // journal goes aside, under a name no one can foresee, which only the mark will name.
         const uint32_t nError = sys::lastError();
         if (nError != sys::kErrorJournalNotOurs && classifyByName(sJournal, data, Opened::kHot) != Opened::kNotOurs) {
             sys::setLastError(nError);
             return failSystem();
         }
-        setSystemError(sys::kErrorJournalNotOurs);
-        return false;
+        hJournal = createJournalAside(&sJournal);
+        if (!sys::isValidHandle(hJournal)) return failSystem();
+        bAside = true;
     }
     // Until the file is first written, a failure takes the journal away again: the file is as it
     // was. (Should the delete fail, the journal describes an edit that recovery can still make.)
@@ -89,6 +92,11 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
     } else if (sys::lastError() != sys::kErrorNotSupported) {
         discard();
         return failSystem();
+    } else if (bAside) {
+        // Without a mark nothing could find a journal aside after a crash: the edit must not run.
+        discard();
+        setSystemError(sys::kErrorJournalNotOurs);
+        return false;
     }
     Run run(hFile, hJournal, sJournal, plan, buffer.data(), buffer.size());
     if (!run.start()) {
