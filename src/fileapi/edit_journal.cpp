@@ -140,7 +140,9 @@
 //     (something planted at a name tried only makes it try another, a few times). No one can
 //     foresee that name, and no open searches for it: the file's mark (STALE JOURNALS below)
 //     names it, and an open or QR_RecoverFile that finds something not ours at the usual name
-//     follows the mark to it. Where the file system keeps no marks (the mark cannot be set), a
+//     follows the mark to it. The usual name's exclusive create keeps a second edit of the file
+//     out while one runs; aside, the mark does: it is set only where the file carries none, or
+//     one whose journal no edit holds locked. Where the file system keeps no marks, a
 //     journal aside could never be found again after a crash: the edit is refused
 //     (kErrorJournalNotOurs) until the object is gone. QR_RecoverFile reports the object
 //     (kErrorJournalNotOurs) whenever the mark leads to no journal aside. A recovery without a
@@ -361,10 +363,11 @@ bool looksLikeJournal(const std::string& sPath) {
            sName.compare(sName.size() - sSuffix.size(), sSuffix.size(), sSuffix) == 0;
 }
 
-// The journal the mark of the file at sPath names ("" for none). Anyone who may write the file
-// may write its mark: only a regular file named as a journal is ever opened through it (never a
-// device or a FIFO somewhere else). Leaves the last error.
-std::string markedJournal(const std::string& sPath) {
+}  // namespace
+
+// Anyone who may write the file may write its mark: only a regular file named as a journal is
+// ever opened through it (never a device or a FIFO somewhere else).
+std::string journal::markedJournal(const std::string& sPath) {
     const uint32_t nSaved = sys::lastError();
     std::string sMark;
     bool bFound = false;
@@ -377,6 +380,7 @@ std::string markedJournal(const std::string& sPath) {
     return sJournal;
 }
 
+namespace {
 // The journal to look at for the file at sPath ("" for none): the one beside it, or, when there is
 // none, the one the file's mark names (an edit made through another name of the file, or before
 // it was renamed); *pbByMark tells which. Leaves the last error.

@@ -11,6 +11,25 @@ namespace qr {
 
 using namespace journal;
 
+namespace {
+// Sets the mark sMark on hFile. A journal aside has no usual name whose exclusive create keeps a
+// second edit of the file out: its mark does, set only where the file carries none, or one whose
+// journal no edit holds now (left by a crash, or left alone by the recovery that just ran).
+// False with the last error set (kErrorSharingViolation: an edit of the file runs right now).
+bool markFile(void* hFile, const std::string& sPath, const std::string& sMark, bool bAside,
+              const sys::FileOwnership& data) {
+    if (sys::setFileMark(hFile, kMarkName, sMark, bAside)) return true;
+    if (!bAside || sys::lastError() != sys::kErrorFileExists) return false;
+    const std::string sOther = markedJournal(sPath);
+    void* hOther = nullptr;
+    const Opened other = sOther.empty() ? Opened::kNone : openJournal(sOther, data, &hOther);
+    if (other == Opened::kHot) sys::closeHandle(hOther);
+    if (other == Opened::kBusy) sys::setLastError(sys::kErrorSharingViolation);
+    if (other == Opened::kBusy || other == Opened::kFailed) return false;
+    return sys::setFileMark(hFile, kMarkName, sMark);
+}
+}  // namespace
+
 bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progress) {
     const std::string sPath = sys::finalPathOf(hFile);
     if (sPath.empty()) {
@@ -82,7 +101,7 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
     }
     // The mark goes on the file (and to the disk) before its first byte moves, so that a journal
     // is applied only to the file it was written for, whatever name leads to it now.
-    if (sys::setFileMark(hFile, kMarkName, markValue(plan.nNonce, sJournal))) {
+    if (markFile(hFile, sPath, markValue(plan.nNonce, sJournal), bAside, data)) {
         plan.bMarked = true;
         if (!sys::flushFileBuffers(hFile)) {
             sys::removeFileMark(hFile, kMarkName);

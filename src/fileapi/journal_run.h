@@ -361,6 +361,10 @@ inline void* createJournal(const std::string& sJournal, const sys::FileOwnership
     }
 }
 
+// The journal the mark of the file at sPath names ("" for none): only a regular file named as a
+// journal. Leaves the last error.
+std::string markedJournal(const std::string& sPath);
+
 // Creates a journal aside from the usual name *psJournal, which holds something not ours: at
 // ".NAME.<16 random hex digits>.qrjournal" in the same folder, exclusively, so that anything
 // planted at a name tried only makes the next try; *psJournal becomes the name used.
