@@ -241,6 +241,33 @@ TEST_F(JournalTrust, RemovalsAreReportedAsTheyHappenedWhileOthersOpen) {
     EXPECT_TRUE(fileapitest::readAll(m_sPath) == Bytes(start.begin() + (start.size() - static_cast<std::size_t>(llSize)), start.end()));
 }
 
+// While an edit runs aside from a usual name that holds something not ours (its locked journal
+// named by the file's mark), a second edit of the file is kept out, even one already under way.
+TEST_F(JournalTrust, EditsAsideKeepEachOtherOut) {
+    static void* s_hFile = nullptr;
+    static std::string s_sMark;
+    const Bytes start = fileapitest::randomBytes(100 * 1024, 11);
+    qrtest::writeFileBytes(m_sPath, start);
+    qrtest::writeFileText(m_sJournal, "junk others may read");
+    const std::string sAside = m_sJournal.substr(0, m_sJournal.size() - 10) + ".0123456789abcdef.qrjournal";
+    void* hAside = qr::sys::createPrivateFile(sAside.c_str(), qr::sys::kGenericWrite, 0, qr::sys::kCreateNew);
+    ASSERT_TRUE(QR_OpenFile(&s_hFile, m_sPath.c_str(), 0));
+    s_sMark = "0123456789abcdef " + sAside;
+    qr::sys::setCallObserver([](qr::sys::Op op, int64_t) {
+        if (op == qr::sys::Op::Reserve) qr::sys::setFileMark(s_hFile, "qrcore.journal", s_sMark);
+    });
+    const bool bEdited = AllocateDiskSpace(s_hFile, 10, 5);
+    qr::sys::setCallObserver(nullptr);
+    bool bFound = false;
+    if (!qr::sys::fileMark(m_sPath.c_str(), "qrcore.journal", nullptr, &bFound))
+        GTEST_SKIP() << "this file system keeps no extended attributes";
+    EXPECT_FALSE(bEdited);
+    EXPECT_EQ(qr::sys::lastError(), qr::sys::kErrorSharingViolation);
+    QR_CloseFile(s_hFile);
+    qr::sys::closeHandle(hAside);
+    EXPECT_TRUE(fileapitest::readAll(m_sPath) == start) << "the file changed";
+}
+
 // A journal is applied only to the file it was written for, in the state the edit left it: the
 // file's mark (an extended attribute, which travels with the file) finds the journal through any
 // name of the file, and a piece of what the edit wrote must still be there.
