@@ -125,9 +125,13 @@ QR_API bool QR_CALL RequestRewriteFile(const char* szFileName);
  * everyone else (POSIX: no group or other permission bits; Windows: an access list for the owner
  * alone); the editor creates it that way from the first instant. Anything else at its name (a
  * link, a folder, a pipe, another user's file, a file others may read) is never applied nor
- * removed: opens of the data file go ahead as if it were not there, QR_RecoverFile and the space
- * functions' chunked edits fail with 1000000 and the text "The name of this file's journal
- * holds something that is not its owner's private journal ...". An edit by a user who may
+ * removed: opens of the data file go ahead as if it were not there, and QR_RecoverFile fails
+ * with 1000000 and the text "The name of this file's journal holds something that is not its
+ * owner's private journal ...". The space functions' chunked edits then journal aside, under
+ * "." + the file's name + "." + 16 random hex digits + ".qrjournal" in the same folder (the
+ * checksum form, then the same affixes, for long names), which the data file's mark (below)
+ * names, so that the next open finds it after a crash; where the file system keeps no such
+ * marks they fail with that text instead. An edit by a user who may
  * write the file but neither owns it nor is root needs such a journal too and is refused with the
  * same text. Recovery writes the file, so only a caller who may write it recovers: a read-only
  * open (or QR_RecoverFile) by anyone else fails with 1000000 and "An edit of this file was

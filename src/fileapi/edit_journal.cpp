@@ -134,10 +134,19 @@
 //     (kErrorJournalNotOurs), never run without one.
 //   - Anything else at the journal's name (a link, a folder, a FIFO, another user's file, a file
 //     others may read) is not ours: it is never read as a journal, never applied and never
-//     removed. It does not stop an open of the data file (no one can deny the owner their file
-//     by planting junk); QR_RecoverFile reports it (kErrorJournalNotOurs), and a chunked edit,
-//     which would need the name for its own journal, is refused with the same text until the
-//     object is gone. (Journaling under another name would need every open to search for it.)
+//     removed. It does not stop an open of the data file, nor an edit (no one can deny the owner
+//     their file by planting junk): the edit journals aside, at ".NAME.<16 random hex
+//     digits>.qrjournal" in the same folder, created exclusively and owner-only like any journal
+//     (something planted at a name tried only makes it try another, a few times). No one can
+//     foresee that name, and no open searches for it: the file's mark (STALE JOURNALS below)
+//     names it, and an open or QR_RecoverFile that finds something not ours at the usual name
+//     follows the mark to it. The usual name's exclusive create keeps a second edit of the file
+//     out while one runs; aside, the mark does: it is set only where the file carries none, or
+//     one whose journal no edit holds locked. Where the file system keeps no marks, a
+//     journal aside could never be found again after a crash: the edit is refused
+//     (kErrorJournalNotOurs) until the object is gone. QR_RecoverFile reports the object
+//     (kErrorJournalNotOurs) whenever the mark leads to no journal aside. A recovery without a
+//     mark looks at the usual name only, as ever.
 //   - What a read-only open does: recovery writes the data file, so it runs only for a caller
 //     who may write it (the data file is opened for writing to find out). A caller who may not
 //     write it, or may not open the journal, gets kErrorJournalWaits: the edit waits for
@@ -181,7 +190,10 @@
 //     nothing beside its new name says it was edited).
 //   The file's change time is not used: the edit's own partial writes change it too.
 // A mark left behind by a crash between the journal's removal and the mark's (the edit was
-// complete) names a journal that is gone, and is ignored.
+// complete) names a journal that is gone, and is ignored. Since anyone who may write the file may
+// write its mark, a mark is followed only to a regular file named as a journal (".qrjournal-" and
+// 16 hex digits, or "." + a name + ".qrjournal", which takes in the names aside), and what is
+// found there is then judged as any journal.
 #include "fileapi/edit_journal.h"
 
 #include <algorithm>
@@ -338,37 +350,65 @@ std::string journalPathFor(const std::string& sFinalPath) {
 }
 
 namespace {
-// The journal to look at for the file at sPath ("" for none): the one beside it, or, when there is
-// none, the one the file's mark names (an edit made through another name of the file, or before
-// it was renamed); *pbByMark tells which. Leaves the last error.
+// Whether sPath is named as a journal: ".qrjournal-" and 16 hex digits, or "." + a name +
+// ".qrjournal" (which takes in the unforeseeable ".NAME.<16 hex digits>.qrjournal").
 bool looksLikeJournal(const std::string& sPath) {
     const std::size_t nSep = sPath.find_last_of("/\\");
     const std::string sName = nSep == std::string::npos ? sPath : sPath.substr(nSep + 1);
+    const std::string sPrefix = ".qrjournal-";
     const std::string sSuffix = ".qrjournal";
-    return sName.rfind(".qrjournal-", 0) == 0 ||
-           (sName.size() > sSuffix.size() + 1 && sName[0] == '.' &&
-            sName.compare(sName.size() - sSuffix.size(), sSuffix.size(), sSuffix) == 0);
+    if (sName.size() == sPrefix.size() + 16 && sName.compare(0, sPrefix.size(), sPrefix) == 0)
+        return sName.find_first_not_of("0123456789abcdef", sPrefix.size()) == std::string::npos;
+    return sName.size() > sSuffix.size() + 1 && sName[0] == '.' &&
+           sName.compare(sName.size() - sSuffix.size(), sSuffix.size(), sSuffix) == 0;
 }
 
-std::string journalToCheck(const std::string& sPath, bool* pbByMark) {
+}  // namespace
+
+// Anyone who may write the file may write its mark: only a regular file named as a journal is
+// ever opened through it (never a device or a FIFO somewhere else).
+std::string journal::markedJournal(const std::string& sPath) {
     const uint32_t nSaved = sys::lastError();
-    *pbByMark = false;
-    std::string sJournal = journalPathFor(sPath);
     std::string sMark;
     bool bFound = false;
-    if (!sys::findFile(sJournal.c_str())) {
-        sJournal.clear();
-        // Anyone who may write the file may write its mark: only a regular file named as a
-        // journal is ever opened through it (never a device or a FIFO somewhere else).
-        sys::FileOwnership named;
-        if (sys::fileMark(sPath.c_str(), kMarkName, &sMark, &bFound) && bFound && sMark.size() > 17 &&
-            looksLikeJournal(sMark.substr(17)) && sys::pathOwnership(sMark.c_str() + 17, &named) && named.bRegular) {
-            sJournal = sMark.substr(17);
-            *pbByMark = true;
-        }
-    }
+    sys::FileOwnership named;
+    std::string sJournal;
+    if (sys::fileMark(sPath.c_str(), kMarkName, &sMark, &bFound) && bFound && sMark.size() > 17 &&
+        looksLikeJournal(sMark.substr(17)) && sys::pathOwnership(sMark.c_str() + 17, &named) && named.bRegular)
+        sJournal = sMark.substr(17);
     sys::setLastError(nSaved);
     return sJournal;
+}
+
+namespace {
+// The journal to look at for the file at sPath ("" for none): the one beside it, or, when there is
+// none, the one the file's mark names (an edit made through another name of the file, or before
+// it was renamed); *pbByMark tells which. Leaves the last error.
+std::string journalToCheck(const std::string& sPath, bool* pbByMark) {
+    const uint32_t nSaved = sys::lastError();
+    std::string sJournal = journalPathFor(sPath);
+    *pbByMark = !sys::findFile(sJournal.c_str());
+    sys::setLastError(nSaved);
+    return *pbByMark ? markedJournal(sPath) : sJournal;
+}
+
+// After something that is not ours was found at the journal's usual name: the journal an edit
+// made under another name instead, which only the file's mark can name ("" for none).
+std::string journalAside(const std::string& sPath, const std::string& sUsual) {
+    const std::string sMarked = markedJournal(sPath);
+    return sMarked == sUsual ? std::string() : sMarked;
+}
+
+// openJournal, waiting a little while the journal is busy.
+Opened openWaiting(const std::string& sJournal, const sys::FileOwnership& data, void** phJournal) {
+    Opened opened = openJournal(sJournal, data, phJournal);
+    // A lock held for a moment by an open elsewhere that looks at a finished journal goes soon;
+    // an edit running right now holds it longer.
+    for (int nTry = 1; opened == Opened::kBusy && nTry < kLookTries; ++nTry) {
+        std::this_thread::sleep_for(kLookPause);
+        opened = openJournal(sJournal, data, phJournal);
+    }
+    return opened;
 }
 }  // namespace
 
@@ -376,7 +416,7 @@ bool finishInterruptedEdit(void* hFile) {
     const uint32_t nSaved = sys::lastError();
     const std::string sPath = sys::finalPathOf(hFile);
     bool bByMark = false;
-    const std::string sJournal = sPath.empty() ? std::string() : journalToCheck(sPath, &bByMark);
+    std::string sJournal = sPath.empty() ? std::string() : journalToCheck(sPath, &bByMark);
     if (sJournal.empty()) {
         sys::setLastError(nSaved);
         return true;
@@ -384,12 +424,11 @@ bool finishInterruptedEdit(void* hFile) {
     sys::FileOwnership data;
     if (!sys::fileOwnership(hFile, &data)) return failSystem();
     void* hJournal = nullptr;
-    Opened opened = openJournal(sJournal, data, &hJournal);
-    // A lock held for a moment by an open elsewhere that looks at a finished journal goes soon;
-    // an edit running right now holds it longer.
-    for (int nTry = 1; opened == Opened::kBusy && nTry < kLookTries; ++nTry) {
-        std::this_thread::sleep_for(kLookPause);
-        opened = openJournal(sJournal, data, &hJournal);
+    Opened opened = openWaiting(sJournal, data, &hJournal);
+    if (opened == Opened::kNotOurs && !bByMark) {
+        sJournal = journalAside(sPath, sJournal);
+        bByMark = true;
+        if (!sJournal.empty()) opened = openWaiting(sJournal, data, &hJournal);
     }
     switch (opened) {
     case Opened::kHot:
@@ -402,7 +441,7 @@ bool finishInterruptedEdit(void* hFile) {
         return false;
     case Opened::kFailed:
         return false;
-    case Opened::kNotOurs:  // the edit's own journal decides (it cannot take the name)
+    case Opened::kNotOurs:  // left alone: the edit's own journal goes elsewhere
     case Opened::kNone:
         break;
     }
@@ -414,7 +453,7 @@ Recovery recoverFile(const char* szPath) {
     const uint32_t nSaved = sys::lastError();
     const std::string sPath = sys::finalPath(szPath);
     bool bByMark = false;
-    const std::string sJournal = sPath.empty() ? std::string() : journalToCheck(sPath, &bByMark);
+    std::string sJournal = sPath.empty() ? std::string() : journalToCheck(sPath, &bByMark);
     if (sJournal.empty()) {
         sys::setLastError(nSaved);
         return Recovery::kNothing;
@@ -425,7 +464,19 @@ Recovery recoverFile(const char* szPath) {
         return Recovery::kFailed;
     }
     void* hJournal = nullptr;
-    switch (openJournal(sJournal, data, &hJournal)) {
+    Opened opened = openJournal(sJournal, data, &hJournal);
+    // Something not ours at the usual name is reported, unless the mark leads to the journal of
+    // an edit made aside from it.
+    if (opened == Opened::kNotOurs && !bByMark) {
+        const std::string sAside = journalAside(sPath, sJournal);
+        const Opened aside = sAside.empty() ? Opened::kNone : openJournal(sAside, data, &hJournal);
+        if (aside != Opened::kNone && aside != Opened::kNotOurs) {
+            sJournal = sAside;
+            bByMark = true;
+            opened = aside;
+        }
+    }
+    switch (opened) {
     case Opened::kHot: break;
     case Opened::kNone: sys::setLastError(nSaved); return Recovery::kNothing;
     case Opened::kBusy: return Recovery::kBusy;
@@ -445,8 +496,8 @@ Recovery recoverFile(const char* szPath) {
         return Recovery::kFailed;
     }
     // The file opened must be the one whose owner the journal was checked against.
-    sys::FileOwnership opened;
-    if (!sys::fileOwnership(hFile, &opened) || opened.sOwner != data.sOwner) {
+    sys::FileOwnership reached;
+    if (!sys::fileOwnership(hFile, &reached) || reached.sOwner != data.sOwner) {
         sys::closeHandle(hFile);
         sys::closeHandle(hJournal);
         return Recovery::kNotOurs;

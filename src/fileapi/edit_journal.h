@@ -33,7 +33,8 @@ bool spaceJournalEnabled();
 // or the error of the failing step).
 bool finishInterruptedEdit(void* hFile);
 
-// Runs edit on hFile (open for reading and writing) under a journal beside the file, reporting
+// Runs edit on hFile (open for reading and writing) under a journal beside the file (aside from
+// its usual name when that holds something not ours, where the file keeps marks), reporting
 // progress through progress (finish() is the caller's). False after reporting the error: the
 // number of the failing step (1000000; a flush's own system code; 1000004 for no buffer). A
 // failure before the file's first write removes the journal again and leaves the file as it

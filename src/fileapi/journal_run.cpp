@@ -11,6 +11,25 @@ namespace qr {
 
 using namespace journal;
 
+namespace {
+// Sets the mark sMark on hFile. A journal aside has no usual name whose exclusive create keeps a
+// second edit of the file out: its mark does, set only where the file carries none, or one whose
+// journal no edit holds now (left by a crash, or left alone by the recovery that just ran).
+// False with the last error set (kErrorSharingViolation: an edit of the file runs right now).
+bool markFile(void* hFile, const std::string& sPath, const std::string& sMark, bool bAside,
+              const sys::FileOwnership& data) {
+    if (sys::setFileMark(hFile, kMarkName, sMark, bAside)) return true;
+    if (!bAside || sys::lastError() != sys::kErrorFileExists) return false;
+    const std::string sOther = markedJournal(sPath);
+    void* hOther = nullptr;
+    const Opened other = sOther.empty() ? Opened::kNone : openJournal(sOther, data, &hOther);
+    if (other == Opened::kHot) sys::closeHandle(hOther);
+    if (other == Opened::kBusy) sys::setLastError(sys::kErrorSharingViolation);
+    if (other == Opened::kBusy || other == Opened::kFailed) return false;
+    return sys::setFileMark(hFile, kMarkName, sMark);
+}
+}  // namespace
+
 bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progress) {
     const std::string sPath = sys::finalPathOf(hFile);
     if (sPath.empty()) {
@@ -29,7 +48,7 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
     }
     sys::FileIdentity identity;
     if (!sys::fileIdentity(hFile, &identity)) return failSystem();
-    const std::string sJournal = journalPathFor(sPath);
+    std::string sJournal = journalPathFor(sPath);
 
     MoveBuffer buffer(edit.llLength);
     if (buffer.data() == nullptr) {
@@ -38,17 +57,20 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
     }
     sys::FileOwnership data;
     if (!sys::fileOwnership(hFile, &data)) return failSystem();
-    void* hJournal = createJournal(sJournal);
+    void* hJournal = createJournal(sJournal, data);
+    bool bAside = false;
     if (!sys::isValidHandle(hJournal)) {
         // The name is taken: by the owner's own journal (an edit running right now), or by
-        // something no recovery would believe, which the edit must not use or remove.
+        // something no recovery would believe, which the edit must not use or remove: then the
+        // journal goes aside, under a name no one can foresee, which only the mark will name.
         const uint32_t nError = sys::lastError();
         if (nError != sys::kErrorJournalNotOurs && classifyByName(sJournal, data, Opened::kHot) != Opened::kNotOurs) {
             sys::setLastError(nError);
             return failSystem();
         }
-        setSystemError(sys::kErrorJournalNotOurs);
-        return false;
+        hJournal = createJournalAside(&sJournal);
+        if (!sys::isValidHandle(hJournal)) return failSystem();
+        bAside = true;
     }
     // Until the file is first written, a failure takes the journal away again: the file is as it
     // was. (Should the delete fail, the journal describes an edit that recovery can still make.)
@@ -79,7 +101,7 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
     }
     // The mark goes on the file (and to the disk) before its first byte moves, so that a journal
     // is applied only to the file it was written for, whatever name leads to it now.
-    if (sys::setFileMark(hFile, kMarkName, markValue(plan.nNonce, sJournal))) {
+    if (markFile(hFile, sPath, markValue(plan.nNonce, sJournal), bAside, data)) {
         plan.bMarked = true;
         if (!sys::flushFileBuffers(hFile)) {
             sys::removeFileMark(hFile, kMarkName);
@@ -89,6 +111,11 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
     } else if (sys::lastError() != sys::kErrorNotSupported) {
         discard();
         return failSystem();
+    } else if (bAside) {
+        // Without a mark nothing could find a journal aside after a crash: the edit must not run.
+        discard();
+        setSystemError(sys::kErrorJournalNotOurs);
+        return false;
     }
     Run run(hFile, hJournal, sJournal, plan, buffer.data(), buffer.size());
     if (!run.start()) {

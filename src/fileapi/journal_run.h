@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <random>
 #include <thread>
 #include <cstdint>
 #include <string>
@@ -341,17 +342,57 @@ inline Opened openJournal(const std::string& sJournal, const sys::FileOwnership&
 constexpr int kLookTries = 200;
 constexpr auto kLookPause = std::chrono::milliseconds(5);
 
-// Creates the journal at sJournal, locked; kInvalidHandle with the last error set.
-inline void* createJournal(const std::string& sJournal) {
+// Creates the journal at sJournal of a file owned as data, locked; kInvalidHandle with the last
+// error set (kErrorJournalNotOurs at once when the name holds something not ours).
+inline void* createJournal(const std::string& sJournal, const sys::FileOwnership& data) {
     for (int nTry = 0;; ++nTry) {
         void* hJournal = sys::createPrivateFile(sJournal.c_str(), sys::kGenericRead | sys::kGenericWrite, 0, sys::kCreateNew);
         if (sys::isValidHandle(hJournal)) return hJournal;
         const uint32_t nError = sys::lastError();
         const bool bLooked = nError == sys::kErrorSharingViolation || nError == sys::kErrorAlreadyExists ||
                              nError == sys::kErrorFileExists;
+        if (bLooked && nError != sys::kErrorSharingViolation &&
+            classifyByName(sJournal, data, Opened::kHot) == Opened::kNotOurs) {
+            sys::setLastError(sys::kErrorJournalNotOurs);
+            return hJournal;
+        }
         if (!bLooked || nTry + 1 >= kLookTries) return hJournal;
         std::this_thread::sleep_for(kLookPause);
     }
+}
+
+// The journal the mark of the file at sPath names ("" for none): only a regular file named as a
+// journal. Leaves the last error.
+std::string markedJournal(const std::string& sPath);
+
+// Creates a journal aside from the usual name *psJournal, which holds something not ours: at
+// ".NAME.<16 random hex digits>.qrjournal" in the same folder, exclusively, so that anything
+// planted at a name tried only makes the next try; *psJournal becomes the name used.
+// kInvalidHandle with the last error set.
+inline void* createJournalAside(std::string* psJournal) {
+    const std::string& sUsual = *psJournal;
+    const std::string sSuffix = ".qrjournal";
+    const bool bSuffixed = sUsual.size() >= sSuffix.size() &&
+                           sUsual.compare(sUsual.size() - sSuffix.size(), sSuffix.size(), sSuffix) == 0;
+    const std::string sStem = bSuffixed ? sUsual.substr(0, sUsual.size() - sSuffix.size()) : sUsual;
+    std::random_device random;
+    void* hJournal = sys::kInvalidHandle;
+    for (int nTry = 0; nTry < 8; ++nTry) {
+        uint64_t nValue = (static_cast<uint64_t>(random()) << 32) ^ random();
+        char szHex[17];
+        for (int i = 15; i >= 0; --i, nValue >>= 4) szHex[i] = "0123456789abcdef"[nValue & 15];
+        szHex[16] = '\0';
+        const std::string sTry = sStem + "." + szHex + sSuffix;
+        hJournal = sys::createPrivateFile(sTry.c_str(), sys::kGenericRead | sys::kGenericWrite, 0, sys::kCreateNew);
+        if (sys::isValidHandle(hJournal)) {
+            *psJournal = sTry;
+            return hJournal;
+        }
+        const uint32_t nError = sys::lastError();
+        if (nError != sys::kErrorAlreadyExists && nError != sys::kErrorFileExists && nError != sys::kErrorJournalNotOurs)
+            break;
+    }
+    return hJournal;
 }
 
 }  // namespace qr::journal

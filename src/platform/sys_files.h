@@ -198,8 +198,9 @@ bool giveFileTo(void* hFile, const std::string& sOwner);
 // A short named mark that travels with the file itself (its identity, through renames, other
 // names and rewrites in place) rather than with a name: POSIX an extended attribute
 // "user.<szName>"; Windows keeps none (kErrorNotSupported). Every call fails with
-// kErrorNotSupported where the file system keeps no such marks. Fault seam: Op::Write.
-bool setFileMark(void* hFile, const char* szName, const std::string& sValue);
+// kErrorNotSupported where the file system keeps no such marks. bNew: only when the file carries
+// no mark szName yet, in one step (kErrorFileExists when it does). Fault seam: Op::Write.
+bool setFileMark(void* hFile, const char* szName, const std::string& sValue, bool bNew = false);
 // The mark szName of the file szPath leads to; *pbFound false when it has none.
 bool fileMark(const char* szPath, const char* szName, std::string* pValue, bool* pbFound);
 bool fileMarkOf(void* hFile, const char* szName, std::string* pValue, bool* pbFound);

@@ -87,6 +87,15 @@ TEST_F(JournalTrustPosix, ObjectsThatAreNotTheOwnersJournalAreLeftAlone) {
                        }), 0);
          }},
     };
+    // Where the file keeps marks, the owner's edits journal under a name no one can foresee.
+    bool bFound = false;
+    const bool bMarks = qr::sys::fileMark(dir.path().c_str(), "qrcore.none", nullptr, &bFound);
+    const auto otherJournals = [&] {
+        int nCount = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            nCount += entry.path().string() != m_sJournal && entry.path().extension() == ".qrjournal";
+        return nCount;
+    };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.szName);
         interrupt(start);
@@ -98,14 +107,27 @@ TEST_F(JournalTrustPosix, ObjectsThatAreNotTheOwnersJournalAreLeftAlone) {
         ReportError(0);
         void* hFile = nullptr;
         EXPECT_TRUE(QR_OpenFile(&hFile, m_sPath.c_str(), 0)) << "an open is never blocked: " << reported();
-        EXPECT_FALSE(AllocateDiskSpace(hFile, 10, 5)) << "a chunked edit needs the journal's name";
+        qr::sys::injectFault(qr::sys::Op::Write, 1, qr::sys::kErrorNotSupported);  // the mark's
+        EXPECT_FALSE(AllocateDiskSpace(hFile, 10, 5)) << "a journal no mark names must not be used";
         EXPECT_EQ(reported(), qr::sys::kErrorJournalNotOurs);
+        qr::sys::clearFaults();
+        EXPECT_EQ(AllocateDiskSpace(hFile, 10, 5), bMarks) << "an edit is blocked only where no mark finds its journal";
+        if (!bMarks) { EXPECT_EQ(reported(), qr::sys::kErrorJournalNotOurs); }
         QR_CloseFile(hFile);
+        Bytes now = half;
+        if (bMarks) fileapitest::modelAllocate(now, 10, 5);
+        // Killed in the middle of such an edit: the next open finishes it, found through the mark.
+        const qrtest::ChildResult killed = qrtest::runChild(qrtest::helperProgram("fileapi_space_child"),
+            {"--window", "16384", "--kill-at", "flush:5", m_sPath, "allocate", "10", "100"});
+        EXPECT_EQ(otherJournals(), bMarks ? 1 : 0);
+        EXPECT_TRUE(QR_OpenFile(&hFile, m_sPath.c_str(), 0)) << reported();
+        QR_CloseFile(hFile);
+        EXPECT_EQ(otherJournals(), 0);
         bool bRecovered = true;
         EXPECT_FALSE(QR_RecoverFile(m_sPath.c_str(), &bRecovered));
         EXPECT_EQ(reported(), qr::sys::kErrorJournalNotOurs);
         EXPECT_EQ(notices.lastText(), qr::sys::systemErrorText(qr::sys::kErrorJournalNotOurs));
-        EXPECT_TRUE(fileapitest::readAll(m_sPath) == half) << "the file changed";
+        EXPECT_TRUE(fileapitest::readAll(m_sPath) == (bMarks ? inserted(now) : now)) << killed.sStdout;
         struct stat after {};
         ASSERT_EQ(::lstat(m_sJournal.c_str(), &after), 0) << "the object was removed";
         EXPECT_EQ(after.st_ino, before.st_ino);
@@ -114,6 +136,7 @@ TEST_F(JournalTrustPosix, ObjectsThatAreNotTheOwnersJournalAreLeftAlone) {
         std::filesystem::remove_all(m_sJournal, error);
         std::remove(sAside.c_str());
     }
+    if (!bMarks) GTEST_SKIP() << "this folder keeps no user extended attributes: only the refusal was checked";
 }
 
 TEST_F(JournalTrustPosix, JournalIsOwnerOnlyFromItsFirstInstant) {
@@ -216,6 +239,33 @@ TEST_F(JournalTrust, RemovalsAreReportedAsTheyHappenedWhileOthersOpen) {
     ::waitpid(nPid, &nStatus, 0);
     for (const auto& [sWhat, nCount] : wrong) ADD_FAILURE() << nCount << " of " << kRemovals << ": " << sWhat;
     EXPECT_TRUE(fileapitest::readAll(m_sPath) == Bytes(start.begin() + (start.size() - static_cast<std::size_t>(llSize)), start.end()));
+}
+
+// While an edit runs aside from a usual name that holds something not ours (its locked journal
+// named by the file's mark), a second edit of the file is kept out, even one already under way.
+TEST_F(JournalTrust, EditsAsideKeepEachOtherOut) {
+    static void* s_hFile = nullptr;
+    static std::string s_sMark;
+    const Bytes start = fileapitest::randomBytes(100 * 1024, 11);
+    qrtest::writeFileBytes(m_sPath, start);
+    qrtest::writeFileText(m_sJournal, "junk others may read");
+    const std::string sAside = m_sJournal.substr(0, m_sJournal.size() - 10) + ".0123456789abcdef.qrjournal";
+    void* hAside = qr::sys::createPrivateFile(sAside.c_str(), qr::sys::kGenericWrite, 0, qr::sys::kCreateNew);
+    ASSERT_TRUE(QR_OpenFile(&s_hFile, m_sPath.c_str(), 0));
+    s_sMark = "0123456789abcdef " + sAside;
+    qr::sys::setCallObserver([](qr::sys::Op op, int64_t) {
+        if (op == qr::sys::Op::Reserve) qr::sys::setFileMark(s_hFile, "qrcore.journal", s_sMark);
+    });
+    const bool bEdited = AllocateDiskSpace(s_hFile, 10, 5);
+    qr::sys::setCallObserver(nullptr);
+    bool bFound = false;
+    if (!qr::sys::fileMark(m_sPath.c_str(), "qrcore.journal", nullptr, &bFound))
+        GTEST_SKIP() << "this file system keeps no extended attributes";
+    EXPECT_FALSE(bEdited);
+    EXPECT_EQ(qr::sys::lastError(), qr::sys::kErrorSharingViolation);
+    QR_CloseFile(s_hFile);
+    qr::sys::closeHandle(hAside);
+    EXPECT_TRUE(fileapitest::readAll(m_sPath) == start) << "the file changed";
 }
 
 // A journal is applied only to the file it was written for, in the state the edit left it: the

@@ -258,12 +258,12 @@ bool readMark(Get fnGet, std::string* pValue, bool* pbFound) {
 }
 }  // namespace
 
-bool setFileMark(void* hFile, const char* szName, const std::string& sValue) {
+bool setFileMark(void* hFile, const char* szName, const std::string& sValue, bool bNew) {
     const HandleRef handle = lookupHandle(hFile);  // held while its descriptor is used
     if (!handle) return false;
     const int nFd = handle->nFd;
     if (faulted(Op::Write)) return false;
-    if (::fsetxattr(nFd, markName(szName).c_str(), sValue.data(), sValue.size(), 0) != 0) {
+    if (::fsetxattr(nFd, markName(szName).c_str(), sValue.data(), sValue.size(), bNew ? XATTR_CREATE : 0) != 0) {
         captureMarkError();
         return false;
     }

@@ -293,7 +293,7 @@ bool giveFileTo(void* hFile, const std::string& sOwner) {
 }
 
 // No marks that travel with a file are kept here (see sys_files.h).
-bool setFileMark(void*, const char*, const std::string&) { return fail(ERROR_NOT_SUPPORTED); }
+bool setFileMark(void*, const char*, const std::string&, bool) { return fail(ERROR_NOT_SUPPORTED); }
 bool fileMark(const char*, const char*, std::string*, bool* pbFound) {
     if (pbFound != nullptr) *pbFound = false;
     return fail(ERROR_NOT_SUPPORTED);
