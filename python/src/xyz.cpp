@@ -159,7 +159,9 @@ public:
     };
     struct LineData {
         SurveyLine line;
-        std::vector<ColumnBuffer> columns;  // one per wanted channel (array channels: rows x count)
+        // Per wanted channel, where its values lie in the channel's buffer (array channels:
+        // rows x count values).
+        std::vector<std::size_t> starts, ends;
     };
 
     ValueReader(Progress& progress, std::optional<std::set<std::string>> lineNames, std::optional<std::set<int64_t>> lineCodes,
@@ -182,6 +184,7 @@ public:
         m_columnWanted.assign(m_nLastColumn, kNotWanted);
         for (std::size_t w = 0; w < m_wanted.size(); ++w)
             for (std::size_t k = m_wanted[w].nColumn; k < m_wanted[w].nColumn + m_wanted[w].nCount; ++k) m_columnWanted[k] = w;
+        m_columns.resize(m_wanted.size());
         if (m_channelNames) {
             for (const std::string& sName : *m_channelNames) {
                 bool bFound = false;
@@ -208,18 +211,27 @@ public:
         }
         for (std::size_t w = 0; w < m_wanted.size(); ++w) {
             const Wanted& wanted = m_wanted[w];
-            ColumnBuffer& column = m_current[w];
+            ColumnBuffer& column = m_columns[w];
             for (std::size_t k = wanted.nColumn; k < wanted.nColumn + wanted.nCount; ++k) column.push(value(record, k));
         }
     }
     void onLine(const SurveyLine& line) override {
-        if (m_nSkip != 2 && wanted(line)) m_lines.push_back({line, std::move(m_current)});
+        if (m_nSkip != 2 && wanted(line)) {
+            std::vector<std::size_t> ends;
+            for (const ColumnBuffer& column : m_columns) ends.push_back(column.size());
+            m_lines.push_back({line, m_lineStarts, std::move(ends)});
+        } else {
+            for (std::size_t w = 0; w < m_columns.size(); ++w) m_columns[w].truncate(m_lineStarts[w]);
+        }
         startLine();
     }
     void onProgress(int64_t llDone) override { m_progress.report(llDone); }
 
     std::vector<LineData> m_lines;
     std::vector<Wanted> m_wanted;
+    // Per wanted channel, the values of every line read, one after the other: the arrays of the
+    // lines share it, so that the memory comes in large pieces.
+    std::vector<ColumnBuffer> m_columns;
     std::vector<std::string> m_missing;
 
 private:
@@ -257,10 +269,10 @@ private:
                 while (p < pEnd && !blank(*p)) ++p;
                 d = value(record, k);
             }
-            m_current[w].push(d);
+            m_columns[w].push(d);
         }
         for (; k < m_nLastColumn; ++k)
-            if (m_columnWanted[k] != kNotWanted) m_current[m_columnWanted[k]].push(std::numeric_limits<double>::quiet_NaN());
+            if (m_columnWanted[k] != kNotWanted) m_columns[m_columnWanted[k]].push(std::numeric_limits<double>::quiet_NaN());
     }
 
     bool wanted(const SurveyLine& line) const {
@@ -269,9 +281,8 @@ private:
         return m_lineCodes && line.name.bCodes && m_lineCodes->count(line.name.llCode);
     }
     void startLine() {
-        m_current = std::vector<ColumnBuffer>();
-        m_current.reserve(m_wanted.size());
-        for (std::size_t w = 0; w < m_wanted.size(); ++w) m_current.emplace_back();
+        m_lineStarts.clear();
+        for (const ColumnBuffer& column : m_columns) m_lineStarts.push_back(column.size());
         m_nSkip = 0;
         m_llNulls = 0;
     }
@@ -280,7 +291,7 @@ private:
     std::optional<std::set<std::string>> m_lineNames;
     std::optional<std::set<int64_t>> m_lineCodes;
     std::optional<std::vector<std::string>> m_channelNames;
-    std::vector<ColumnBuffer> m_current;
+    std::vector<std::size_t> m_lineStarts;  // the sizes of the buffers where the current line began
     int m_nSkip = 0;  // 0 not decided for the current line, 1 read it, 2 skip it
     int64_t m_llNulls = 0;  // the current line's nulls up to the last record
     bool m_bBlankFields = false;  // fields are runs of non-blanks (no delimiter, no definition)
@@ -346,19 +357,22 @@ py::dict readFile(const py::object& path, const py::object& lines, const py::obj
         for (const qrtool::Channel& channel : scan.summary().channels) sNames += " " + channel.sName;
         throw py::key_error("no channel " + reader.m_missing.front() + " in " + sPath + " (channels:" + sNames + ")");
     }
+    std::vector<std::pair<double*, py::capsule>> blocks;
+    for (ColumnBuffer& column : reader.m_columns) blocks.push_back(column.share());
     py::dict out;
     std::map<std::string, int> seen;
-    for (ValueReader::LineData& data : reader.m_lines) {
+    for (const ValueReader::LineData& data : reader.m_lines) {
         std::string sKey = data.line.name.sShown;
         if (const int nSeen = seen[sKey]++; nSeen > 0) sKey += "#" + std::to_string(nSeen + 1);
         py::dict columns;
         for (std::size_t w = 0; w < reader.m_wanted.size(); ++w) {
             const std::size_t nCount = reader.m_wanted[w].nCount;
-            if (w < data.columns.size()) {
-                columns[py::str(reader.m_wanted[w].sName)] = data.columns[w].take(nCount);
+            const py::str name(reader.m_wanted[w].sName);
+            if (w < data.starts.size() && w < blocks.size()) {
+                columns[name] = ColumnBuffer::view(blocks[w].first + data.starts[w], data.ends[w] - data.starts[w], nCount, blocks[w].second);
             } else {
-                ColumnBuffer empty;
-                columns[py::str(reader.m_wanted[w].sName)] = empty.take(nCount);
+                const auto [pEmpty, owner] = ColumnBuffer().share();
+                columns[name] = ColumnBuffer::view(pEmpty, 0, nCount, owner);
             }
         }
         out[py::str(sKey)] = columns;
