@@ -56,14 +56,14 @@ inline const char* readDigits(const char* p, const char* pEnd, uint64_t& llValue
 
 }  // namespace detail
 
-// Reads the number that starts at p when it is a plain decimal whose value needs no rounding
-// beyond one operation: at most 19 digits, their integer at most 2^53, and a power of ten from
-// 10^-22 to 10^22. The integer and the power are then both exact doubles, so their one
-// correctly rounded product or quotient is the correctly rounded value, bit for bit what strtod
-// or std::from_chars give. Eight bytes must be readable from any position up to pEnd (their
-// content past pEnd does not matter). Returns the byte after the number (the caller checks that the field
-// ends there), or nullptr for any other text, left to a full reading.
-inline const char* readDecimal(const char* p, const char* pEnd, double& dValue) {
+// Reads the number that starts at p (before pEnd) when it is a plain decimal whose value needs
+// no rounding beyond one operation: at most 19 digits, their integer at most 2^53, and a power
+// of ten from 10^-22 to 10^22. The integer and the power are then both exact doubles, so their
+// one correctly rounded product or quotient is the correctly rounded value, bit for bit what
+// strtod or std::from_chars give. Eight bytes must be readable from any position up to pEnd
+// (their content past pEnd does not matter). Returns the byte after the number (the caller
+// checks that the field ends there), or nullptr for any other text, left to a full reading.
+inline const char* readDecimalAny(const char* p, const char* pEnd, double& dValue) {
     static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     bool bNegative = false;
@@ -94,6 +94,36 @@ inline const char* readDecimal(const char* p, const char* pEnd, double& dValue) 
     if (llDigits > (uint64_t{1} << 53) || nPower < -22 || nPower > 22) return nullptr;
     const double d = static_cast<double>(llDigits);
     const double dAbs = nPower < 0 ? d / kPowers[-nPower] : d * kPowers[nPower];
+    dValue = bNegative ? -dAbs : dAbs;
+    return p;
+}
+
+// readDecimalAny, with the most common form of survey values first: at most seven digits
+// before and after the point and no exponent, read with two loads; their at most 14 digits
+// stay below 2^53.
+inline const char* readDecimal(const char* p, const char* pEnd, double& dValue) {
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+    static constexpr uint64_t kScale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+    const char* const pStart = p;
+    const bool bNegative = *p == '-';
+    p += bNegative || *p == '+' ? 1 : 0;
+    uint64_t v = detail::load8(p);
+    const auto nLeft = static_cast<unsigned>(std::min<std::ptrdiff_t>(pEnd - p, 8));
+    const unsigned nWhole = std::min(detail::leadingDigits(v), nLeft);
+    if (nWhole == 8) return readDecimalAny(pStart, pEnd, dValue);
+    uint64_t llDigits = nWhole == 0 ? 0 : detail::digitsValue(v, nWhole);
+    p += nWhole;
+    unsigned nFraction = 0;
+    if (p < pEnd && *p == '.') {
+        ++p;
+        v = detail::load8(p);
+        nFraction = std::min(detail::leadingDigits(v), static_cast<unsigned>(std::min<std::ptrdiff_t>(pEnd - p, 8)));
+        if (nFraction == 8) return readDecimalAny(pStart, pEnd, dValue);
+        if (nFraction > 0) llDigits = llDigits * kScale[nFraction] + detail::digitsValue(v, nFraction);
+        p += nFraction;
+    }
+    if (nWhole + nFraction == 0 || (p < pEnd && (*p == 'e' || *p == 'E'))) return readDecimalAny(pStart, pEnd, dValue);
+    const double dAbs = static_cast<double>(llDigits) / kPowers[nFraction];
     dValue = bNegative ? -dAbs : dAbs;
     return p;
 }
