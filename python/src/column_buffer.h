@@ -105,7 +105,7 @@ private:
         return pStart + nHead;
     }
 
-    void grow() {
+    [[gnu::noinline]] void grow() {
         const std::size_t nNew = m_nCapacity == 0 ? 64 : m_nCapacity * 2;
         if (nNew <= kSmall) {
             void* p = std::realloc(m_p, nNew * sizeof(double));

@@ -63,7 +63,7 @@ inline const char* readDigits(const char* p, const char* pEnd, uint64_t& llValue
 // strtod or std::from_chars give. Eight bytes must be readable from any position up to pEnd
 // (their content past pEnd does not matter). Returns the byte after the number (the caller
 // checks that the field ends there), or nullptr for any other text, left to a full reading.
-inline const char* readDecimalAny(const char* p, const char* pEnd, double& dValue) {
+[[gnu::noinline]] inline const char* readDecimalAny(const char* p, const char* pEnd, double& dValue) {
     static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     bool bNegative = false;
@@ -101,7 +101,7 @@ inline const char* readDecimalAny(const char* p, const char* pEnd, double& dValu
 // readDecimalAny, with the most common form of survey values first: at most seven digits
 // before and after the point and no exponent, read with two loads; their at most 14 digits
 // stay below 2^53.
-inline const char* readDecimal(const char* p, const char* pEnd, double& dValue) {
+[[gnu::always_inline]] inline const char* readDecimal(const char* p, const char* pEnd, double& dValue) {
     static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
     static constexpr uint64_t kScale[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
     const char* const pStart = p;

@@ -2,7 +2,6 @@
 // scan finds, and the channels of every line as numpy arrays, in one pass without the GIL.
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <map>
 #include <optional>
