@@ -53,7 +53,8 @@ def read(path: PathLike, lines: Optional[Iterable[Union[str, int]]] = None,
     that are no numbers are NaN; an array channel of a definition (``EM[1..30]``) is a
     (records x 30) array. ``lines`` keeps only the lines named (by name as given or as decoded,
     or by line-number code); ``channels`` keeps only the channels named (any case; KeyError
-    for a name the file lacks). Reading keeps only the arrays returned in memory.
+    for a name the file lacks). Reading keeps only the arrays returned in memory; the arrays of
+    one channel are views into one block (their ``base``), freed when the last of them is gone.
     Options: see the module's help.
     """
     result: Dict[str, Dict[str, "npt.NDArray[np.float64]"]] = _qrcore.xyz_read(

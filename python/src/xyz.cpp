@@ -14,6 +14,7 @@
 
 #include "bindings.h"
 #include "column_buffer.h"
+#include "decimal_text.h"
 #include "qrcore/error.h"
 #include "survey_scan.h"
 
@@ -26,34 +27,6 @@ using qrtool::SurveyLine;
 using qrtool::SurveyScan;
 
 constexpr int64_t kProgressStep = int64_t{64} << 20;
-
-// The common form of a value, [+-]digits[.digits] with at most 19 digits in all, read exactly:
-// the digits as an integer below 2^53 divided by a power of ten up to 10^22 are two exact
-// doubles, so their one correctly rounded quotient is the correctly rounded value. False for
-// every other text, which then goes through the scanner's own reading.
-bool readPlainNumber(std::string_view text, double& dValue) {
-    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                         1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-    const char* p = text.data();
-    const char* pEnd = p + text.size();
-    bool bNegative = false;
-    if (p < pEnd && (*p == '-' || *p == '+')) bNegative = *p++ == '-';
-    uint64_t llDigits = 0;
-    int nDigits = 0, nFraction = 0;
-    const char* pStart = p;
-    while (p < pEnd && static_cast<unsigned>(*p - '0') < 10) llDigits = llDigits * 10 + static_cast<unsigned>(*p++ - '0'), ++nDigits;
-    if (p == pStart) return false;
-    if (p < pEnd && *p == '.') {
-        const char* pFraction = ++p;
-        while (p < pEnd && static_cast<unsigned>(*p - '0') < 10) llDigits = llDigits * 10 + static_cast<unsigned>(*p++ - '0'), ++nDigits;
-        nFraction = static_cast<int>(p - pFraction);
-        if (nFraction == 0) return false;
-    }
-    if (p != pEnd || nDigits > 19 || llDigits > (uint64_t{1} << 53) || nFraction > 22) return false;
-    const double d = static_cast<double>(llDigits) / kPowers[nFraction];
-    dValue = bNegative ? -d : d;
-    return true;
-}
 
 std::string upper(std::string s) {
     for (char& c : s)
@@ -185,7 +158,9 @@ public:
     };
     struct LineData {
         SurveyLine line;
-        std::vector<ColumnBuffer> columns;  // one per wanted channel (array channels: rows x count)
+        // Per wanted channel, where its values lie in the channel's buffer (array channels:
+        // rows x count values).
+        std::vector<std::size_t> starts, ends;
     };
 
     ValueReader(Progress& progress, std::optional<std::set<std::string>> lineNames, std::optional<std::set<int64_t>> lineCodes,
@@ -205,6 +180,10 @@ public:
             m_wanted.push_back({channel.nColumn, channel.nCount, channel.sName});
             m_nLastColumn = std::max(m_nLastColumn, channel.nColumn + channel.nCount);
         }
+        m_columnWanted.assign(m_nLastColumn, kNotWanted);
+        for (std::size_t w = 0; w < m_wanted.size(); ++w)
+            for (std::size_t k = m_wanted[w].nColumn; k < m_wanted[w].nColumn + m_wanted[w].nCount; ++k) m_columnWanted[k] = w;
+        m_columns.resize(m_wanted.size());
         if (m_channelNames) {
             for (const std::string& sName : *m_channelNames) {
                 bool bFound = false;
@@ -225,56 +204,84 @@ public:
         for (const qrtool::ChannelStats& stats : line.channels) llNulls += stats.llNulls;
         const bool bPlain = llNulls == m_llNulls;
         m_llNulls = llNulls;
-        // Blank-separated fields are cut here in one pass over the record, up to the last column
-        // wanted, rather than looked up one by one; the scanner's own start of that last field
-        // confirms the cut, and anything unexpected goes the scanner's way.
-        const std::size_t nColumns = bPlain && m_bBlankFields ? record.columns() : 0;
-        const std::size_t nCut = std::min(nColumns, m_nLastColumn);
-        bool bCut = nCut > 0;
-        if (bCut) {
-            const std::string_view first = record.field(0), last = record.field(nCut - 1);
-            m_fields.clear();
-            for (const char *p = first.data(), *pEnd = last.data() + last.size(); p < pEnd;) {
-                while (p < pEnd && (*p == ' ' || *p == '\t')) ++p;
-                const char* pStart = p;
-                while (p < pEnd && *p != ' ' && *p != '\t') ++p;
-                m_fields.emplace_back(pStart, static_cast<std::size_t>(p - pStart));
-            }
-            bCut = m_fields.size() == nCut && m_fields.back().data() == last.data();
+        if (bPlain && m_bBlankFields) {
+            readBlankFields(record);
+            return;
         }
         for (std::size_t w = 0; w < m_wanted.size(); ++w) {
             const Wanted& wanted = m_wanted[w];
-            ColumnBuffer& column = m_current[w];
-            for (std::size_t k = wanted.nColumn; k < wanted.nColumn + wanted.nCount; ++k) {
-                double d = 0;
-                const bool bRead = bCut ? k < nCut && readPlainNumber(m_fields[k], d)
-                                        : bPlain && readPlainNumber(record.field(k), d);
-                if (!bRead && record.number(k, d) != qrtool::RecordView::Value::Number)
-                    d = std::numeric_limits<double>::quiet_NaN();
-                column.push(d);
-            }
+            ColumnBuffer& column = m_columns[w];
+            for (std::size_t k = wanted.nColumn; k < wanted.nColumn + wanted.nCount; ++k) column.push(value(record, k));
         }
     }
     void onLine(const SurveyLine& line) override {
-        if (m_nSkip != 2 && wanted(line)) m_lines.push_back({line, std::move(m_current)});
+        if (m_nSkip != 2 && wanted(line)) {
+            std::vector<std::size_t> ends;
+            for (const ColumnBuffer& column : m_columns) ends.push_back(column.size());
+            m_lines.push_back({line, m_lineStarts, std::move(ends)});
+        } else {
+            for (std::size_t w = 0; w < m_columns.size(); ++w) m_columns[w].truncate(m_lineStarts[w]);
+        }
         startLine();
     }
     void onProgress(int64_t llDone) override { m_progress.report(llDone); }
 
     std::vector<LineData> m_lines;
     std::vector<Wanted> m_wanted;
+    // Per wanted channel, the values of every line read, one after the other: the arrays of the
+    // lines share it, so that the memory comes in large pieces.
+    std::vector<ColumnBuffer> m_columns;
     std::vector<std::string> m_missing;
 
 private:
+    static constexpr std::size_t kNotWanted = SIZE_MAX;
+
+    // Column k the scanner's way: NaN for a null, a text or a missing field.
+    static double value(const qrtool::RecordView& record, std::size_t k) {
+        double d = 0;
+        if (record.number(k, d) != qrtool::RecordView::Value::Number) d = std::numeric_limits<double>::quiet_NaN();
+        return d;
+    }
+
+    // A record without nulls whose fields are separated by blanks: one sweep from its start to
+    // the last column wanted cuts the fields and reads them, the plain decimals on the spot, any
+    // other field the scanner's way. Columns past the record's end are missing (NaN).
+    void readBlankFields(const qrtool::RecordView& record) {
+        const std::string_view text = record.text();
+        const char* p = text.data();
+        const char* const pEnd = p + text.size();
+        const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+        std::size_t k = 0;
+        for (; k < m_nLastColumn; ++k) {
+            while (p < pEnd && blank(*p)) ++p;
+            if (p == pEnd) break;
+            const std::size_t w = m_columnWanted[k];
+            if (w == kNotWanted) {
+                while (p < pEnd && !blank(*p)) ++p;
+                continue;
+            }
+            double d = 0;
+            const char* pAfter = readDecimal(p, pEnd, d);
+            if (pAfter != nullptr && (pAfter == pEnd || blank(*pAfter))) {
+                p = pAfter;
+            } else {
+                while (p < pEnd && !blank(*p)) ++p;
+                d = value(record, k);
+            }
+            m_columns[w].push(d);
+        }
+        for (; k < m_nLastColumn; ++k)
+            if (m_columnWanted[k] != kNotWanted) m_columns[m_columnWanted[k]].push(std::numeric_limits<double>::quiet_NaN());
+    }
+
     bool wanted(const SurveyLine& line) const {
         if (!m_lineNames && !m_lineCodes) return true;
         if (m_lineNames && (m_lineNames->count(line.name.sShown) || m_lineNames->count(line.name.sDecoded))) return true;
         return m_lineCodes && line.name.bCodes && m_lineCodes->count(line.name.llCode);
     }
     void startLine() {
-        m_current = std::vector<ColumnBuffer>();
-        m_current.reserve(m_wanted.size());
-        for (std::size_t w = 0; w < m_wanted.size(); ++w) m_current.emplace_back();
+        m_lineStarts.clear();
+        for (const ColumnBuffer& column : m_columns) m_lineStarts.push_back(column.size());
         m_nSkip = 0;
         m_llNulls = 0;
     }
@@ -283,12 +290,12 @@ private:
     std::optional<std::set<std::string>> m_lineNames;
     std::optional<std::set<int64_t>> m_lineCodes;
     std::optional<std::vector<std::string>> m_channelNames;
-    std::vector<ColumnBuffer> m_current;
+    std::vector<std::size_t> m_lineStarts;  // the sizes of the buffers where the current line began
     int m_nSkip = 0;  // 0 not decided for the current line, 1 read it, 2 skip it
     int64_t m_llNulls = 0;  // the current line's nulls up to the last record
     bool m_bBlankFields = false;  // fields are runs of non-blanks (no delimiter, no definition)
     std::size_t m_nLastColumn = 0;  // one past the last column wanted
-    std::vector<std::string_view> m_fields;  // the fields of the record being read
+    std::vector<std::size_t> m_columnWanted;  // per column up to the last wanted: its channel in m_wanted, or kNotWanted
     bool m_bSettled = false;
 };
 
@@ -349,19 +356,22 @@ py::dict readFile(const py::object& path, const py::object& lines, const py::obj
         for (const qrtool::Channel& channel : scan.summary().channels) sNames += " " + channel.sName;
         throw py::key_error("no channel " + reader.m_missing.front() + " in " + sPath + " (channels:" + sNames + ")");
     }
+    std::vector<std::pair<double*, py::capsule>> blocks;
+    for (ColumnBuffer& column : reader.m_columns) blocks.push_back(column.share());
     py::dict out;
     std::map<std::string, int> seen;
-    for (ValueReader::LineData& data : reader.m_lines) {
+    for (const ValueReader::LineData& data : reader.m_lines) {
         std::string sKey = data.line.name.sShown;
         if (const int nSeen = seen[sKey]++; nSeen > 0) sKey += "#" + std::to_string(nSeen + 1);
         py::dict columns;
         for (std::size_t w = 0; w < reader.m_wanted.size(); ++w) {
             const std::size_t nCount = reader.m_wanted[w].nCount;
-            if (w < data.columns.size()) {
-                columns[py::str(reader.m_wanted[w].sName)] = data.columns[w].take(nCount);
+            const py::str name(reader.m_wanted[w].sName);
+            if (w < data.starts.size() && w < blocks.size()) {
+                columns[name] = ColumnBuffer::view(blocks[w].first + data.starts[w], data.ends[w] - data.starts[w], nCount, blocks[w].second);
             } else {
-                ColumnBuffer empty;
-                columns[py::str(reader.m_wanted[w].sName)] = empty.take(nCount);
+                const auto [pEmpty, owner] = ColumnBuffer().share();
+                columns[name] = ColumnBuffer::view(pEmpty, 0, nCount, owner);
             }
         }
         out[py::str(sKey)] = columns;

@@ -76,3 +76,24 @@ def test_read_values_as_python_parses_them(scratch: pathlib.Path) -> None:
     expected = np.array([[float(t) for t in row] for row in texts])
     for k, channel in enumerate(CHANNELS):
         np.testing.assert_array_equal(data[channel], expected[:, k])
+
+
+def test_read_unusual_forms_as_the_scanner_does(scratch: pathlib.Path) -> None:
+    # Line A's records hold no null, so their fields take the quick reading; line B repeats them
+    # beside a '*' null, which sends every field of its records through the scanner's own reading.
+    forms = [".5", "5.", "-.5", "+5", "+-5", "-0", "1e5", "1E+05", "5.e3", "1e-22", "1e23", "2.5e-30", "1e", "1e+",
+             "1e0005", "12345678901234567890", "9007199254740993", "9007199254740992.5", "0.1234567890123456789",
+             "00000000000000000000001", "123456789012.345678", "12345678.5", "1.12345678", "-1234567.1234567", "1.5D3", "nan", "-inf", "0x10", "1,5", "1..2", "abc"]
+    records = ([(f, "7", "\t") for f in forms if not f[0].isalpha()] + [("7", f, " ") for f in forms] +
+               [("4", "", " ")])
+    path = scratch / "forms.xyz"
+    with open(path, "w") as f:
+        f.write("/ X Y MAG\n")
+        for line, last in (("A", "0"), ("B", "*")):
+            f.write(f"LINE {line}\n")
+            f.writelines(f"{x}{gap}{y}  {last}\n" if y else f"{x}\n" for x, y, gap in records)
+    data = qrcore.xyz.read(path)
+    assert len(data["A"]["X"]) == len(records)
+    for channel in ("X", "Y"):
+        for k, (quick, full) in enumerate(zip(data["A"][channel], data["B"][channel])):
+            assert np.array_equal(quick, full, equal_nan=True) and np.signbit(quick) == np.signbit(full), (channel, records[k])

@@ -774,6 +774,7 @@ struct SurveyScan::State : LineVisitor {
 
 int64_t RecordView::lineNumber() const { return m_pLine->llNumber; }
 const SurveyLine& RecordView::surveyLine() const { return m_pScan->m_pState->m_current; }
+std::string_view RecordView::text() const { return {m_pLine->pText, m_pLine->nLength}; }
 std::size_t RecordView::columns() const { return m_pScan->m_pState->columnCount(*m_pLine); }
 
 std::string_view RecordView::field(std::size_t k) const {

@@ -118,6 +118,10 @@ public:
     std::string_view field(std::size_t k) const;  // column k without its padding; empty past the end
     // Column k as a number: Null for a declared null or '*', Text when it is no number.
     Value number(std::size_t k, double& dValue) const;
+    // The whole record without its line end, for a reader that cuts blank-separated fields
+    // itself in one pass (they are the runs of bytes other than blanks and tabs). At least
+    // kLineSlack bytes after its end may be read (the line end, then unspecified bytes).
+    std::string_view text() const;
 
 private:
     friend class SurveyScan;

@@ -606,6 +606,7 @@ ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t ll
     m_cLineEnd = '\n';
     m_cDelimiter = m_cWantDelimiter == ' ' || m_cWantDelimiter == '\t' ? '\0' : m_cWantDelimiter;
     constexpr std::size_t kPad = 128;            // readable bytes after the data (a chunk's tail)
+    static_assert(kPad >= kLineSlack + 1, "a line's end and its slack lie in the buffer");
     constexpr std::size_t kFirstCheck = 1 << 16;  // bytes looked at for the text check
     // Room for an overlong line's start plus a block; the part of a line not yet ended moves
     // to the front of the buffer before the next block is read behind it.

@@ -49,6 +49,9 @@ private:
 // without a name): channel names, or a line that is not understood.
 enum class LineKind { Blank, Comment, Header, Record, Text };
 
+// Bytes that may be read after the end of any line the scanner hands over (for word-wise reads).
+inline constexpr std::size_t kLineSlack = 64;
+
 // One line as the scanner hands it over. The text stays valid only during the call.
 //
 // Without a delimiter, fields are maximal runs of bytes other than blanks and tabs, and the
