@@ -140,13 +140,15 @@
 //     (something planted at a name tried only makes it try another, a few times). No one can
 //     foresee that name, and no open searches for it: the file's mark (STALE JOURNALS below)
 //     names it, and an open or QR_RecoverFile that finds something not ours at the usual name
-//     follows the mark to it. The usual name's exclusive create keeps a second edit of the file
-//     out while one runs; aside, the mark does: it is set only where the file carries none, or
-//     one whose journal no edit holds locked. Where the file system keeps no marks, a
-//     journal aside could never be found again after a crash: the edit is refused
+//     follows the mark to it. The usual name's exclusive create alone does not keep a second
+//     edit of the file out (one aside, one through another link, one that meets root's journal
+//     for a user's file before it is handed to the owner): the mark does, set only where the
+//     file carries none, or one whose journal no edit holds locked. Where the file system keeps
+//     no marks, a journal aside could never be found again after a crash: the edit is refused
 //     (kErrorJournalNotOurs) until the object is gone. QR_RecoverFile reports the object
-//     (kErrorJournalNotOurs) whenever the mark leads to no journal aside. A recovery without a
-//     mark looks at the usual name only, as ever.
+//     (kErrorJournalNotOurs) whenever the mark leads to no journal aside, and a journal aside
+//     that is foreign or stale as such. A recovery without a mark looks at the usual name
+//     only, as ever.
 //   - What a read-only open does: recovery writes the data file, so it runs only for a caller
 //     who may write it (the data file is opened for writing to find out). A caller who may not
 //     write it, or may not open the journal, gets kErrorJournalWaits: the edit waits for
@@ -160,9 +162,10 @@
 // both files left as they are):
 //   - The mark. Before the first byte moves, the edit puts a mark on the data file itself (an
 //     extended attribute "user.qrcore.journal": the edit's random nonce and the journal's full
-//     path; flushed with the file), and removes it after the journal is gone. The header records
-//     the nonce and whether the mark was set. A journal is applied only to a file carrying its
-//     nonce. The mark travels with the file's identity: through another hard link or after a
+//     path; flushed with the file), and removes it after the journal is gone, if it still
+//     carries the edit's nonce (another edit may have marked the file by then). The header
+//     records the nonce and whether the mark was set. A journal is applied only to a file
+//     carrying its nonce. The mark travels with the file's identity: through another hard link or after a
 //     rename, an open finds no journal beside the name it used, follows the mark to the journal
 //     and finishes the edit there (a journal so found that is not this file's is left alone).
 //   - The sample. Every record from the second on carries a checksum of up to 64 KiB of what the
@@ -466,13 +469,13 @@ Recovery recoverFile(const char* szPath) {
     void* hJournal = nullptr;
     Opened opened = openJournal(sJournal, data, &hJournal);
     // Something not ours at the usual name is reported, unless the mark leads to the journal of
-    // an edit made aside from it.
+    // an edit made aside from it. That journal is no other file's (its name is of this file's
+    // edit alone, which its mark names): one that is foreign or stale is reported as such.
     if (opened == Opened::kNotOurs && !bByMark) {
         const std::string sAside = journalAside(sPath, sJournal);
         const Opened aside = sAside.empty() ? Opened::kNone : openJournal(sAside, data, &hJournal);
         if (aside != Opened::kNone && aside != Opened::kNotOurs) {
             sJournal = sAside;
-            bByMark = true;
             opened = aside;
         }
     }

@@ -12,17 +12,23 @@ namespace qr {
 using namespace journal;
 
 namespace {
-// Sets the mark sMark on hFile. A journal aside has no usual name whose exclusive create keeps a
-// second edit of the file out: its mark does, set only where the file carries none, or one whose
-// journal no edit holds now (left by a crash, or left alone by the recovery that just ran).
+// Sets the mark sMark on hFile for the edit whose journal is sJournal: only where the file carries
+// none, or one whose journal no edit holds now (left by a crash, or left alone by the recovery
+// that just ran). The usual name's exclusive create alone does not keep a second edit out: one
+// aside has no usual name, one through another hard link has another, and one that meets a
+// journal root made for a user's file, in the instant before it is handed to the owner, takes it
+// for something not ours and goes aside. A mark naming sJournal itself is a crash's leftover.
+// The mark is written once either way (a look first, then an exclusive set where there was none).
 // False with the last error set (kErrorSharingViolation: an edit of the file runs right now).
-bool markFile(void* hFile, const std::string& sPath, const std::string& sMark, bool bAside,
+bool markFile(void* hFile, const std::string& sPath, const std::string& sJournal, const std::string& sMark,
               const sys::FileOwnership& data) {
-    if (sys::setFileMark(hFile, kMarkName, sMark, bAside)) return true;
-    if (!bAside || sys::lastError() != sys::kErrorFileExists) return false;
+    bool bFound = false;
+    if (!sys::fileMarkOf(hFile, kMarkName, nullptr, &bFound)) return false;
+    if (!bFound && sys::setFileMark(hFile, kMarkName, sMark, true)) return true;
+    if (!bFound && sys::lastError() != sys::kErrorFileExists) return false;
     const std::string sOther = markedJournal(sPath);
     void* hOther = nullptr;
-    const Opened other = sOther.empty() ? Opened::kNone : openJournal(sOther, data, &hOther);
+    const Opened other = sOther.empty() || sOther == sJournal ? Opened::kNone : openJournal(sOther, data, &hOther);
     if (other == Opened::kHot) sys::closeHandle(hOther);
     if (other == Opened::kBusy) sys::setLastError(sys::kErrorSharingViolation);
     if (other == Opened::kBusy || other == Opened::kFailed) return false;
@@ -101,7 +107,7 @@ bool runJournaledEdit(void* hFile, const SpaceEdit& edit, ProgressReport& progre
     }
     // The mark goes on the file (and to the disk) before its first byte moves, so that a journal
     // is applied only to the file it was written for, whatever name leads to it now.
-    if (markFile(hFile, sPath, markValue(plan.nNonce, sJournal), bAside, data)) {
+    if (markFile(hFile, sPath, sJournal, markValue(plan.nNonce, sJournal), data)) {
         plan.bMarked = true;
         if (!sys::flushFileBuffers(hFile)) {
             sys::removeFileMark(hFile, kMarkName);

@@ -167,9 +167,17 @@ public:
             return failSystem();
         }
         if (!sys::flushFolder(folderOf(m_sJournal).c_str())) return failFlush();
-        // The journal is gone for good: the mark goes too. One left by a crash here names a
-        // journal that is not there any more, and is ignored.
-        if (m_plan.bMarked) sys::removeFileMark(m_hFile, kMarkName);
+        // The journal is gone for good: the mark goes too, but only while it is still ours: once
+        // the name is free a second edit may take it and mark the file, and its mark must stay
+        // for its own recovery. One left by a crash here names a journal that is not there any
+        // more, and is ignored. What remains: a second edit that overwrites our mark (finding its
+        // journal gone) between the read and the removal loses its mark, and a crash of that
+        // edit is then refused as stale, never applied.
+        std::string sValue;
+        bool bFound = false;
+        if (m_plan.bMarked && sys::fileMarkOf(m_hFile, kMarkName, &sValue, &bFound) && bFound &&
+            sValue.compare(0, 17, markValue(m_plan.nNonce, {})) == 0)
+            sys::removeFileMark(m_hFile, kMarkName);
         return true;
     }
 

@@ -41,9 +41,10 @@ protected:
 
     // Writes bytes as the data file and leaves a hot journal of a real insertion of 100 bytes at
     // 10, interrupted at the edit's nFlush-th flush (the 5th: the first stretch is made and the
-    // record after it written, not flushed).
-    void interrupt(const fileapitest::Bytes& bytes, int nFlush = 5) {
+    // record after it written, not flushed). bAside: junk others may read holds the usual name.
+    void interrupt(const fileapitest::Bytes& bytes, int nFlush = 5, bool bAside = false) {
         std::remove(m_sJournal.c_str());
+        if (bAside) qrtest::writeFileText(m_sJournal, "junk others may read");
         qrtest::writeFileBytes(m_sPath, bytes);
         qr::setJournalWindow(16 * 1024);
         void* hFile = nullptr;

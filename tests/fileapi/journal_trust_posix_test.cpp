@@ -241,30 +241,69 @@ TEST_F(JournalTrust, RemovalsAreReportedAsTheyHappenedWhileOthersOpen) {
     EXPECT_TRUE(fileapitest::readAll(m_sPath) == Bytes(start.begin() + (start.size() - static_cast<std::size_t>(llSize)), start.end()));
 }
 
-// While an edit runs aside from a usual name that holds something not ours (its locked journal
-// named by the file's mark), a second edit of the file is kept out, even one already under way.
-TEST_F(JournalTrust, EditsAsideKeepEachOtherOut) {
+// While an edit runs (its locked journal named by the file's mark), a second edit of the file is
+// kept out, even one already under way, whether it journals aside or beside the file.
+TEST_F(JournalTrust, EditsKeepEachOtherOut) {
     static void* s_hFile = nullptr;
     static std::string s_sMark;
     const Bytes start = fileapitest::randomBytes(100 * 1024, 11);
-    qrtest::writeFileBytes(m_sPath, start);
-    qrtest::writeFileText(m_sJournal, "junk others may read");
     const std::string sAside = m_sJournal.substr(0, m_sJournal.size() - 10) + ".0123456789abcdef.qrjournal";
-    void* hAside = qr::sys::createPrivateFile(sAside.c_str(), qr::sys::kGenericWrite, 0, qr::sys::kCreateNew);
+    for (const bool bJunk : {true, false}) {
+        SCOPED_TRACE(bJunk ? "aside from junk at the usual name" : "beside the file");
+        std::remove(m_sPath.c_str());
+        std::remove(m_sJournal.c_str());
+        qrtest::writeFileBytes(m_sPath, start);
+        if (bJunk) qrtest::writeFileText(m_sJournal, "junk others may read");
+        void* hAside = qr::sys::createPrivateFile(sAside.c_str(), qr::sys::kGenericWrite, 0, qr::sys::kCreateNew);
+        ASSERT_TRUE(QR_OpenFile(&s_hFile, m_sPath.c_str(), 0));
+        s_sMark = "0123456789abcdef " + sAside;
+        qr::sys::setCallObserver([](qr::sys::Op op, int64_t) {
+            if (op == qr::sys::Op::Reserve) qr::sys::setFileMark(s_hFile, "qrcore.journal", s_sMark);
+        });
+        const bool bEdited = AllocateDiskSpace(s_hFile, 10, 5);
+        qr::sys::setCallObserver(nullptr);
+        bool bFound = false;
+        if (!qr::sys::fileMark(m_sPath.c_str(), "qrcore.journal", nullptr, &bFound))
+            GTEST_SKIP() << "this file system keeps no extended attributes";
+        EXPECT_FALSE(bEdited);
+        EXPECT_EQ(qr::sys::lastError(), qr::sys::kErrorSharingViolation);
+        QR_CloseFile(s_hFile);
+        qr::sys::deleteOpenFile(hAside, sAside.c_str());
+        qr::sys::closeHandle(hAside);
+        EXPECT_TRUE(fileapitest::readAll(m_sPath) == start) << "the file changed";
+    }
+}
+
+// An edit that ends removes its mark, not the mark of a second edit that took the journal's name
+// as it was freed.
+TEST_F(JournalTrust, EditsRemoveOnlyTheirOwnMark) {
+    static void* s_hFile = nullptr;
+    qrtest::writeFileBytes(m_sPath, fileapitest::randomBytes(100 * 1024, 12));
     ASSERT_TRUE(QR_OpenFile(&s_hFile, m_sPath.c_str(), 0));
-    s_sMark = "0123456789abcdef " + sAside;
     qr::sys::setCallObserver([](qr::sys::Op op, int64_t) {
-        if (op == qr::sys::Op::Reserve) qr::sys::setFileMark(s_hFile, "qrcore.journal", s_sMark);
+        if (op == qr::sys::Op::Delete) qr::sys::setFileMark(s_hFile, "qrcore.journal", "fedcba9876543210 /second");
     });
-    const bool bEdited = AllocateDiskSpace(s_hFile, 10, 5);
+    EXPECT_TRUE(AllocateDiskSpace(s_hFile, 10, 5));
     qr::sys::setCallObserver(nullptr);
+    std::string sMark;
     bool bFound = false;
-    if (!qr::sys::fileMark(m_sPath.c_str(), "qrcore.journal", nullptr, &bFound))
-        GTEST_SKIP() << "this file system keeps no extended attributes";
-    EXPECT_FALSE(bEdited);
-    EXPECT_EQ(qr::sys::lastError(), qr::sys::kErrorSharingViolation);
+    const bool bMarks = qr::sys::fileMarkOf(s_hFile, "qrcore.journal", &sMark, &bFound);
     QR_CloseFile(s_hFile);
-    qr::sys::closeHandle(hAside);
+    if (!bMarks) GTEST_SKIP() << "this file system keeps no extended attributes";
+    EXPECT_EQ(sMark, "fedcba9876543210 /second");
+}
+
+// QR_RecoverFile reports a journal aside, found through the mark, that no longer fits the file
+// (the same check as beside it: foreign and stale alike).
+TEST_F(JournalTrust, JournalsAsideThatDoNotFitAreReported) {
+    const Bytes start = fileapitest::randomBytes(300 * 1024, 13);
+    bool bFound = false;
+    if (!qr::sys::fileMark(dir.path().c_str(), "qrcore.none", nullptr, &bFound))
+        GTEST_SKIP() << "this file system keeps no extended attributes";
+    interrupt(start, 5, true);
+    qrtest::writeFileBytes(m_sPath, start);  // restored from a backup in place
+    EXPECT_FALSE(QR_RecoverFile(m_sPath.c_str(), nullptr));
+    EXPECT_EQ(notices.lastText(), qr::sys::systemErrorText(qr::sys::kErrorJournalStale));
     EXPECT_TRUE(fileapitest::readAll(m_sPath) == start) << "the file changed";
 }
 
