@@ -146,9 +146,9 @@
 //     file carries none, or one whose journal no edit holds locked. Where the file system keeps
 //     no marks, a journal aside could never be found again after a crash: the edit is refused
 //     (kErrorJournalNotOurs) until the object is gone. QR_RecoverFile reports the object
-//     (kErrorJournalNotOurs) whenever the mark leads to no journal aside, and a journal aside
-//     that is foreign or stale as such. A recovery without a mark looks at the usual name
-//     only, as ever.
+//     (kErrorJournalNotOurs) whenever the mark leads to no journal aside; a journal aside
+//     of the name opened that is foreign or stale is refused as such (by opens too), even once
+//     the object is gone. A recovery without a mark looks at the usual name only, as ever.
 //   - What a read-only open does: recovery writes the data file, so it runs only for a caller
 //     who may write it (the data file is opened for writing to find out). A caller who may not
 //     write it, or may not open the journal, gets kErrorJournalWaits: the edit waits for
@@ -402,6 +402,18 @@ std::string journalAside(const std::string& sPath, const std::string& sUsual) {
     return sMarked == sUsual ? std::string() : sMarked;
 }
 
+// Whether sJournal is a name aside from the usual name sUsual, as createJournalAside makes them:
+// the journal of an edit of this very name, which no other file's edit could have made.
+bool isAsideOf(const std::string& sJournal, const std::string& sUsual) {
+    const std::string sSuffix = ".qrjournal";
+    const bool bSuffixed = sUsual.size() >= sSuffix.size() &&
+                           sUsual.compare(sUsual.size() - sSuffix.size(), sSuffix.size(), sSuffix) == 0;
+    const std::string sStem = (bSuffixed ? sUsual.substr(0, sUsual.size() - sSuffix.size()) : sUsual) + ".";
+    return sJournal.size() == sStem.size() + 16 + sSuffix.size() && sJournal.compare(0, sStem.size(), sStem) == 0 &&
+           sJournal.compare(sStem.size() + 16, sSuffix.size(), sSuffix) == 0 &&
+           sJournal.find_first_not_of("0123456789abcdef", sStem.size()) == sStem.size() + 16;
+}
+
 // openJournal, waiting a little while the journal is busy.
 Opened openWaiting(const std::string& sJournal, const sys::FileOwnership& data, void** phJournal) {
     Opened opened = openJournal(sJournal, data, phJournal);
@@ -461,6 +473,9 @@ Recovery recoverFile(const char* szPath) {
         sys::setLastError(nSaved);
         return Recovery::kNothing;
     }
+    // A journal aside from this very name (the object that made the edit go aside is gone since)
+    // is this file's: what is wrong with it is reported, as below.
+    if (bByMark && isAsideOf(sJournal, journalPathFor(sPath))) bByMark = false;
     sys::FileOwnership data;
     if (!sys::pathOwnership(sPath.c_str(), &data)) {
         failSystem();

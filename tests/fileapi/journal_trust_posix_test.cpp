@@ -300,11 +300,16 @@ TEST_F(JournalTrust, JournalsAsideThatDoNotFitAreReported) {
     bool bFound = false;
     if (!qr::sys::fileMark(dir.path().c_str(), "qrcore.none", nullptr, &bFound))
         GTEST_SKIP() << "this file system keeps no extended attributes";
-    interrupt(start, 5, true);
-    qrtest::writeFileBytes(m_sPath, start);  // restored from a backup in place
-    EXPECT_FALSE(QR_RecoverFile(m_sPath.c_str(), nullptr));
-    EXPECT_EQ(notices.lastText(), qr::sys::systemErrorText(qr::sys::kErrorJournalStale));
-    EXPECT_TRUE(fileapitest::readAll(m_sPath) == start) << "the file changed";
+    for (const bool bJunkStays : {true, false}) {
+        SCOPED_TRACE(bJunkStays ? "the junk at the usual name stays" : "the junk is gone since");
+        std::remove(m_sPath.c_str());
+        interrupt(start, 5, true);
+        if (!bJunkStays) std::remove(m_sJournal.c_str());
+        qrtest::writeFileBytes(m_sPath, start);  // restored from a backup in place
+        EXPECT_FALSE(QR_RecoverFile(m_sPath.c_str(), nullptr));
+        EXPECT_EQ(notices.lastText(), qr::sys::systemErrorText(qr::sys::kErrorJournalStale));
+        EXPECT_TRUE(fileapitest::readAll(m_sPath) == start) << "the file changed";
+    }
 }
 
 // A journal is applied only to the file it was written for, in the state the edit left it: the
