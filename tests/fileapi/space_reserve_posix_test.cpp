@@ -50,20 +50,25 @@ protected:
         ReportError(0);
         qr::sys::clearFaults();
     }
+    void TearDown() override {
+        if (!m_sMount.empty()) ::umount2(m_sMount.c_str(), MNT_DETACH);
+    }
+    // A 1 MiB tmpfs at sPath, unmounted when the test ends; false (errno set) where the test may
+    // not mount one.
+    bool mountSmallDisk(const std::string& sPath) {
+        if (::mkdir(sPath.c_str(), 0700) != 0 || ::mount("tmpfs", sPath.c_str(), "tmpfs", 0, "size=1m") != 0) return false;
+        m_sMount = sPath;
+        return true;
+    }
     qrtest::ScratchDir dir;
     qrtest::RecordingNotices notices{false};
+    std::string m_sMount;
 };
 
 // A 1 MiB tmpfs holding a 600 KiB file: each edit asks for more than the 424 KiB left.
 TEST_F(SpaceReserve, FullDiskLeavesTheFileAsItWas) {
     const std::string sMount = dir.file("small");
-    ASSERT_EQ(::mkdir(sMount.c_str(), 0700), 0);
-    if (::mount("tmpfs", sMount.c_str(), "tmpfs", 0, "size=1m") != 0)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (" << qrtest::errnoText(errno) << "); needs root";
-    struct Unmount {
-        std::string sPath;
-        ~Unmount() { ::umount2(sPath.c_str(), MNT_DETACH); }
-    } unmount{sMount};
+    if (!mountSmallDisk(sMount)) GTEST_SKIP() << "cannot mount a small tmpfs here (" << qrtest::errnoText(errno) << "); needs root";
 
     const std::string sPath = sMount + "/full.dat";
     const Bytes start = fileapitest::randomBytes(static_cast<std::size_t>(600 * kKiB), 21);
@@ -109,13 +114,7 @@ TEST_F(SpaceReserve, FullDiskLeavesTheFileAsItWas) {
 // 256 KiB window: two copy areas of 128 KiB) more than is left once the first area is written.
 TEST_F(SpaceReserve, JournalSpaceIsReservedBeforeTheFirstMove) {
     const std::string sMount = dir.file("small");
-    ASSERT_EQ(::mkdir(sMount.c_str(), 0700), 0);
-    if (::mount("tmpfs", sMount.c_str(), "tmpfs", 0, "size=1m") != 0)
-        GTEST_SKIP() << "cannot mount a small tmpfs here (" << qrtest::errnoText(errno) << "); needs root";
-    struct Unmount {
-        std::string sPath;
-        ~Unmount() { ::umount2(sPath.c_str(), MNT_DETACH); }
-    } unmount{sMount};
+    if (!mountSmallDisk(sMount)) GTEST_SKIP() << "cannot mount a small tmpfs here (" << qrtest::errnoText(errno) << "); needs root";
     qr::setSpaceFastPath(false);
     qr::setJournalWindow(256 * kKiB);
     const std::string sPath = sMount + "/full.dat";
