@@ -200,16 +200,10 @@ public:
     }
     bool wantsRecords() const override { return true; }
     void onRecord(const qrtool::RecordView& record) override {
-        const SurveyLine& line = record.surveyLine();
-        if (m_nSkip == 0) m_nSkip = wanted(line) ? 1 : 2;
+        if (m_nSkip == 0) m_nSkip = wanted(record.surveyLine()) ? 1 : 2;
         if (m_nSkip == 2) return;
-        // The line's null counts include this record when it is seen: a record that added none
-        // holds no null, and its plain numbers can be read here without the null checks.
-        int64_t llNulls = 0;
-        for (const qrtool::ChannelStats& stats : line.channels) llNulls += stats.llNulls;
-        const bool bPlain = llNulls == m_llNulls;
-        m_llNulls = llNulls;
-        if (bPlain && m_bBlankFields) {
+        // A record without nulls has its plain numbers read here without the null checks.
+        if (!record.heldNull() && m_bBlankFields) {
             readBlankFields(record);
             return;
         }
@@ -330,7 +324,6 @@ private:
         m_lineStarts.clear();
         for (const ColumnBuffer& column : m_columns) m_lineStarts.push_back(column.size());
         m_nSkip = 0;
-        m_llNulls = 0;
     }
 
     Progress& m_progress;
@@ -339,7 +332,6 @@ private:
     std::optional<std::vector<std::string>> m_channelNames;
     std::vector<std::size_t> m_lineStarts;  // the sizes of the buffers where the current line began
     int m_nSkip = 0;  // 0 not decided for the current line, 1 read it, 2 skip it
-    int64_t m_llNulls = 0;  // the current line's nulls up to the last record
     bool m_bBlankFields = false;  // fields are runs of non-blanks (no delimiter, no definition)
     std::size_t m_nLastColumn = 0;  // one past the last column wanted
     std::vector<std::size_t> m_columnWanted;  // per column up to the last wanted: its channel in m_wanted, or kNotWanted
