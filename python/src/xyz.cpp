@@ -1,6 +1,7 @@
 // Python package qrcore: XYZ and ASEG-GDF survey text through the survey scanner: the lines a
 // scan finds, and the channels of every line as numpy arrays, in one pass without the GIL.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -11,6 +12,10 @@
 #include <vector>
 
 #include <pybind11/stl.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "bindings.h"
 #include "column_buffer.h"
@@ -195,16 +200,10 @@ public:
     }
     bool wantsRecords() const override { return true; }
     void onRecord(const qrtool::RecordView& record) override {
-        const SurveyLine& line = record.surveyLine();
-        if (m_nSkip == 0) m_nSkip = wanted(line) ? 1 : 2;
+        if (m_nSkip == 0) m_nSkip = wanted(record.surveyLine()) ? 1 : 2;
         if (m_nSkip == 2) return;
-        // The line's null counts include this record when it is seen: a record that added none
-        // holds no null, and its plain numbers can be read here without the null checks.
-        int64_t llNulls = 0;
-        for (const qrtool::ChannelStats& stats : line.channels) llNulls += stats.llNulls;
-        const bool bPlain = llNulls == m_llNulls;
-        m_llNulls = llNulls;
-        if (bPlain && m_bBlankFields) {
+        // A record without nulls has its plain numbers read here without the null checks.
+        if (!record.heldNull() && m_bBlankFields) {
             readBlankFields(record);
             return;
         }
@@ -248,6 +247,12 @@ private:
     // other field the scanner's way. Columns past the record's end are missing (NaN).
     void readBlankFields(const qrtool::RecordView& record) {
         const std::string_view text = record.text();
+#if defined(__SSE2__)
+        if (text.size() <= 64) {
+            readShortBlankFields(record, text);
+            return;
+        }
+#endif
         const char* p = text.data();
         const char* const pEnd = p + text.size();
         const auto blank = [](char c) { return c == ' ' || c == '\t'; };
@@ -274,6 +279,42 @@ private:
             if (m_columnWanted[k] != kNotWanted) m_columns[m_columnWanted[k]].push(std::numeric_limits<double>::quiet_NaN());
     }
 
+#if defined(__SSE2__)
+    // Bit i set where byte i of the 64 at p is neither a blank nor a tab.
+    static uint64_t fieldBytes(const char* p) {
+        const __m128i blank = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t');
+        uint64_t llBlank = 0;
+        for (int i = 0; i < 4; ++i) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+            const auto nBits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, tab))));
+            llBlank |= uint64_t{nBits} << (16 * i);
+        }
+        return ~llBlank;
+    }
+
+    // readBlankFields for a record of at most 64 bytes (the most common): the starts and ends of
+    // all its fields come from one mask of its field bytes, and each field is read within them.
+    // The record's line end and the bytes after it may be read (up to 64 from its start).
+    void readShortBlankFields(const qrtool::RecordView& record, std::string_view text) {
+        const char* const p = text.data();
+        const uint64_t llLength = text.size() == 64 ? ~uint64_t{0} : (uint64_t{1} << text.size()) - 1;
+        const uint64_t llField = fieldBytes(p) & llLength;
+        uint64_t llStarts = llField & ~(llField << 1), llEnds = llField & ~(llField >> 1);
+        std::size_t k = 0;
+        for (; k < m_nLastColumn && llStarts != 0; ++k, llStarts &= llStarts - 1, llEnds &= llEnds - 1) {
+            const std::size_t w = m_columnWanted[k];
+            if (w == kNotWanted) continue;
+            const char* const pStart = p + std::countr_zero(llStarts);
+            const char* const pEnd = p + std::countr_zero(llEnds) + 1;
+            double d = 0;
+            if (readDecimal(pStart, pEnd, d) != pEnd) d = value(record, k);
+            m_columns[w].push(d);
+        }
+        for (; k < m_nLastColumn; ++k)
+            if (m_columnWanted[k] != kNotWanted) m_columns[m_columnWanted[k]].push(std::numeric_limits<double>::quiet_NaN());
+    }
+#endif
+
     bool wanted(const SurveyLine& line) const {
         if (!m_lineNames && !m_lineCodes) return true;
         if (m_lineNames && (m_lineNames->count(line.name.sShown) || m_lineNames->count(line.name.sDecoded))) return true;
@@ -283,7 +324,6 @@ private:
         m_lineStarts.clear();
         for (const ColumnBuffer& column : m_columns) m_lineStarts.push_back(column.size());
         m_nSkip = 0;
-        m_llNulls = 0;
     }
 
     Progress& m_progress;
@@ -292,7 +332,6 @@ private:
     std::optional<std::vector<std::string>> m_channelNames;
     std::vector<std::size_t> m_lineStarts;  // the sizes of the buffers where the current line began
     int m_nSkip = 0;  // 0 not decided for the current line, 1 read it, 2 skip it
-    int64_t m_llNulls = 0;  // the current line's nulls up to the last record
     bool m_bBlankFields = false;  // fields are runs of non-blanks (no delimiter, no definition)
     std::size_t m_nLastColumn = 0;  // one past the last column wanted
     std::vector<std::size_t> m_columnWanted;  // per column up to the last wanted: its channel in m_wanted, or kNotWanted

@@ -1,5 +1,6 @@
 """qrcore.xyz: a scan and a read of small XYZ files against the values written into them."""
 
+import itertools
 import pathlib
 
 import numpy as np
@@ -81,6 +82,8 @@ def test_read_values_as_python_parses_them(scratch: pathlib.Path) -> None:
 def test_read_unusual_forms_as_the_scanner_does(scratch: pathlib.Path) -> None:
     # Line A's records hold no null, so their fields take the quick reading; line B repeats them
     # beside a '*' null, which sends every field of its records through the scanner's own reading.
+    # Lines C and D pad them with leading blanks to 64 bytes (the longest record cut into fields
+    # at one go) and to 65.
     forms = [".5", "5.", "-.5", "+5", "+-5", "-0", "1e5", "1E+05", "5.e3", "1e-22", "1e23", "2.5e-30", "1e", "1e+",
              "1e0005", "12345678901234567890", "9007199254740993", "9007199254740992.5", "0.1234567890123456789",
              "00000000000000000000001", "123456789012.345678", "12345678.5", "1.12345678", "-1234567.1234567", "1.5D3", "nan", "-inf", "0x10", "1,5", "1..2", "abc"]
@@ -89,11 +92,11 @@ def test_read_unusual_forms_as_the_scanner_does(scratch: pathlib.Path) -> None:
     path = scratch / "forms.xyz"
     with open(path, "w") as f:
         f.write("/ X Y MAG\n")
-        for line, last in (("A", "0"), ("B", "*")):
+        for line, last, width in (("A", "0", 0), ("B", "*", 0), ("C", "0", 64), ("D", "0", 65)):
             f.write(f"LINE {line}\n")
-            f.writelines(f"{x}{gap}{y}  {last}\n" if y else f"{x}\n" for x, y, gap in records)
+            f.writelines((f"{x}{gap}{y}  {last}" if y else x).rjust(width) + "\n" for x, y, gap in records)
     data = qrcore.xyz.read(path)
-    assert len(data["A"]["X"]) == len(records)
-    for channel in ("X", "Y"):
-        for k, (quick, full) in enumerate(zip(data["A"][channel], data["B"][channel])):
-            assert np.array_equal(quick, full, equal_nan=True) and np.signbit(quick) == np.signbit(full), (channel, records[k])
+    for line, channel in itertools.product("ACD", ("X", "Y")):
+        assert len(data[line][channel]) == len(records)
+        for k, (quick, full) in enumerate(zip(data[line][channel], data["B"][channel])):
+            assert np.array_equal(quick, full, equal_nan=True) and np.signbit(quick) == np.signbit(full), (line, channel, records[k])

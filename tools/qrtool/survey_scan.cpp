@@ -218,6 +218,7 @@ struct SurveyScan::State : LineVisitor {
     std::size_t m_nLineColumn = SIZE_MAX, m_nFlightColumn = SIZE_MAX;
     ColumnValue m_lineValue, m_flightValue;
     bool m_bWantRecords = false;
+    bool m_bRecordNull = false;  // the record being read held a null (reset as a reader gets it)
     bool m_bTrackMinus = false;  // lines tell their minus signs
     std::optional<Flight> m_flight;
     SurveyLine m_current;
@@ -484,13 +485,15 @@ struct SurveyScan::State : LineVisitor {
             RecordView view;
             view.m_pScan = &m_owner;
             view.m_pLine = &line;
+            view.m_bNull = m_bRecordNull;
+            m_bRecordNull = false;
             m_sink.onRecord(view);
         }
     }
 
     // Nulls and ranges of a record's columns. Most records hold no null: a field can only equal
     // a negative null where the record has a minus sign, which one memchr finds, so without
-    // --stats the fields are read only around those.
+    // --stats the fields are read only around those. A null found sets m_bRecordNull.
     void values(const ScanLine& line) {
         const bool bAll = m_options.bStats || line.bStar || !m_globalNulls.empty();
         if (!bAll && m_bTrackMinus && !line.bMinus && m_bNegativeNulls) return;
@@ -526,12 +529,14 @@ struct SurveyScan::State : LineVisitor {
             ChannelStats& stats = channels[nChannel];
             if (isStars(p, nSize)) {
                 ++stats.llNulls;
+                m_bRecordNull = true;
                 continue;
             }
             double d = 0;
             int nParsed = -1;
             if (isNull(k, p, nSize, d, nParsed)) {
                 ++stats.llNulls;
+                m_bRecordNull = true;
                 continue;
             }
             if (!m_options.bStats) continue;

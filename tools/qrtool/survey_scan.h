@@ -122,11 +122,15 @@ public:
     // itself in one pass (they are the runs of bytes other than blanks and tabs). At least
     // kLineSlack bytes after its end may be read (the line end, then unspecified bytes).
     std::string_view text() const;
+    // Whether a field of the record is a null (a declared null or '*'), so that a reader can
+    // take the others' numbers without the null checks.
+    bool heldNull() const { return m_bNull; }
 
 private:
     friend class SurveyScan;
     const class SurveyScan* m_pScan = nullptr;
     const ScanLine* m_pLine = nullptr;
+    bool m_bNull = false;
 };
 
 // Receives the results as the scan goes.
