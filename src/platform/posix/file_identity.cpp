@@ -21,6 +21,12 @@
 namespace qr::sys {
 
 namespace {
+// fstat of a descriptor the caller holds through its HandleRef; false with the system's error.
+bool statDescriptor(int nFd, struct stat& st) {
+    if (::fstat(nFd, &st) == 0) return true;
+    captureLastError();
+    return false;
+}
 bool faulted(Op op) {
     if (const uint32_t nCode = takeFault(op)) {
         setLastError(nCode);
@@ -37,10 +43,7 @@ bool fileIdentity(void* hFile, FileIdentity* pIdentity) {
     const int nFd = handle->nFd;
     if (faulted(Op::Size)) return false;
     struct stat st {};
-    if (::fstat(nFd, &st) != 0) {
-        captureLastError();
-        return false;
-    }
+    if (!statDescriptor(nFd, st)) return false;
     FileIdentity identity;
     identity.nVolume = static_cast<uint64_t>(st.st_dev);
     identity.nIndex = static_cast<uint64_t>(st.st_ino);
@@ -75,10 +78,7 @@ std::string finalPathOf(void* hFile) {
     const int nFd = handle->nFd;
     if (faulted(Op::Path)) return {};
     struct stat st {};
-    if (::fstat(nFd, &st) != 0) {
-        captureLastError();
-        return {};
-    }
+    if (!statDescriptor(nFd, st)) return {};
     if (st.st_nlink == 0) {  // deleted while open: no name leads to it any more
         setLastError(kErrorNotFound);
         return {};
@@ -162,10 +162,7 @@ bool fileOwnership(void* hFile, FileOwnership* pOwnership) {
     const int nFd = handle->nFd;
     if (faulted(Op::Size)) return false;
     struct stat st {};
-    if (::fstat(nFd, &st) != 0) {
-        captureLastError();
-        return false;
-    }
+    if (!statDescriptor(nFd, st)) return false;
     *pOwnership = ownershipOf(st);
     return true;
 }
@@ -186,13 +183,13 @@ bool deleteOpenFile(void* hFile, const char* szPath) {
     if (!handle) return false;
     const int nFd = handle->nFd;
     if (faulted(Op::Delete)) return false;
-    struct stat stOpen {};
-    struct stat stName {};
-    if (szPath == nullptr || ::fstat(nFd, &stOpen) != 0) {
-        if (szPath == nullptr) setLastError(kErrorInvalidArgument);
-        else captureLastError();
+    if (szPath == nullptr) {
+        setLastError(kErrorInvalidArgument);
         return false;
     }
+    struct stat stOpen {};
+    struct stat stName {};
+    if (!statDescriptor(nFd, stOpen)) return false;
     if (::lstat(szPath, &stName) != 0 || stName.st_dev != stOpen.st_dev || stName.st_ino != stOpen.st_ino) {
         setLastError(kErrorNotFound);
         return false;
@@ -211,10 +208,7 @@ bool giveFileTo(void* hFile, const std::string& sOwner) {
     if (!handle) return false;
     const int nFd = handle->nFd;
     struct stat st {};
-    if (::fstat(nFd, &st) != 0) {
-        captureLastError();
-        return false;
-    }
+    if (!statDescriptor(nFd, st)) return false;
     if (std::to_string(st.st_uid) == sOwner) return true;
     if (faulted(Op::Open)) return false;
     char* pEnd = nullptr;
