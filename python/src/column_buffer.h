@@ -32,8 +32,15 @@ public:
         m_p[m_nSize++] = d;
     }
     std::size_t size() const { return m_nSize; }
-    // Drops the values from nSize on.
-    void truncate(std::size_t nSize) { m_nSize = std::min(m_nSize, nSize); }
+    // Values that can be added before the buffer grows (and moves).
+    std::size_t room() const { return m_nCapacity - m_nSize; }
+    // Grows the buffer, if need be, to take nMore values beyond its size.
+    void reserve(std::size_t nMore) {
+        while (room() < nMore) grow();
+    }
+    // Sets the size up to the capacity: values beyond the old size are written through data().
+    void resize(std::size_t nSize) { m_nSize = std::min(nSize, m_nCapacity); }
+    double* data() { return m_p; }
 
     // The values as one block for arrays to share: its start, and the object that frees it when
     // the last array made over it (with it as base) is gone. The buffer is empty afterwards.

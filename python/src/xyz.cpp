@@ -1,7 +1,6 @@
 // Python package qrcore: XYZ and ASEG-GDF survey text through the survey scanner: the lines a
 // scan finds, and the channels of every line as numpy arrays, in one pass without the GIL.
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -13,13 +12,10 @@
 
 #include <pybind11/stl.h>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
+#include "batch_workers.h"
 #include "bindings.h"
 #include "column_buffer.h"
-#include "decimal_text.h"
+#include "record_fields.h"
 #include "qrcore/error.h"
 #include "survey_scan.h"
 
@@ -154,7 +150,11 @@ private:
     Progress& m_progress;
 };
 
-// The values of the wanted channels of the wanted lines, column by column.
+// The values of the wanted channels of the wanted lines, column by column. Every record read
+// takes the next row of every wanted channel's buffer as it is seen, and its values are written
+// there at once or, for a plain record of a blank-separated file, when its batch is read (by a
+// helper thread or this one, while the scan goes on). The buffers grow only while no batch is
+// being read.
 class ValueReader : public qrtool::ScanSink {
 public:
     struct Wanted {
@@ -163,9 +163,7 @@ public:
     };
     struct LineData {
         SurveyLine line;
-        // Per wanted channel, where its values lie in the channel's buffer (array channels:
-        // rows x count values).
-        std::vector<std::size_t> starts, ends;
+        std::size_t nFirstRow = 0, nEndRow = 0;  // its rows in the channels' buffers
     };
 
     ValueReader(Progress& progress, std::optional<std::set<std::string>> lineNames, std::optional<std::set<int64_t>> lineCodes,
@@ -174,8 +172,7 @@ public:
           m_channelNames(std::move(channels)) {}
 
     void onChannels(const qrtool::ScanSummary& summary) override {
-        m_bSettled = true;
-        m_bBlankFields = summary.cDelimiter == ' ' && summary.sDefinition.empty();
+        std::size_t nLastColumn = 0;
         for (const qrtool::Channel& channel : summary.channels) {
             if (m_channelNames) {
                 bool bFound = false;
@@ -183,12 +180,14 @@ public:
                 if (!bFound) continue;
             }
             m_wanted.push_back({channel.nColumn, channel.nCount, channel.sName});
-            m_nLastColumn = std::max(m_nLastColumn, channel.nColumn + channel.nCount);
+            nLastColumn = std::max(nLastColumn, channel.nColumn + channel.nCount);
         }
-        m_columnWanted.assign(m_nLastColumn, kNotWanted);
+        std::vector<RecordFields::Target> columns(nLastColumn);
         for (std::size_t w = 0; w < m_wanted.size(); ++w)
-            for (std::size_t k = m_wanted[w].nColumn; k < m_wanted[w].nColumn + m_wanted[w].nCount; ++k) m_columnWanted[k] = w;
+            for (std::size_t e = 0; e < m_wanted[w].nCount; ++e) columns[m_wanted[w].nColumn + e] = {w, e, m_wanted[w].nCount};
+        m_fields = std::make_unique<const RecordFields>(std::move(columns));
         m_columns.resize(m_wanted.size());
+        m_bases.assign(m_wanted.size(), nullptr);
         if (m_channelNames) {
             for (const std::string& sName : *m_channelNames) {
                 bool bFound = false;
@@ -196,34 +195,61 @@ public:
                 if (!bFound) m_missing.push_back(sName);
             }
         }
-        startLine();
+        m_bBlankFields = summary.cDelimiter == ' ' && summary.sDefinition.empty();
+        if (m_bBlankFields && !m_wanted.empty()) {
+            m_workers.emplace([pFields = m_fields.get()](RecordBatch& batch) { pFields->read(batch); }, kMaxHelpers);
+            m_batch = m_workers->take();
+        }
+        m_nSkip = 0;
     }
     bool wantsRecords() const override { return true; }
     void onRecord(const qrtool::RecordView& record) override {
         if (m_nSkip == 0) m_nSkip = wanted(record.surveyLine()) ? 1 : 2;
         if (m_nSkip == 2) return;
-        // A record without nulls has its plain numbers read here without the null checks.
-        if (!record.heldNull() && m_bBlankFields) {
-            readBlankFields(record);
+        if (m_nRoom == 0) makeRoom();
+        --m_nRoom;
+        const std::size_t nRow = m_nRows++;
+        if (m_bBlankFields && !record.heldNull()) {
+            if (m_batch) {
+                m_batch->add(record.text(), nRow);
+                if (m_batch->full()) submit();
+            } else {
+                m_fields->read(record.text(), {m_bases.data(), nRow});
+            }
             return;
         }
-        for (std::size_t w = 0; w < m_wanted.size(); ++w) {
-            const Wanted& wanted = m_wanted[w];
-            ColumnBuffer& column = m_columns[w];
-            for (std::size_t k = wanted.nColumn; k < wanted.nColumn + wanted.nCount; ++k) column.push(value(record, k));
-        }
+        for (std::size_t w = 0; w < m_wanted.size(); ++w)
+            for (std::size_t e = 0; e < m_wanted[w].nCount; ++e)
+                m_fields->put({m_bases.data(), nRow}, m_wanted[w].nColumn + e, value(record, m_wanted[w].nColumn + e));
     }
     void onLine(const SurveyLine& line) override {
         if (m_nSkip != 2 && wanted(line)) {
-            std::vector<std::size_t> ends;
-            for (const ColumnBuffer& column : m_columns) ends.push_back(column.size());
-            m_lines.push_back({line, m_lineStarts, std::move(ends)});
-        } else {
-            for (std::size_t w = 0; w < m_columns.size(); ++w) m_columns[w].truncate(m_lineStarts[w]);
+            m_lines.push_back({line, m_nLineRow, m_nRows});
+        } else if (m_nRows > m_nLineRow) {
+            // Its rows are taken again by the next line: the values on their way there first.
+            finish();
+            m_nRows = m_nLineRow;
+            m_nRoom = 0;
         }
-        startLine();
+        m_nLineRow = m_nRows;
+        m_nSkip = 0;
     }
     void onProgress(int64_t llDone) override { m_progress.report(llDone); }
+    // The texts of the records before the last region are about to go: their batches are read
+    // first. Those of the last region are read meanwhile, while the scan goes on.
+    void onRegionEnd() override {
+        if (!m_workers) return;
+        submit();
+        m_workers->waitFor(m_nRegionBatches);
+        m_nRegionBatches = m_workers->submitted();
+    }
+
+    // Every value taken written, and the buffers at their sizes. Once the scan has ended.
+    void finish() {
+        submit();
+        if (m_workers) m_workers->drain();
+        for (std::size_t w = 0; w < m_columns.size(); ++w) m_columns[w].resize(m_nRows * m_wanted[w].nCount);
+    }
 
     std::vector<LineData> m_lines;
     std::vector<Wanted> m_wanted;
@@ -233,7 +259,7 @@ public:
     std::vector<std::string> m_missing;
 
 private:
-    static constexpr std::size_t kNotWanted = SIZE_MAX;
+    static constexpr std::size_t kMaxHelpers = 3;
 
     // Column k the scanner's way: NaN for a null, a text or a missing field.
     static double value(const qrtool::RecordView& record, std::size_t k) {
@@ -242,100 +268,49 @@ private:
         return d;
     }
 
-    // A record without nulls whose fields are separated by blanks: one sweep from its start to
-    // the last column wanted cuts the fields and reads them, the plain decimals on the spot, any
-    // other field the scanner's way. Columns past the record's end are missing (NaN).
-    void readBlankFields(const qrtool::RecordView& record) {
-        const std::string_view text = record.text();
-#if defined(__SSE2__)
-        if (text.size() <= 64) {
-            readShortBlankFields(record, text);
-            return;
+    // Room in every buffer for the rows to come, made while no batch is being read (growing
+    // may move a buffer).
+    void makeRoom() {
+        finish();
+        m_nRoom = SIZE_MAX;
+        for (std::size_t w = 0; w < m_columns.size(); ++w) {
+            ColumnBuffer& column = m_columns[w];
+            column.reserve(std::max(m_nRows, RecordBatch::kRecords) * m_wanted[w].nCount);
+            m_nRoom = std::min(m_nRoom, column.room() / m_wanted[w].nCount);
+            m_bases[w] = column.data();
         }
-#endif
-        const char* p = text.data();
-        const char* const pEnd = p + text.size();
-        const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-        std::size_t k = 0;
-        for (; k < m_nLastColumn; ++k) {
-            while (p < pEnd && blank(*p)) ++p;
-            if (p == pEnd) break;
-            const std::size_t w = m_columnWanted[k];
-            if (w == kNotWanted) {
-                while (p < pEnd && !blank(*p)) ++p;
-                continue;
-            }
-            double d = 0;
-            const char* pAfter = readDecimal(p, pEnd, d);
-            if (pAfter != nullptr && (pAfter == pEnd || blank(*pAfter))) {
-                p = pAfter;
-            } else {
-                while (p < pEnd && !blank(*p)) ++p;
-                d = value(record, k);
-            }
-            m_columns[w].push(d);
-        }
-        for (; k < m_nLastColumn; ++k)
-            if (m_columnWanted[k] != kNotWanted) m_columns[m_columnWanted[k]].push(std::numeric_limits<double>::quiet_NaN());
     }
 
-#if defined(__SSE2__)
-    // Bit i set where byte i of the 64 at p is neither a blank nor a tab.
-    static uint64_t fieldBytes(const char* p) {
-        const __m128i blank = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t');
-        uint64_t llBlank = 0;
-        for (int i = 0; i < 4; ++i) {
-            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-            const auto nBits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, tab))));
-            llBlank |= uint64_t{nBits} << (16 * i);
-        }
-        return ~llBlank;
+    void submit() {
+        if (!m_batch || m_batch->nRecords == 0) return;
+        m_batch->columns = m_bases;
+        m_workers->submit(std::move(m_batch));
+        m_batch = m_workers->take();
+        m_batch->nRecords = 0;
     }
-
-    // readBlankFields for a record of at most 64 bytes (the most common): the starts and ends of
-    // all its fields come from one mask of its field bytes, and each field is read within them.
-    // The record's line end and the bytes after it may be read (up to 64 from its start).
-    void readShortBlankFields(const qrtool::RecordView& record, std::string_view text) {
-        const char* const p = text.data();
-        const uint64_t llLength = text.size() == 64 ? ~uint64_t{0} : (uint64_t{1} << text.size()) - 1;
-        const uint64_t llField = fieldBytes(p) & llLength;
-        uint64_t llStarts = llField & ~(llField << 1), llEnds = llField & ~(llField >> 1);
-        std::size_t k = 0;
-        for (; k < m_nLastColumn && llStarts != 0; ++k, llStarts &= llStarts - 1, llEnds &= llEnds - 1) {
-            const std::size_t w = m_columnWanted[k];
-            if (w == kNotWanted) continue;
-            const char* const pStart = p + std::countr_zero(llStarts);
-            const char* const pEnd = p + std::countr_zero(llEnds) + 1;
-            double d = 0;
-            if (readDecimal(pStart, pEnd, d) != pEnd) d = value(record, k);
-            m_columns[w].push(d);
-        }
-        for (; k < m_nLastColumn; ++k)
-            if (m_columnWanted[k] != kNotWanted) m_columns[m_columnWanted[k]].push(std::numeric_limits<double>::quiet_NaN());
-    }
-#endif
 
     bool wanted(const SurveyLine& line) const {
         if (!m_lineNames && !m_lineCodes) return true;
         if (m_lineNames && (m_lineNames->count(line.name.sShown) || m_lineNames->count(line.name.sDecoded))) return true;
         return m_lineCodes && line.name.bCodes && m_lineCodes->count(line.name.llCode);
     }
-    void startLine() {
-        m_lineStarts.clear();
-        for (const ColumnBuffer& column : m_columns) m_lineStarts.push_back(column.size());
-        m_nSkip = 0;
-    }
 
     Progress& m_progress;
     std::optional<std::set<std::string>> m_lineNames;
     std::optional<std::set<int64_t>> m_lineCodes;
     std::optional<std::vector<std::string>> m_channelNames;
-    std::vector<std::size_t> m_lineStarts;  // the sizes of the buffers where the current line began
     int m_nSkip = 0;  // 0 not decided for the current line, 1 read it, 2 skip it
     bool m_bBlankFields = false;  // fields are runs of non-blanks (no delimiter, no definition)
-    std::size_t m_nLastColumn = 0;  // one past the last column wanted
-    std::vector<std::size_t> m_columnWanted;  // per column up to the last wanted: its channel in m_wanted, or kNotWanted
-    bool m_bSettled = false;
+    std::size_t m_nRows = 0;      // rows taken in every buffer
+    std::size_t m_nLineRow = 0;   // the first row of the current line
+    std::size_t m_nRoom = 0;      // rows that can be taken before a buffer grows
+    std::vector<double*> m_bases;  // the buffers' values since they last grew
+    uint64_t m_nRegionBatches = 0;  // the batches submitted up to the end of the last region
+    // Apart from this object, which changes with every record: the helpers read it all the time.
+    std::unique_ptr<const RecordFields> m_fields;
+    // Last, so that the helpers have stopped before anything they use is gone.
+    std::optional<BatchWorkers<RecordBatch>> m_workers;  // blank-separated files only
+    std::unique_ptr<RecordBatch> m_batch;                // the batch being filled
 };
 
 py::list scanFile(const py::object& path, const py::dict& options, const py::object& progressCallable) {
@@ -387,6 +362,7 @@ py::dict readFile(const py::object& path, const py::object& lines, const py::obj
     {
         py::gil_scoped_release release;
         result = scan.scanFile(sPath, reader, kProgressStep);
+        reader.finish();
     }
     if (progress.error) throw std::move(*progress.error);
     if (result != qrtool::ScanResult::Done) scanFailed(result, scan, sPath);
@@ -406,8 +382,9 @@ py::dict readFile(const py::object& path, const py::object& lines, const py::obj
         for (std::size_t w = 0; w < reader.m_wanted.size(); ++w) {
             const std::size_t nCount = reader.m_wanted[w].nCount;
             const py::str name(reader.m_wanted[w].sName);
-            if (w < data.starts.size() && w < blocks.size()) {
-                columns[name] = ColumnBuffer::view(blocks[w].first + data.starts[w], data.ends[w] - data.starts[w], nCount, blocks[w].second);
+            if (w < blocks.size()) {
+                columns[name] = ColumnBuffer::view(blocks[w].first + data.nFirstRow * nCount, (data.nEndRow - data.nFirstRow) * nCount,
+                                                   nCount, blocks[w].second);
             } else {
                 const auto [pEmpty, owner] = ColumnBuffer().share();
                 columns[name] = ColumnBuffer::view(pEmpty, 0, nCount, owner);

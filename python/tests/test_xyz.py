@@ -1,6 +1,7 @@
 """qrcore.xyz: a scan and a read of small XYZ files against the values written into them."""
 
 import itertools
+import os
 import pathlib
 
 import numpy as np
@@ -64,19 +65,37 @@ def test_sample_and_errors(scratch: pathlib.Path) -> None:
         qrcore.xyz.scan(SOURCE_DIR / "data" / "sample" / "survey.xyz", colour="red")
 
 
-def test_read_values_as_python_parses_them(scratch: pathlib.Path) -> None:
+@pytest.mark.parametrize("one_processor", [False, True])
+def test_read_values_as_python_parses_them(scratch: pathlib.Path, one_processor: bool) -> None:
+    # Enough records for many batches over several of the scanner's regions, read by helper
+    # threads as well (unless the process may use one processor only); records with a null or
+    # longer than 64 bytes, read at once, come between the others, and line L2 is left out.
     rng = np.random.default_rng(5)
-    values = rng.standard_normal((2000, 3)) * 10.0 ** rng.integers(-8, 12, (2000, 3))
-    forms = ["{:.3f}", "{:.17g}", "{:.0f}", "{:+.9f}", "{:.6e}"]
+    count = 60_000
+    values = rng.standard_normal((count, 3)) * 10.0 ** rng.integers(-8, 12, (count, 3))
+    forms = ["{:.3f}", "{:.17g}", "{:.0f}", "{:+.9f}", "{:.6e}", "{:.2f}"]
     texts = [[forms[(i + k) % len(forms)].format(v) for k, v in enumerate(row)] for i, row in enumerate(values)]
+    for i in rng.choice(count, count // 100, replace=False):
+        texts[i][2] = "*"
+    records = ["  ".join(row).rjust(80 if i % 97 == 0 else 0) + "\n" for i, row in enumerate(texts)]
     path = scratch / "values.xyz"
     with open(path, "w") as f:
-        f.write("/ X Y MAG\nLINE L1\n")
-        f.writelines("  ".join(row) + "\n" for row in texts)
-    data = qrcore.xyz.read(path)["L1"]
-    expected = np.array([[float(t) for t in row] for row in texts])
+        f.write("/ X Y MAG\n")
+        for name, part in zip(("L1", "L2", "L3"), np.array_split(np.arange(count), 3)):
+            f.write(f"LINE {name}\n")
+            f.writelines(records[i] for i in part)
+    processors = os.sched_getaffinity(0)
+    if one_processor:
+        os.sched_setaffinity(0, {min(processors)})
+    try:
+        data = qrcore.xyz.read(path, lines=["L1", "L3"])
+    finally:
+        os.sched_setaffinity(0, processors)
+    expected = np.array([[float("nan") if t == "*" else float(t) for t in row] for row in texts])
+    assert list(data) == ["L1", "L3"]
+    rows = np.concatenate([part for name, part in zip(("L1", "L2", "L3"), np.array_split(np.arange(count), 3)) if name != "L2"])
     for k, channel in enumerate(CHANNELS):
-        np.testing.assert_array_equal(data[channel], expected[:, k])
+        np.testing.assert_array_equal(np.concatenate([data["L1"][channel], data["L3"][channel]]), expected[rows, k])
 
 
 def test_read_unusual_forms_as_the_scanner_does(scratch: pathlib.Path) -> None:

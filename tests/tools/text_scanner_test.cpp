@@ -1,5 +1,6 @@
 // qrtool's text scanner against the line-by-line analysis it replaced: the same layouts, record
-// counts and run starts on random ragged files, whatever the block size.
+// counts and run starts on random ragged files, whatever the block size, and the texts of the
+// lines handed over kept as long as the scanner promises.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -128,7 +129,12 @@ struct Collecting : qrtool::LineVisitor {
     std::vector<std::pair<int64_t, reference::Kind>> kinds;
     std::vector<std::vector<int32_t>> widths;  // from the field ends the scanner gives
     std::vector<bool> same;
+    // The texts handed over in the last region and in the one before, as they were then: they
+    // must stay so until the end of the region after their own.
+    std::vector<std::pair<const char*, std::string>> regions[2];
+    int64_t llChangedTexts = 0;
     void onLine(const qrtool::ScanLine& line) override {
+        regions[1].emplace_back(line.pText, std::string(line.pText, line.nLength));
         if (line.bCut) ++llCut;
         if (line.kind != qrtool::LineKind::Blank) kinds.emplace_back(line.llNumber, static_cast<reference::Kind>(line.kind));
         if (line.kind != qrtool::LineKind::Record) return;
@@ -138,6 +144,15 @@ struct Collecting : qrtool::LineVisitor {
         widths.push_back(w);
         same.push_back(line.bSameLayout);
         layouts.add(line);
+    }
+    void onRegionEnd() override {
+        checkTexts();
+        regions[0] = std::move(regions[1]);
+        regions[1].clear();
+    }
+    void checkTexts() {
+        for (const auto& region : regions)
+            for (const auto& [p, sText] : region) llChangedTexts += std::string(p, sText.size()) != sText;
     }
 };
 
@@ -213,6 +228,8 @@ TEST(TextScanner, LayoutsAgreeWithTheLineByLineAnalysis) {
         qrtool::TextScanner scanner(nBlock, nMaxLine);
         scanner.useWideMasks(nRound % 2 == 0);  // both forms of the inner loop
         ASSERT_EQ(scanner.run(source, got), qrtool::ScanStatus::Done);
+        got.checkTexts();
+        EXPECT_EQ(got.llChangedTexts, 0);
         EXPECT_EQ(got.kinds, want.kinds);
         EXPECT_EQ(got.llCut, want.llCut);
         EXPECT_EQ(got.widths, want.widths);

@@ -240,6 +240,9 @@ struct SurveyScan::State : LineVisitor {
     }
 
     void onProgress(int64_t llDone) override { m_sink.onProgress(llDone); }
+    void onRegionEnd() override {
+        if (m_bWantRecords) m_sink.onRegionEnd();
+    }
 
     void onLine(const ScanLine& line) override {
         if (m_bFailed) return;
@@ -790,6 +793,10 @@ std::string_view RecordView::field(std::size_t k) const {
 
 RecordView::Value RecordView::number(std::size_t k, double& dValue) const {
     return m_pScan->m_pState->value(*m_pLine, k, dValue);
+}
+
+RecordView::Value RecordView::plainNumber(std::string_view field, double& dValue) {
+    return parseNumber(field.data(), field.size(), dValue) == Parsed::Text ? Value::Text : Value::Number;
 }
 
 // ---- the scanner -----------------------------------------------------------------------------

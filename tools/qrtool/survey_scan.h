@@ -6,7 +6,7 @@
 // they come, and summary() and error() hold the rest. Memory stays bounded whatever the file's
 // size (a few MiB for the scanner's buffers, the per-line counts of at most 65536 columns, and
 // bounded lists); only what the sink keeps grows. Texts handed to the sink are valid during the
-// call only.
+// call only (a record's whole text a little longer: RecordView::text).
 #pragma once
 
 #include <cstddef>
@@ -106,7 +106,8 @@ struct ScanSummary {
     int64_t llIgnoredHeaders = 0;   // header lines in a file whose lines come from a column
 };
 
-// One record during the scan: its fields as text and as numbers. Valid during onRecord only.
+// One record during the scan: its fields as text and as numbers. Valid during onRecord only,
+// but for text(), which lasts longer (ScanSink::onRegionEnd).
 // Column k is Channel::nColumn (+ the element of an array); with a definition the fields are
 // where it places them, else the blank- or delimiter-separated fields.
 class RecordView {
@@ -120,11 +121,16 @@ public:
     Value number(std::size_t k, double& dValue) const;
     // The whole record without its line end, for a reader that cuts blank-separated fields
     // itself in one pass (they are the runs of bytes other than blanks and tabs). At least
-    // kLineSlack bytes after its end may be read (the line end, then unspecified bytes).
+    // kLineSlack bytes after its end may be read (the line end, then unspecified bytes). The
+    // text stays as it is until the onRegionEnd() after the next one has returned, or until
+    // the scan object scans again or is destroyed.
     std::string_view text() const;
     // Whether a field of the record is a null (a declared null or '*'), so that a reader can
     // take the others' numbers without the null checks.
     bool heldNull() const { return m_bNull; }
+    // A field of a record that held no null, read as number() reads it in a file whose fields
+    // are separated by blanks (Text when it is no number). Needs no scan: any thread may call it.
+    static Value plainNumber(std::string_view field, double& dValue);
 
 private:
     friend class SurveyScan;
@@ -147,6 +153,9 @@ public:
     virtual void onRecord(const RecordView& /*record*/) {}
     // About every llProgressStep bytes, with the bytes read so far.
     virtual void onProgress(int64_t /*llDone*/) {}
+    // The records of one region of the file have been handed over (when wantsRecords()): the
+    // texts of the records handed before the previous call are overwritten once this returns.
+    virtual void onRegionEnd() {}
 };
 
 enum class ScanResult { Done, OpenError, ReadError, Binary, BadDefinition, BadOption };

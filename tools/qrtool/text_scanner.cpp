@@ -608,14 +608,18 @@ ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t ll
     constexpr std::size_t kPad = 128;            // readable bytes after the data (a chunk's tail)
     static_assert(kPad >= kLineSlack + 1, "a line's end and its slack lie in the buffer");
     constexpr std::size_t kFirstCheck = 1 << 16;  // bytes looked at for the text check
-    // Room for an overlong line's start plus a block; the part of a line not yet ended moves
-    // to the front of the buffer before the next block is read behind it.
+    // Room for an overlong line's start plus a block. Two buffers take turns: the lines of one
+    // region are handed over while the other still holds those of the region before (see
+    // LineVisitor::onRegionEnd); the part of a line not yet ended moves to the front of the
+    // other buffer before the next block is read behind it.
     const std::size_t nCapacity = m_nMaxLine + m_nBlock + 1;
-    std::vector<char> buffer(nCapacity + kPad);
+    for (std::vector<char>& room : m_buffers) room.resize(nCapacity + kPad);
+    std::vector<char>* pBuffer = &m_buffers[0];
     std::size_t nHave = 0;
     int64_t llRead = 0, llNextProgress = llProgressStep;
     bool bChecked = false, bSkipping = false, bEnd = false;
     while (!bEnd) {
+        std::vector<char>& buffer = *pBuffer;
         const int64_t n = source.read(buffer.data() + nHave, std::min(m_nBlock, nCapacity - nHave));
         if (n < 0) return ScanStatus::ReadError;
         bEnd = n == 0;
@@ -670,16 +674,20 @@ ScanStatus TextScanner::run(ByteSource& source, LineVisitor& visitor, int64_t ll
         if (bEnd && nHave > 0 && buffer[nHave - 1] != cLineEnd) buffer[nHave++] = cLineEnd;  // no final line end
         std::size_t nDone = nHave;
         while (nDone > 0 && buffer[nDone - 1] != cLineEnd) --nDone;
-        if (nDone > 0) {
-            processRegion(buffer.data(), nDone, false);
-            std::memmove(buffer.data(), buffer.data() + nDone, nHave - nDone);
+        if (nDone > 0 || nHave > m_nMaxLine) {
+            if (nDone > 0) {
+                processRegion(buffer.data(), nDone, false);
+            } else {
+                // A line longer than the limit: its start is looked at, the rest read past.
+                buffer[m_nMaxLine] = cLineEnd;
+                processRegion(buffer.data(), m_nMaxLine + 1, true);
+                nDone = nHave;
+                bSkipping = true;
+            }
+            visitor.onRegionEnd();
+            pBuffer = &m_buffers[pBuffer == &m_buffers[0] ? 1 : 0];
+            if (!bSkipping) std::memcpy(pBuffer->data(), buffer.data() + nDone, nHave - nDone);
             nHave -= nDone;
-        } else if (nHave > m_nMaxLine) {
-            // A line longer than the limit: its start is looked at, the rest read past.
-            buffer[m_nMaxLine] = cLineEnd;
-            processRegion(buffer.data(), m_nMaxLine + 1, true);
-            nHave = 0;
-            bSkipping = true;
         }
         if (m_bStop) return ScanStatus::Stopped;
     }

@@ -124,6 +124,11 @@ public:
     virtual void onLine(const ScanLine& line) = 0;
     // Called after about every nProgressStep bytes, with the bytes read so far.
     virtual void onProgress(int64_t /*llDone*/) {}
+    // The lines of a region (the lines of one buffer) have been handed over. The text of a line
+    // stays valid until the end of the region after its own has been told and this call has
+    // returned, or until the scanner runs again or is destroyed: a visitor may read lines on
+    // other threads meanwhile, and lets go of those of the region before here.
+    virtual void onRegionEnd() {}
 };
 
 enum class ScanStatus { Done, ReadError, Binary, Stopped };
@@ -170,6 +175,7 @@ private:
 
     std::size_t m_nBlock;
     std::size_t m_nMaxLine;
+    std::vector<char> m_buffers[2];  // the text of the last two regions handed over
     LineVisitor* m_pVisitor = nullptr;
     int64_t m_llLine = 0;
     // The field-end mask of the line being read (bits past the line limit are not kept); at
