@@ -1,6 +1,9 @@
 """XYZ and ASEG-GDF survey text files: the survey lines they hold, and their channels as numpy arrays.
 
 Both functions read the file once, in large blocks, at the scanner's speed, without the GIL.
+``read`` leaves the numbers of most records to helper threads (up to three, one fewer than the
+processors the process may run on; none for short files) while the scan goes on, and returns
+when all are read; the values are the same, bit for bit, whichever thread reads them.
 Options (the same as ``qrtool scan``):
 
 - ``line_column``: the column holding the line number (a channel name or a column number from 1);
