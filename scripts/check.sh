@@ -47,7 +47,7 @@ leg "the README's commands, as written"
 leg "AddressSanitizer + UndefinedBehaviorSanitizer build (clang), with fuzzing"
 cmake -S . -B build/sanitize "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DQRCORE_SANITIZE=ON -DQRCORE_BUILD_FUZZ=ON -DQRCORE_BUILD_BENCH=OFF
+  -DQRCORE_SANITIZE=ON -DQRCORE_BUILD_FUZZ=ON -DQRCORE_FUZZ_SECONDS=10 -DQRCORE_BUILD_BENCH=OFF
 cmake --build build/sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
@@ -56,8 +56,8 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 leg "ThreadSanitizer build (clang), the threaded tests"
 cmake -S . -B build/tsan "${gen[@]}" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQRCORE_SANITIZE=thread \
-  -DQRCORE_BUILD_BENCH=OFF -DQRCORE_BUILD_TOOLS=OFF -DQRCORE_BUILD_EXAMPLES=OFF
-cmake --build build/tsan -j "$jobs" --target fileapi_tests cmemmap_tests
+  -DQRCORE_BUILD_BENCH=OFF -DQRCORE_BUILD_EXAMPLES=OFF -DQRCORE_BUILD_PYTHON=OFF
+cmake --build build/tsan -j "$jobs" --target fileapi_tests cmemmap_tests qrtool_scanner_tests
 TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build/tsan -L threaded --output-on-failure
 # ---- end ThreadSanitizer leg ----
 
