@@ -2,7 +2,8 @@
 
 Run with the package on the path (PYTHONPATH=build/<dir>/python). Scratch files go to $TMPDIR.
   codecs:  line.encode of a numpy array vs a Python loop over the scalar call and numpy.vectorize
-  xyz:     xyz.read vs numpy.loadtxt and pandas.read_csv (optional) on the same file, in wall time
+  xyz:     xyz.read vs numpy.loadtxt and pandas.read_csv (optional) on the same file (six columns of
+           steady widths; then 20 ragged columns, without pandas), in wall time
            (xyz.read uses helper threads) and in processor time; peak memory
   segy:    SegyFile.traces() (warm) vs numpy.fromfile + byte swap of the same data
   ebcdic:  convert.ebcdic_to_ascii on an array vs bytes.translate
@@ -58,17 +59,23 @@ def bench_codecs(count: int) -> None:
              "ratio_vectorize": f"{vec / seconds:.0f}x", "encode+decode_per_s": f"{count / decode / 1e6:.1f}M"}])
 
 
-def write_xyz(path: str, megabytes: int) -> None:
+def write_xyz(path: str, megabytes: int, ragged: bool = False) -> None:
+    """Six columns of steady widths, a line column first; or (ragged) 20 columns of values from
+    0 to 1000 whose widths change from record to record, lines from header lines."""
     rng = np.random.default_rng(7)
     rows = 100_000
     with open(path, "w") as f:
-        f.write("/ synthetic survey\n/ LINE X Y FIDUCIAL MAG ALT\n")
+        f.write("/ synthetic survey\n" + ("" if ragged else "/ LINE X Y FIDUCIAL MAG ALT\n"))
         line, fid = 10, 0
         while f.tell() < megabytes << 20:
-            table = np.column_stack([np.full(rows, line), 431900 + rng.random(rows) * 5000,
-                                     6512000 + rng.random(rows) * 5000, fid + np.arange(rows),
-                                     51000 + rng.random(rows) * 500, 100 + rng.random(rows) * 50])
-            np.savetxt(f, table, fmt=["%d", "%.2f", "%.2f", "%d", "%.3f", "%.1f"], delimiter="  ")
+            if ragged:
+                f.write(f"LINE {line}\n")
+                np.savetxt(f, rng.random((rows, 20)) * 1000, fmt="%.3f")
+            else:
+                table = np.column_stack([np.full(rows, line), 431900 + rng.random(rows) * 5000,
+                                         6512000 + rng.random(rows) * 5000, fid + np.arange(rows),
+                                         51000 + rng.random(rows) * 500, 100 + rng.random(rows) * 50])
+                np.savetxt(f, table, fmt=["%d", "%.2f", "%.2f", "%d", "%.3f", "%.1f"], delimiter="  ")
             line, fid = line + 10, fid + rows
 
 
@@ -85,19 +92,21 @@ print(size, status('VmHWM:') - before)
 """
 
 
-def bench_xyz(folder: str, megabytes: int, with_pandas: bool) -> None:
+def bench_xyz(folder: str, megabytes: int, with_pandas: bool, ragged: bool = False) -> None:
     path = os.path.join(folder, "bench.xyz")
-    write_xyz(path, megabytes)
+    write_xyz(path, megabytes, ragged)
     size = os.path.getsize(path)
-    print(f"xyz: {size / 1e6:.0f} MB, {sum(1 for _ in open(path)) - 2:,} records, {len(os.sched_getaffinity(0))} processors")
+    kind = "ragged 20 columns" if ragged else "6 columns"
+    print(f"xyz ({kind}): {size / 1e6:.0f} MB, {len(os.sched_getaffinity(0))} processors")
     ours = best(lambda: qrcore.xyz.read(path), 4)
     ours_cpu = best_cpu(lambda: qrcore.xyz.read(path), 3)
     data = qrcore.xyz.read(path)
     records = sum(len(next(iter(c.values()))) for c in data.values())
     row: Dict[str, Any] = {"qrcore_read_s": f"{ours:.2f}", "qrcore_MB_per_s": f"{size / ours / 1e6:.0f}",
                            "qrcore_cpu_s": f"{ours_cpu:.2f}"}
-    loadtxt = best(lambda: np.loadtxt(path, comments="/"), 1)
-    loadtxt_cpu = best_cpu(lambda: np.loadtxt(path, comments="/"), 1)
+    comments = ("/", "LINE") if ragged else "/"
+    loadtxt = best(lambda: np.loadtxt(path, comments=comments), 1)
+    loadtxt_cpu = best_cpu(lambda: np.loadtxt(path, comments=comments), 1)
     row.update(loadtxt_s=f"{loadtxt:.2f}", ratio_loadtxt=f"{loadtxt / ours:.1f}x", loadtxt_cpu_s=f"{loadtxt_cpu:.2f}",
                ratio_loadtxt_cpu=f"{loadtxt_cpu / ours_cpu:.1f}x")
     if with_pandas:
@@ -207,6 +216,7 @@ def main() -> None:
             bench_codecs(10_000_000 if scale else 500_000)
         if "xyz" in args.only:
             bench_xyz(folder, 256 if scale else 16, not args.no_pandas)
+            bench_xyz(folder, 128 if scale else 8, False, ragged=True)
         if "segy" in args.only:
             bench_segy(folder, 256 if scale else 16)
         if "ebcdic" in args.only:

@@ -203,6 +203,7 @@ public:
         m_nSkip = 0;
     }
     bool wantsRecords() const override { return true; }
+    bool wantsLayouts() const override { return false; }
     void onRecord(const qrtool::RecordView& record) override {
         if (m_nSkip == 0) m_nSkip = wanted(record.surveyLine()) ? 1 : 2;
         if (m_nSkip == 2) return;

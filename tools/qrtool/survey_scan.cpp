@@ -218,6 +218,7 @@ struct SurveyScan::State : LineVisitor {
     std::size_t m_nLineColumn = SIZE_MAX, m_nFlightColumn = SIZE_MAX;
     ColumnValue m_lineValue, m_flightValue;
     bool m_bWantRecords = false;
+    bool m_bWantLayouts = true;
     bool m_bRecordNull = false;  // the record being read held a null (reset as a reader gets it)
     bool m_bTrackMinus = false;  // lines tell their minus signs
     std::optional<Flight> m_flight;
@@ -471,10 +472,14 @@ struct SurveyScan::State : LineVisitor {
                 if (m_current.llRecords == 0) m_current.flight = m_flight;
             }
         }
-        m_layouts.add(line);
         SurveyLine& current = m_current;
-        if (current.llRecords == 0) current.widths = m_layouts.lastWidths();
-        if (current.llRecords == 0 || m_layouts.newRun()) ++current.llLayouts;
+        if (m_bWantLayouts) {
+            m_layouts.add(line);
+            if (current.llRecords == 0) current.widths = m_layouts.lastWidths();
+            if (current.llRecords == 0 || m_layouts.newRun()) ++current.llLayouts;
+        } else if (current.llRecords == 0) {
+            current.widths = recordWidths(line);
+        }
         ++current.llRecords;
         if (fixed() && line.nLength != m_summary.nRecordWidth) {
             if (m_summary.llOtherWidth++ == 0) m_summary.llFirstOtherWidth = line.llNumber;
@@ -729,6 +734,7 @@ struct SurveyScan::State : LineVisitor {
         indexNulls();
 
         m_bWantRecords = m_sink.wantsRecords();
+        m_bWantLayouts = m_sink.wantsLayouts();
         m_sink.onChannels(m_summary);
         for (const SurveyLine& line : m_pendingLines) m_sink.onLine(line);
         m_pendingLines.clear();

@@ -81,7 +81,7 @@ struct SurveyLine {
     int64_t llFirstLine = 0;  // the header's line number, or the first record's
     int64_t llRecords = 0;
     std::vector<int32_t> widths;  // of its first record
-    int64_t llLayouts = 0;        // runs of one layout inside the line (1: all alike)
+    int64_t llLayouts = 0;        // runs of one layout inside the line (1: all alike; 0: not counted)
     std::vector<ChannelStats> channels;  // per channel (Summary::channels), as far as seen
     std::string sNote;
 };
@@ -150,6 +150,10 @@ public:
     virtual void onLine(const SurveyLine& line) = 0;
     // Every record, when wantsRecords() (for readers of values).
     virtual bool wantsRecords() const { return false; }
+    // Whether the column layouts are followed (SurveyLine::llLayouts, SurveyScan::layouts()).
+    // A reader of values does without, so records whose widths change (ragged columns) cost it
+    // no more than others.
+    virtual bool wantsLayouts() const { return true; }
     virtual void onRecord(const RecordView& /*record*/) {}
     // About every llProgressStep bytes, with the bytes read so far.
     virtual void onProgress(int64_t /*llDone*/) {}
