@@ -23,10 +23,13 @@ leg "set-up"
 gen=()
 command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
 # ccache, where installed, serves every configuration below, the README's and the Windows builds
-# included (CMake reads these variables); objects are shared between clones of the project.
+# included (CMake reads these variables); objects are shared between clones of the project,
+# wherever they lie (the build folder is left out of the key, or every debug build of a new
+# clone would miss; the objects' debug information then names the folder of the first build).
 if command -v ccache >/dev/null 2>&1; then
   export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
   export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$PWD}
+  export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 fi
 # Every configuration below, the README's own included, treats warnings as errors.
 export QRCORE_WERROR=ON

@@ -27,10 +27,6 @@ public:
     ColumnBuffer& operator=(ColumnBuffer&&) = delete;
     ColumnBuffer(const ColumnBuffer&) = delete;
 
-    void push(double d) {
-        if (m_nSize == m_nCapacity) grow();
-        m_p[m_nSize++] = d;
-    }
     std::size_t size() const { return m_nSize; }
     // Values that can be added before the buffer grows (and moves).
     std::size_t room() const { return m_nCapacity - m_nSize; }
